@@ -1,0 +1,86 @@
+#include "jvm/BootstrapManifest.h"
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "log/FatalDialog.h"
+
+namespace corvane::jvm {
+
+const char* const CLASSPATH_SEPARATOR = ":";
+const char* const CLASSPATH_SEPARATOR_FOR_LOGS = "\n";
+
+void trimTrailingWhitespace(std::string& line) {
+    while (!line.empty()) {
+        const char last = line.back();
+        if (last != '\r' && last != '\n' && last != ' ' && last != '\t') {
+            break;
+        }
+        line.pop_back();
+    }
+}
+
+std::string string_replace(std::string subject, const std::string& from, const std::string& to) {
+    if (from.empty() || subject.empty()) {
+        return subject;
+    }
+    std::size_t position = 0;
+    while ((position = subject.find(from, position)) != std::string::npos) {
+        subject.replace(position, from.size(), to);
+        position += to.size();
+    }
+    return subject;
+}
+
+ManifestResult readManifestEntries(std::istream& in, const std::string& libDir) {
+    ManifestResult result;
+    std::string line;
+    while (std::getline(in, line)) {
+        trimTrailingWhitespace(line);
+        if (line.empty()) {
+            continue;
+        }
+        const std::string entryPath = libDir + line;
+        std::error_code error;
+        const bool exists = std::filesystem::exists(entryPath, error);
+        if (error) {
+            // Permission denied on a directory, a link loop and the like: the
+            // entry cannot be used, and the user needs to know why.
+            result.status = 52;
+            result.message = "Bootstrap manifest entry cannot be checked: " + entryPath + ": " + error.message();
+            return result;
+        }
+        if (!exists) {
+            result.status = 52;
+            result.message = "Bootstrap manifest entry does not exist: " + entryPath;
+            return result;
+        }
+        if (!result.classPath.empty()) {
+            result.classPath.append(CLASSPATH_SEPARATOR);
+        }
+        result.classPath.append(entryPath);
+    }
+    return result;
+}
+
+ManifestResult readBootstrapManifest(const std::string& manifestPath, const std::string& libDir) {
+    std::ifstream manifest(manifestPath, std::ios_base::in);
+    if (!manifest.is_open()) {
+        ManifestResult result;
+        result.status = 51;
+        result.message = "Bootstrap manifest is missing or not accessible: " + manifestPath;
+        return result;
+    }
+    return readManifestEntries(manifest, libDir);
+}
+
+std::string collectJarsFromManifest(const std::string& manifestPath, const std::string& libDir) {
+    ManifestResult result = readBootstrapManifest(manifestPath, libDir);
+    if (result.status != 0) {
+        reportFatalAndExit(result.message, result.status, true);
+    }
+    return result.classPath;
+}
+
+}  // namespace corvane::jvm

@@ -1,0 +1,186 @@
+#include "jvm/CorvaneJVMHost.h"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "BuildVersion.h"
+#include "jvm/BootstrapManifest.h"
+#include "jvm/JvmOptions.h"
+#include "jvm/OSHelper.h"
+#include "log/DumbLogger.h"
+#include "log/DumpLoggerBuilder.h"
+
+using corvane::jvm::OptionEntry;
+
+namespace {
+
+const char JVM_LIBRARY_RELATIVE_PATH[] = "jre/lib/server/libjvm.so";
+
+using CreateJavaVMFunction = jint (*)(JavaVM**, void**, void*);
+
+// The VM's console output goes to the native log, one line per call.
+jint jvm_vprintf(FILE* /*stream*/, const char* format, va_list args) {
+    char buffer[1024];
+    std::memset(buffer, 0, sizeof buffer);
+    const int length = std::vsnprintf(buffer, 1020, format, args);
+    CORVANE_LOG(INFO) << "JVM: " << buffer;
+    return length;
+}
+
+void jvm_exit(jint code) {
+    CORVANE_LOG(INFO) << "JVM: exit(" << static_cast<int>(code) << ")";
+}
+
+void jvm_abort() {
+    CORVANE_LOG(INFO) << "JVM: abort()";
+}
+
+char* to_c_str(const std::string& text) {
+    char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if (copy != nullptr) {
+        std::memcpy(copy, text.c_str(), text.size() + 1);
+    }
+    return copy;
+}
+
+JavaVMOption makeOpt(char* text) {
+    JavaVMOption option;
+    option.optionString = text;
+    option.extraInfo = nullptr;
+    return option;
+}
+
+bool isDirectory(const char* path) {
+    struct stat info {};
+    if (::stat(path, &info) != 0) {
+        return false;
+    }
+    return S_ISDIR(info.st_mode);
+}
+
+std::string computeStackSizeOpt() {
+    return corvane::jvm::stackSizeOptForPageSize(::sysconf(_SC_PAGESIZE));
+}
+
+void freeOptionTexts(std::vector<JavaVMOption>& options) {
+    for (JavaVMOption& option : options) {
+        std::free(option.optionString);
+        option.optionString = nullptr;
+    }
+}
+
+// Copies every entry into VM option records with malloc'd texts. Returns false,
+// with nothing left allocated, when a copy cannot be made.
+bool toJavaVMOptions(const std::vector<OptionEntry>& entries, std::vector<JavaVMOption>& options) {
+    options.reserve(entries.size());
+    for (const OptionEntry& entry : entries) {
+        char* text = to_c_str(entry.text);
+        if (text == nullptr) {
+            freeOptionTexts(options);
+            options.clear();
+            return false;
+        }
+        JavaVMOption option = makeOpt(text);
+        option.extraInfo = entry.extraInfo;
+        options.push_back(option);
+    }
+    return true;
+}
+
+// Reads the JVM arguments file; false when it cannot be opened.
+bool readJvmArgsFile(const std::string& path, std::vector<std::string>& lines) {
+    std::ifstream file(path);
+    if (!file.is_open()) {
+        return false;
+    }
+    lines = corvane::jvm::readJvmArgsLines(file);
+    return true;
+}
+
+}  // namespace
+
+void* CorvaneJVMHost::resolveJNICreateFunction() {
+    std::string path = JVM_LIBRARY_RELATIVE_PATH;
+    const std::string installDir = OS::getApplicationInstallDir();
+    if (!installDir.empty()) {
+        path = installDir + "/" + JVM_LIBRARY_RELATIVE_PATH;
+    }
+    void* library = ::dlopen(path.c_str(), RTLD_NOW);
+    if (library == nullptr) {
+        const char* reason = ::dlerror();
+        CORVANE_LOG(WARNING) << "Cannot load " << path << ": " << (reason != nullptr ? reason : "unknown error");
+        return nullptr;
+    }
+    return ::dlsym(library, "JNI_CreateJavaVM");
+}
+
+JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {
+    void* createSymbol = resolveJNICreateFunction();
+    if (createSymbol == nullptr) {
+        CORVANE_LOG(ERROR) << "Failed to locate exported function to start VM";
+        return nullptr;
+    }
+    auto createJavaVM = reinterpret_cast<CreateJavaVMFunction>(createSymbol);
+
+    corvane::jvm::OptionInputs inputs;
+    if (!jvmArgsPath.empty() && !readJvmArgsFile(jvmArgsPath, inputs.jvmArgsFileLines)) {
+        CORVANE_LOG(ERROR) << "Unable to open jvm args file: " << jvmArgsPath;
+        return nullptr;
+    }
+
+    inputs.installDir = OS::getApplicationInstallDir();
+    const std::string libDir = corvane::jvm::libDirFor(inputs.installDir);
+    inputs.classPath = corvane::jvm::collectJarsFromManifest(libDir + "manifest-bootstrap.txt", libDir);
+    CORVANE_LOG(DEBUG) << "Using class path: "
+                       << corvane::jvm::string_replace(inputs.classPath, corvane::jvm::CLASSPATH_SEPARATOR,
+                                                       corvane::jvm::CLASSPATH_SEPARATOR_FOR_LOGS);
+
+    inputs.logsDir = getLogsHome();
+    inputs.pid = OSHelper::getPid();
+    inputs.aggressiveOptimizations = std::getenv("CORVANE_AGGRESSIVE_OPTIMIZATIONS");
+    inputs.forceSerialGc = std::getenv("CORVANE_GC_FORCE_SERIAL_GC");
+    inputs.forceParallelGc = std::getenv("CORVANE_GC_FORCE_PARALLEL_GC");
+    inputs.aggressiveReclaim = std::getenv("CORVANE_GC_AGGRESSIVE_RECLAIM");
+    inputs.maxPauseMillis = std::getenv("CORVANE_GC_MAX_PAUSE_MILLIS");
+    inputs.tmpDir = std::getenv("TMPDIR");
+    inputs.tmpDirIsDirectory = inputs.tmpDir != nullptr && isDirectory(inputs.tmpDir);
+    inputs.version = CORVANE_BUILD_VERSION;
+    inputs.vprintfHook = reinterpret_cast<void*>(&jvm_vprintf);
+    inputs.exitHook = reinterpret_cast<void*>(&jvm_exit);
+    inputs.abortHook = reinterpret_cast<void*>(&jvm_abort);
+    inputs.stackSizeOption = computeStackSizeOpt();
+
+    const std::vector<OptionEntry> entries = corvane::jvm::buildJvmOptionEntries(inputs);
+    CORVANE_LOG(INFO) << "JVM Args:" << corvane::jvm::formatOptionsForLog(entries);
+
+    std::vector<JavaVMOption> options;
+    if (!toJavaVMOptions(entries, options)) {
+        CORVANE_LOG(ERROR) << "Out of memory while copying the JVM options";
+        return nullptr;
+    }
+
+    JavaVMInitArgs initArgs;
+    initArgs.version = JNI_VERSION_10;
+    initArgs.nOptions = static_cast<jint>(options.size());
+    initArgs.options = options.data();
+    initArgs.ignoreUnrecognized = JNI_FALSE;
+
+    CORVANE_LOG(INFO) << "Starting JVM";
+    JavaVM* vm = nullptr;
+    JNIEnv* env = nullptr;
+    const jint result = createJavaVM(&vm, reinterpret_cast<void**>(&env), &initArgs);
+    if (result != 0) {
+        CORVANE_LOG(ERROR) << "Error creating VM: code=" << static_cast<int>(result) << ". Exiting...\n";
+        return nullptr;
+    }
+    freeOptionTexts(options);
+    CORVANE_LOG(INFO) << "Java Virtual Machine is created!";
+    return vm;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include <jni.h>
+
+class CorvaneJVMHost {
+public:
+    // The address of JNI_CreateJavaVM in the install tree's runtime, or null.
+    static void* resolveJNICreateFunction();
+
+    // Loads the runtime, builds the option list and creates the VM on the
+    // calling thread. Returns null (with the reason logged) when no VM was
+    // created; ends the process itself when the bootstrap manifest is unusable.
+    static JavaVM* startJVM(std::string jvmArgsPath);
+};

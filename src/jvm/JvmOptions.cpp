@@ -1,0 +1,150 @@
+#include "jvm/JvmOptions.h"
+
+#include <algorithm>
+
+namespace corvane::jvm {
+
+namespace {
+
+// A switch that is on unless its variable is set to a value beginning with "0".
+bool onUnlessZero(const char* value) {
+    return value == nullptr || value[0] != '0';
+}
+
+bool forcedByOne(const char* value) {
+    return value != nullptr && value[0] == '1';
+}
+
+enum class Collector { Serial, Parallel, G1 };
+
+Collector chooseCollector(const OptionInputs& inputs) {
+    if (forcedByOne(inputs.forceSerialGc)) {
+        return Collector::Serial;
+    }
+    if (forcedByOne(inputs.forceParallelGc)) {
+        return Collector::Parallel;
+    }
+    return Collector::G1;
+}
+
+}  // namespace
+
+std::string libDirFor(const std::string& installDir) {
+    return installDir + "/lib/";
+}
+
+std::string stackSizeOptForPageSize(long pageSize) {
+    unsigned long sizeKb = 384;
+    if (pageSize > 0) {
+        sizeKb = std::max(sizeKb, static_cast<unsigned long>(pageSize) / 1024 * 8);
+    }
+    return "-Xss" + std::to_string(sizeKb) + "k";
+}
+
+std::vector<std::string> readJvmArgsLines(std::istream& in) {
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {
+    const bool aggressive = onUnlessZero(inputs.aggressiveOptimizations);
+    const bool reclaim = onUnlessZero(inputs.aggressiveReclaim);
+    const Collector collector = chooseCollector(inputs);
+    const std::string libDir = libDirFor(inputs.installDir);
+
+    std::vector<OptionEntry> list;
+    auto add = [&list](std::string text) { list.push_back(OptionEntry{std::move(text), nullptr}); };
+
+    // The default heap limit comes first so that a JVM arguments file can override it.
+    add("-Xmx160m");
+    for (const std::string& line : inputs.jvmArgsFileLines) {
+        add(line);
+    }
+    add("-Dcorvane.jars.path=" + libDir);
+    add("-Djna.nounpack=true");
+    add("-Djna.nosys=true");
+    add("-Djna.noclasspath=true");
+    add("-Djava.class.path=" + inputs.classPath);
+    add("-Djna.library.path=" + inputs.installDir);
+    add("-Djna.boot.library.path=" + inputs.installDir);
+    add("-Dvindo.library.path=" + inputs.installDir);
+    add("-Xms8m");
+    add(inputs.stackSizeOption);
+    add("-XX:+UnlockExperimentalVMOptions");
+    add("-XX:+CreateCoredumpOnCrash");
+    add("-XX:MetaspaceSize=16m");
+    add("-XX:MinMetaspaceFreeRatio=10");
+    add("-XX:MaxMetaspaceFreeRatio=10");
+    add("-XX:+UseCompressedOops");
+    add("-XX:+UseCompressedClassPointers");
+    if (aggressive) {
+        add("-XX:CompressedClassSpaceSize=64m");
+        add("-XX:ReservedCodeCacheSize=64m");
+        add("-XX:+UseCodeCacheFlushing");
+        add("-XX:CICompilerCount=2");
+        add("-XX:+UseCompactObjectHeaders");
+        add("-XX:+UseStringDeduplication");
+    }
+    add("-Dvindo.gpu.resourceCacheLimit=1M");
+    add("-Dvindo.buffering=2");
+    switch (collector) {
+        case Collector::Serial:
+            add("-XX:+UseSerialGC");
+            break;
+        case Collector::Parallel:
+            add("-XX:+UseParallelGC");
+            add("-XX:ParallelGCThreads=2");
+            break;
+        case Collector::G1:
+            add("-XX:+UseG1GC");
+            add("-XX:ParallelGCThreads=2");
+            add("-XX:ConcGCThreads=1");
+            if (aggressive) {
+                add("-XX:SoftMaxHeapSize=128m");
+                add("-XX:G1PeriodicGCInterval=10000");
+                add("-XX:G1PeriodicGCSystemLoadThreshold=0");
+            }
+            break;
+    }
+    if (reclaim) {
+        add("-XX:MinHeapFreeRatio=10");
+        add("-XX:MaxHeapFreeRatio=10");
+        add("-XX:-ShrinkHeapInSteps");
+    }
+    if (inputs.maxPauseMillis != nullptr) {
+        add(std::string("-XX:MaxGCPauseMillis=") + inputs.maxPauseMillis);
+    } else {
+        add("-XX:MaxGCPauseMillis=100");
+    }
+    add("-Djdk.lang.processReaperUseDefaultStackSize=true");
+    add("--add-opens=java.desktop/sun.awt=ALL-UNNAMED");
+    add("--add-opens=java.desktop/sun.awt.resources=ALL-UNNAMED");
+    list.push_back(OptionEntry{"vfprintf", inputs.vprintfHook});
+    list.push_back(OptionEntry{"exit", inputs.exitHook});
+    list.push_back(OptionEntry{"abort", inputs.abortHook});
+    add("-DCORVANE_VERSION=" + inputs.version);
+    add("-XX:+CrashOnOutOfMemoryError");
+    add("-XX:+HeapDumpOnOutOfMemoryError");
+    const std::string pid = std::to_string(inputs.pid);
+    add("-XX:HeapDumpPath=" + inputs.logsDir + "/corvane-oom-" + pid + ".hprof");
+    add("-XX:ErrorFile=" + inputs.logsDir + "/corvane-error-" + pid + ".log");
+    if (inputs.tmpDir != nullptr && inputs.tmpDirIsDirectory) {
+        add(std::string("-Djava.io.tmpdir=") + inputs.tmpDir);
+    }
+    return list;
+}
+
+std::string formatOptionsForLog(const std::vector<OptionEntry>& entries) {
+    std::string text = "\n\t";
+    for (const OptionEntry& entry : entries) {
+        text.append(entry.text);
+        text.append("\n\t");
+    }
+    return text;
+}
+
+}  // namespace corvane::jvm

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace corvane::jvm {
+
+// One entry of the VM option list before it is handed to the VM; extraInfo is
+// null except for the three hook entries.
+struct OptionEntry {
+    std::string text;
+    void* extraInfo = nullptr;
+};
+
+// Everything the option list depends on. Environment values are null when
+// the variable is unset.
+struct OptionInputs {
+    std::vector<std::string> jvmArgsFileLines;
+    std::string installDir;
+    std::string classPath;
+    std::string logsDir;
+    int pid = 0;
+    const char* aggressiveOptimizations = nullptr;  // CORVANE_AGGRESSIVE_OPTIMIZATIONS
+    const char* forceSerialGc = nullptr;            // CORVANE_GC_FORCE_SERIAL_GC
+    const char* forceParallelGc = nullptr;          // CORVANE_GC_FORCE_PARALLEL_GC
+    const char* aggressiveReclaim = nullptr;        // CORVANE_GC_AGGRESSIVE_RECLAIM
+    const char* maxPauseMillis = nullptr;           // CORVANE_GC_MAX_PAUSE_MILLIS
+    const char* tmpDir = nullptr;                   // TMPDIR
+    bool tmpDirIsDirectory = false;
+    std::string stackSizeOption;  // "-Xss<n>k"
+    std::string version;
+    void* vprintfHook = nullptr;
+    void* exitHook = nullptr;
+    void* abortHook = nullptr;
+};
+
+// The lib directory: the install directory followed by "/lib/".
+std::string libDirFor(const std::string& installDir);
+
+// "-Xss<n>k" for the given page size in bytes (0 or less when unknown).
+std::string stackSizeOptForPageSize(long pageSize);
+
+// Each line of a JVM arguments file, verbatim (no trimming, empty lines kept,
+// no entry after a final line feed).
+std::vector<std::string> readJvmArgsLines(std::istream& in);
+
+// The complete, ordered option list.
+std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs);
+
+// "JVM Args:" log text: "\n\t" and then every option followed by "\n\t".
+std::string formatOptionsForLog(const std::vector<OptionEntry>& entries);
+
+}  // namespace corvane::jvm

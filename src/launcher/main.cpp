@@ -1,0 +1,184 @@
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <malloc.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include "BuildVersion.h"
+#include "jvm/CorvaneJVMApp.h"
+#include "jvm/CorvaneJVMHost.h"
+#include "launcher/PidText.h"
+#include "launcher/WaitForPid.h"
+#include "log/DumbLogger.h"
+#include "log/DumpLoggerBuilder.h"
+#include "log/FatalDialog.h"
+
+[[noreturn]] void dummyMainLoop();
+
+namespace {
+
+using ArgumentList = std::vector<std::string_view>;
+
+constexpr int WAIT_FOR_PID_TIMEOUT_MS = 20000;
+constexpr int JVM_START_FAILED = 53;
+const std::string_view JVM_ARGS_OPTION = "--jvm-args=";
+
+int getCommandLineWaitForPid(const ArgumentList& arguments) {
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] != "--wait-for-pid") {
+            continue;
+        }
+        if (i + 1 >= arguments.size()) {
+            return 0;
+        }
+        const corvane::launcher::PidText pidText = corvane::launcher::parsePidText(arguments[i + 1].data());
+        if (!pidText.ignoredBecause.empty()) {
+            CORVANE_LOG(INFO) << "Ignoring --wait-for-pid value '" + std::string(arguments[i + 1]) +
+                                     "': " + pidText.ignoredBecause + "; not waiting";
+        }
+        return pidText.pid;
+    }
+    return 0;
+}
+
+bool hasArgument(const ArgumentList& arguments, std::string_view wanted) {
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isInstallMode(const ArgumentList& arguments) {
+    return hasArgument(arguments, "--install");
+}
+
+bool isKillOnTimeoutMode(const ArgumentList& arguments) {
+    return hasArgument(arguments, "--kill-wait-for-pid-target-on-timeout");
+}
+
+// What the JVM thread reports back to the main thread, read after the join.
+struct LaunchState {
+    std::atomic<int> exitCode;
+    std::atomic<bool> exitRequested;
+};
+
+// The JVM thread's closure: it borrows everything from run's frame, which
+// outlives the thread.
+struct JvmThreadBody {
+    const std::string& jvmArgsPath;
+    int argc;
+    char** const& argv;
+    std::atomic<int>& exitCode;
+    std::atomic<bool>& exitRequested;
+
+    void operator()() const {
+        JavaVM* vm = CorvaneJVMHost::startJVM(jvmArgsPath);
+        if (vm == nullptr) {
+            reportFatalAndExit("Failed to start JVM", JVM_START_FAILED, true);
+        }
+        CORVANE_LOG(INFO) << "JVM calling main";
+        const int result = CorvaneJVMApp::callMainMethod(vm, argc, argv);
+        CORVANE_LOG(INFO) << "JVM main ended";
+        if (result > 1) {
+            reportFatalAndExit("Failed to initialize Corvane JVM application: " + std::to_string(result), result,
+                               true);
+        }
+        if (result == 0) {
+            CORVANE_LOG(INFO) << "JVM started successfully";
+            exitCode.store(0);
+        } else if (result == 1) {
+            CORVANE_LOG(INFO) << "JVM exit after startup is set, exiting";
+            exitCode.store(0);
+            exitRequested.store(true);
+        }
+        // A native thread must leave the VM before it ends; otherwise the VM
+        // keeps it registered and waits for it at every later System.exit.
+        vm->DetachCurrentThread();
+    }
+};
+
+void* runJvmThread(void* body) {
+    (*static_cast<const JvmThreadBody*>(body))();
+    return nullptr;
+}
+
+int run(int argc, char** argv) {
+    mallopt(M_ARENA_MAX, 1);
+
+    ArgumentList arguments;
+    arguments.reserve(static_cast<std::size_t>(argc));
+    for (int i = 0; i < argc; ++i) {
+        arguments.emplace_back(argv[i]);
+    }
+
+    bool consoleLogging = false;
+    std::string jvmArgsPath;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i];
+        if (argument == "--version") {
+            std::cout << "Corvane " << CORVANE_BUILD_VERSION << "\n" << std::flush;
+            return 0;
+        }
+        if (argument == "--log-native-to-stdout") {
+            consoleLogging = true;
+        }
+        if (argument.substr(0, JVM_ARGS_OPTION.size()) == JVM_ARGS_OPTION) {
+            jvmArgsPath = std::string(argument.substr(JVM_ARGS_OPTION.size()));
+        }
+    }
+
+    initialize_logging(consoleLogging);
+
+    std::string argumentText;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        argumentText.append(arguments[i]);
+        argumentText.push_back(' ');
+    }
+    CORVANE_LOG(INFO) << "Program arguments: " << argumentText;
+
+    const int pid = getCommandLineWaitForPid(arguments);
+    if (pid != 0) {
+        const bool killOnTimeout = isInstallMode(arguments) || isKillOnTimeoutMode(arguments);
+        corvane::launcher::waitForPid(pid, WAIT_FOR_PID_TIMEOUT_MS, killOnTimeout);
+    }
+
+    LaunchState state{{255}, {false}};
+    const JvmThreadBody body{jvmArgsPath, argc, argv, state.exitCode, state.exitRequested};
+    pthread_t jvmThread;
+    const int created = pthread_create(&jvmThread, nullptr, runJvmThread, const_cast<JvmThreadBody*>(&body));
+    if (created != 0) {
+        reportFatalAndExit(std::string("Failed to start JVM: cannot create the JVM thread: ") + std::strerror(created),
+                           JVM_START_FAILED, true);
+    }
+    pthread_join(jvmThread, nullptr);
+
+    if (state.exitCode.load() != 0) {
+        state.exitRequested.store(true);
+    }
+    if (state.exitRequested.load()) {
+        return state.exitCode.load();
+    }
+    CORVANE_LOG(INFO) << "JVM Start completed!";
+    CORVANE_LOG(INFO) << "Entering dummy main loop";
+    dummyMainLoop();
+}
+
+}  // namespace
+
+void dummyMainLoop() {
+    for (;;) {
+        sleep(1000000);
+    }
+}
+
+int main(int argc, char** argv) {
+    return run(argc, argv);
+}

@@ -1,0 +1,231 @@
+#include "log/DumbLogger.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "BuildVersion.h"
+#include "jvm/OSHelper.h"
+#include "log/DumpLoggerBuilder.h"
+#include "log/FatalDialog.h"
+
+namespace {
+
+// Written only by initialize_logging, on the main thread, before any other
+// thread exists; read-only afterwards.
+bool isConsoleLoggingEnabled = false;
+char logPrefix[1024] = "NOT INITIALIZED";
+char logsDir[2048] = "";
+char logFile[2048] = "";
+bool logsDirInitialized = false;
+bool isFileLoggingEnabled = false;
+
+// How deep the current thread is inside the logger. A log call made while the
+// same thread is already logging (a crash handler, say) is admitted up to two
+// levels deep; deeper ones are dropped so that a fault in the logger cannot
+// recurse without end. Other threads are never held back.
+thread_local int massage_handler_logging = 0;
+constexpr int MAX_NESTED_LOG_CALLS = 2;
+
+const char LOG_LEVEL_TAG[] = " INFO   ---- (native)                 ";
+const char LOG_BANNER[] = "\n\n==========================================\nLogger initialized\n";
+const char LOG_FILE_NAME[] = "/corvane-native.log";
+
+int openLogFileForAppend() {
+    int fd;
+    do {
+        fd = ::open(logFile, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Each line goes out in one write to an O_APPEND descriptor, so lines of
+// concurrent writers (threads or processes) never interleave.
+bool write_message_to_file(const std::string& text) {
+    int fd = openLogFileForAppend();
+    if (fd < 0) {
+        return false;
+    }
+    const char* data = text.data();
+    std::size_t left = text.size();
+    bool ok = true;
+    while (left > 0) {
+        ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ok = false;
+            break;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    ::close(fd);
+    return ok;
+}
+
+bool message_handler_from_console(const std::string& line) {
+    std::cerr << line;
+    std::cerr.flush();
+    return true;
+}
+
+void message_handler_impl(const std::string& message) {
+    const std::string line = corvane::log::format_log_message(message);
+    if (isFileLoggingEnabled) {
+        write_message_to_file(line);
+    }
+    if (isConsoleLoggingEnabled) {
+        message_handler_from_console(line);
+    }
+}
+
+void logMessage(const std::string& message) {
+    if (massage_handler_logging < MAX_NESTED_LOG_CALLS) {
+        ++massage_handler_logging;
+        message_handler_impl(message);
+        --massage_handler_logging;
+    }
+}
+
+// A failed log set-up must never be silent: when console logging is off the
+// fatal line would reach nobody, so the reason goes to standard error as well.
+[[noreturn]] void failLogSetup(const std::string& message, bool flag) {
+    if (!isConsoleLoggingEnabled) {
+        std::cerr << "corvane: " << message << std::endl;
+    }
+    reportFatalAndExit(message, 1, flag);
+}
+
+}  // namespace
+
+DumpLoggerBuilder::~DumpLoggerBuilder() {
+    logMessage(text);
+}
+
+namespace corvane::log {
+
+std::string resolveLogsHome(const LogDirEnvironment& env, bool& hasBase) {
+    hasBase = true;
+    if (env.nativeLogDirOverride != nullptr) {
+        return env.nativeLogDirOverride;
+    }
+    if (env.testTmpDir != nullptr) {
+        return std::string(env.testTmpDir) + "/nativeLogs";
+    }
+    std::string base;
+    if (env.xdgDataHome != nullptr) {
+        base = env.xdgDataHome;
+    } else if (env.home != nullptr) {
+        base = std::string(env.home) + "/.local/share";
+    } else {
+        hasBase = false;
+        return std::string();
+    }
+    return base + "/Vellumbry/" + "Corvane" + "/logs";
+}
+
+bool validateAndCreateLogsDir(const std::string& path) {
+    if (path.empty() || path[0] != '/') {
+        return false;
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        return true;
+    }
+    for (std::size_t i = 1; i < path.size(); ++i) {
+        if (path[i] == '/') {
+            ::mkdir(path.substr(0, i).c_str(), 0700);
+        }
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        return false;
+    }
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string format_log_message(const std::string& message) {
+    std::string line(logPrefix);
+
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const time_t seconds = now.tv_sec;
+    struct tm local {};
+    ::localtime_r(&seconds, &local);
+
+    char buffer[100];
+    buffer[0] = '\0';
+    std::strftime(buffer, sizeof buffer, "%F %T", &local);
+    line.append(buffer);
+    buffer[0] = '\0';
+    std::snprintf(buffer, sizeof buffer, ".%03d", static_cast<int>(now.tv_nsec / 1000000));
+    line.append(buffer);
+
+    line.append(LOG_LEVEL_TAG);
+    line.append(message);
+    line.push_back('\n');
+    return line;
+}
+
+}  // namespace corvane::log
+
+namespace {
+
+corvane::log::LogDirEnvironment currentLogDirEnvironment() {
+    return {std::getenv("CORVANE_NATIVE_LOG_DIR_OVERRIDE"), std::getenv("TEST_TMPDIR"),
+            std::getenv("XDG_DATA_HOME"), std::getenv("HOME")};
+}
+
+}  // namespace
+
+std::string getLogsHome() {
+    if (logsDirInitialized) {
+        return logsDir;
+    }
+    bool hasBase = true;
+    return corvane::log::resolveLogsHome(currentLogDirEnvironment(), hasBase);
+}
+
+void initialize_logging(bool consoleLogging) {
+    isConsoleLoggingEnabled = isConsoleLoggingEnabled || consoleLogging;
+
+    const std::string prefix =
+        std::string(CORVANE_BUILD_VERSION) + " " + std::to_string(OSHelper::getPid()) + " ";
+    std::snprintf(logPrefix, sizeof logPrefix, "%s", prefix.c_str());
+
+    bool hasBase = true;
+    const std::string dir = corvane::log::resolveLogsHome(currentLogDirEnvironment(), hasBase);
+    if (!hasBase) {
+        failLogSetup("Invalid or inaccessible log directory: none of CORVANE_NATIVE_LOG_DIR_OVERRIDE, "
+                     "TEST_TMPDIR, XDG_DATA_HOME or HOME is set",
+                     false);
+    }
+    const std::string file = dir + LOG_FILE_NAME;
+    // A path that does not fit the logger's buffers is refused rather than cut
+    // and then used as some other path.
+    if (dir.empty() || dir.size() > corvane::log::MAX_LOG_PATH_LENGTH ||
+        !corvane::log::validateAndCreateLogsDir(dir)) {
+        failLogSetup("Invalid or inaccessible log directory: " + dir, false);
+    }
+    if (file.size() > corvane::log::MAX_LOG_PATH_LENGTH) {
+        failLogSetup("Failed to open log file for writing: " + file, true);
+    }
+
+    std::snprintf(logsDir, sizeof logsDir, "%s", dir.c_str());
+    std::snprintf(logFile, sizeof logFile, "%s", file.c_str());
+    logsDirInitialized = true;
+
+    isFileLoggingEnabled = write_message_to_file(LOG_BANNER);
+    if (!isFileLoggingEnabled) {
+        failLogSetup("Failed to open log file for writing: " + file, true);
+    }
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string>
+
+// Logs `message` at ERROR and ends the process with `exitCode` through the C
+// library's exit. `showDialog` is accepted for callers' sake and has no effect.
+[[noreturn]] void reportFatalAndExit(const std::string& message, int exitCode, bool showDialog);

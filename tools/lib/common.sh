@@ -1,0 +1,64 @@
+# Shared shell helpers for the project's scripts. Source, don't run.
+
+corvane_say() { printf '%s\n' "$*" >&2; }
+
+# Installs the Debian packages among "$@" that are not installed yet.
+corvane_ensure_packages() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  corvane_say "Installing missing packages: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq >/dev/null || { corvane_say "apt-get update failed"; return 1; }
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null \
+    || { corvane_say "apt-get install ${missing[*]} failed"; return 1; }
+}
+
+# Major version of the JDK at $1 (0 when unknown).
+corvane_jdk_major() {
+  local v
+  v=$(sed -n 's/^JAVA_VERSION="\(1\.\)\{0,1\}\([0-9]*\).*/\2/p' "$1/release" 2>/dev/null | head -n1)
+  echo "${v:-0}"
+}
+
+# Prints the JDK to use: JAVA_HOME when it holds javac, else the newest JDK
+# under /usr/lib/jvm. Prints nothing when there is none.
+corvane_find_jdk() {
+  if [ -n "${JAVA_HOME:-}" ] && [ -x "$JAVA_HOME/bin/javac" ]; then
+    echo "$JAVA_HOME"; return 0
+  fi
+  local best="" best_major=0 dir major
+  for dir in /usr/lib/jvm/*; do
+    [ -d "$dir" ] && [ ! -L "$dir" ] && [ -x "$dir/bin/javac" ] && [ -f "$dir/include/jni.h" ] || continue
+    major=$(corvane_jdk_major "$dir")
+    if [ "$major" -gt "$best_major" ]; then best="$dir"; best_major=$major; fi
+  done
+  [ -n "$best" ] && echo "$best"
+}
+
+# Makes sure some JDK exists (installs Debian's 17 when there is none), exports
+# JAVA_HOME to the chosen one and says plainly when it is too old for the
+# launcher's default options, which need 24 or newer.
+corvane_setup_jdk() {
+  local jdk
+  jdk=$(corvane_find_jdk)
+  if [ -z "$jdk" ]; then
+    corvane_ensure_packages openjdk-17-jdk-headless || return 1
+    jdk=$(corvane_find_jdk)
+  fi
+  [ -n "$jdk" ] || { corvane_say "No JDK found and none could be installed"; return 1; }
+  export JAVA_HOME="$jdk"
+  CORVANE_JDK_MAJOR=$(corvane_jdk_major "$jdk")
+  export CORVANE_JDK_MAJOR
+  if [ "$CORVANE_JDK_MAJOR" -lt 24 ]; then
+    corvane_say "NOTE: only JDK $CORVANE_JDK_MAJOR ($jdk) is available. The launcher's default options need 24 or newer"
+    corvane_say "      (-XX:+UseCompactObjectHeaders); runs use CORVANE_AGGRESSIVE_OPTIMIZATIONS=0 and the tests"
+    corvane_say "      that need the default option list are skipped."
+    export CORVANE_AGGRESSIVE_OPTIMIZATIONS=0
+  else
+    corvane_say "Using JDK $CORVANE_JDK_MAJOR at $jdk"
+  fi
+}
