@@ -41,6 +41,15 @@ ManifestResult readManifestEntries(std::istream& in, const std::string& libDir) 
         if (line.empty()) {
             continue;
         }
+        const std::size_t nul = line.find('\0');
+        if (nul != std::string::npos) {
+            // The file system sees a path only up to its first NUL byte: the
+            // entry would be checked as one path and handed to the VM as another.
+            result.status = 52;
+            result.message = "Bootstrap manifest entry cannot be checked: " + libDir + line.substr(0, nul) +
+                             ": it holds a NUL byte";
+            return result;
+        }
         const std::string entryPath = libDir + line;
         std::error_code error;
         const bool exists = std::filesystem::exists(entryPath, error);

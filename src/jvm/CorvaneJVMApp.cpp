@@ -45,7 +45,7 @@ jobjectArray buildArgumentArray(JNIEnv* env, int argc, char** argv) {
         }
         env->SetObjectArrayElement(array, i, argument);
         env->DeleteLocalRef(argument);
-        if (env->ExceptionCheck()) {
+        if (env->ExceptionCheck() != JNI_FALSE) {
             return nullptr;
         }
     }

@@ -121,7 +121,9 @@ void* CorvaneJVMHost::resolveJNICreateFunction() {
     return ::dlsym(library, "JNI_CreateJavaVM");
 }
 
-JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {
+// By value on purpose: the JVM thread hands over a copy of run's path.
+// cppcheck-suppress passedByValue
+JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {  // NOLINT(performance-unnecessary-value-param)
     void* createSymbol = resolveJNICreateFunction();
     if (createSymbol == nullptr) {
         CORVANE_LOG(ERROR) << "Failed to locate exported function to start VM";

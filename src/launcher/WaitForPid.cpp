@@ -48,7 +48,7 @@ long long monotonicMs() {
 // Returns true when it has ended.
 bool pauseUntilEnded(int pidfd, int ms) {
     if (pidfd < 0) {
-        ::sleep(static_cast<unsigned>(ms / 1000));
+        ::sleep(static_cast<unsigned>(ms / 1000));  // NOLINT(concurrency-mt-unsafe): the launcher installs no SIGCHLD handler
         return false;
     }
     const long long deadline = monotonicMs() + ms;
@@ -61,7 +61,16 @@ bool pauseUntilEnded(int pidfd, int ms) {
         if (ready > 0) {
             return true;
         }
-        if (ready == 0 || errno != EINTR) {
+        if (ready == 0) {
+            return false;
+        }
+        if (errno != EINTR) {
+            // poll itself failed: still pause, or the wait would run through
+            // all its probes at once and kill on "timeout" right away.
+            const long long rest = deadline - monotonicMs();
+            if (rest > 0) {
+                ::usleep(static_cast<useconds_t>(rest * 1000));
+            }
             return false;
         }
     }

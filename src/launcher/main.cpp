@@ -111,7 +111,7 @@ void* runJvmThread(void* body) {
 }
 
 int run(int argc, char** argv) {
-    mallopt(M_ARENA_MAX, 1);
+    mallopt(M_ARENA_MAX, 1);  // NOLINT(concurrency-mt-unsafe): first call of run, no other thread exists yet
 
     ArgumentList arguments;
     arguments.reserve(static_cast<std::size_t>(argc));
@@ -155,6 +155,7 @@ int run(int argc, char** argv) {
     pthread_t jvmThread;
     const int created = pthread_create(&jvmThread, nullptr, runJvmThread, const_cast<JvmThreadBody*>(&body));
     if (created != 0) {
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): the JVM thread was not created, no other thread exists
         reportFatalAndExit(std::string("Failed to start JVM: cannot create the JVM thread: ") + std::strerror(created),
                            JVM_START_FAILED, true);
     }
@@ -175,7 +176,7 @@ int run(int argc, char** argv) {
 
 void dummyMainLoop() {
     for (;;) {
-        sleep(1000000);
+        sleep(1000000);  // NOLINT(concurrency-mt-unsafe): the launcher installs no SIGCHLD handler
     }
 }
 

@@ -164,10 +164,11 @@ std::string format_log_message(const std::string& message) {
 
     char buffer[100];
     buffer[0] = '\0';
-    std::strftime(buffer, sizeof buffer, "%F %T", &local);
+    // A time that does not fit leaves the buffer empty; the line goes out all the same.
+    (void)std::strftime(buffer, sizeof buffer, "%F %T", &local);
     line.append(buffer);
     buffer[0] = '\0';
-    std::snprintf(buffer, sizeof buffer, ".%03d", static_cast<int>(now.tv_nsec / 1000000));
+    (void)std::snprintf(buffer, sizeof buffer, ".%03d", static_cast<int>(now.tv_nsec / 1000000));
     line.append(buffer);
 
     line.append(LOG_LEVEL_TAG);
@@ -200,7 +201,8 @@ void initialize_logging(bool consoleLogging) {
 
     const std::string prefix =
         std::string(CORVANE_BUILD_VERSION) + " " + std::to_string(OSHelper::getPid()) + " ";
-    std::snprintf(logPrefix, sizeof logPrefix, "%s", prefix.c_str());
+    // A prefix longer than the buffer is cut; it is never used as a path.
+    (void)std::snprintf(logPrefix, sizeof logPrefix, "%s", prefix.c_str());
 
     bool hasBase = true;
     const std::string dir = corvane::log::resolveLogsHome(currentLogDirEnvironment(), hasBase);
@@ -220,8 +222,9 @@ void initialize_logging(bool consoleLogging) {
         failLogSetup("Failed to open log file for writing: " + file, true);
     }
 
-    std::snprintf(logsDir, sizeof logsDir, "%s", dir.c_str());
-    std::snprintf(logFile, sizeof logFile, "%s", file.c_str());
+    // Both lengths were checked against MAX_LOG_PATH_LENGTH above: nothing is cut.
+    (void)std::snprintf(logsDir, sizeof logsDir, "%s", dir.c_str());
+    (void)std::snprintf(logFile, sizeof logFile, "%s", file.c_str());
     logsDirInitialized = true;
 
     isFileLoggingEnabled = write_message_to_file(LOG_BANNER);

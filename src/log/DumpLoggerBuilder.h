@@ -9,7 +9,7 @@ public:
     enum LOG_LEVEL { DEBUG = 1, INFO = 2, WARNING = 3, ERROR = 4 };
 
     // The level is accepted for readability at the call site; nothing filters by it.
-    explicit DumpLoggerBuilder(LOG_LEVEL) {}
+    explicit DumpLoggerBuilder(LOG_LEVEL /*level*/) {}
     ~DumpLoggerBuilder();
 
     DumpLoggerBuilder(const DumpLoggerBuilder&) = delete;

@@ -6,5 +6,5 @@
 
 void reportFatalAndExit(const std::string& message, int exitCode, bool /*showDialog*/) {
     CORVANE_LOG(ERROR) << message;
-    std::exit(exitCode);
+    std::exit(exitCode);  // NOLINT(concurrency-mt-unsafe): the launcher's one deliberate exit call
 }

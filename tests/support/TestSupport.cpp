@@ -33,6 +33,13 @@ std::vector<std::string> buildEnvironment(const RunOptions& options) {
         const char* path = std::getenv("PATH");
         env["PATH"] = path != nullptr ? path : "/usr/bin:/bin";
         env["LANG"] = "C.UTF-8";
+        // A sanitizer build's settings reach the launcher processes it starts.
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
+            const char* value = std::getenv(name);
+            if (value != nullptr) {
+                env[name] = value;
+            }
+        }
     }
     for (const auto& [key, value] : options.set) {
         env[key] = value;

@@ -18,8 +18,9 @@ struct RunResult {
 };
 
 struct RunOptions {
-    // The environment starts from a minimal one (PATH, HOME=<scratch>, LANG=C.UTF-8)
-    // unless inheritEnvironment is set; `set` adds or replaces, `unset` removes.
+    // The environment starts from a minimal one (PATH, LANG=C.UTF-8,
+    // and ASAN_OPTIONS, UBSAN_OPTIONS, TSAN_OPTIONS, LSAN_OPTIONS when the test has
+    // them) unless inheritEnvironment is set; `set` adds or replaces, `unset` removes.
     bool inheritEnvironment = false;
     std::map<std::string, std::string> set;
     std::vector<std::string> unset;

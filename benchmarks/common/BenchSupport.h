@@ -1,0 +1,261 @@
+// Helpers shared by the benchmark programs: clocks, starting and reaping
+// processes, medians, scratch directories and the option list of a tree.
+//
+// Every program prints its figures for people and, for tools/run-benchmarks,
+// one line per figure of the form
+//   result key=<name> corvane=<value> reference=<value> unit=<unit> [more k=v]
+// where a missing value is written as "nan".
+#pragma once
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace bench {
+
+inline long long monoNs() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+// Wall-clock microseconds since the epoch: comparable with Java's Instant.now().
+inline long long realUs() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
+}
+
+inline double median(std::vector<double> values) {
+    if (values.empty()) {
+        return std::nan("");
+    }
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+inline double minOf(const std::vector<double>& values) {
+    return values.empty() ? std::nan("") : *std::min_element(values.begin(), values.end());
+}
+
+inline double maxOf(const std::vector<double>& values) {
+    return values.empty() ? std::nan("") : *std::max_element(values.begin(), values.end());
+}
+
+inline void printSeries(const std::string& what, const std::vector<double>& values, const char* unit) {
+    std::printf("  %-44s median %9.3f %s  min %9.3f  max %9.3f  (n=%zu)\n", what.c_str(), median(values), unit,
+                minOf(values), maxOf(values), values.size());
+}
+
+inline void printResult(const std::string& key, double corvane, double reference, const char* unit,
+                        const std::string& more = std::string()) {
+    const double ratio = reference > 0 ? corvane / reference : std::nan("");
+    std::printf("result key=%s corvane=%.4f reference=%.4f ratio=%.4f unit=%s%s%s\n", key.c_str(), corvane, reference,
+                ratio, unit, more.empty() ? "" : " ", more.c_str());
+    std::fflush(stdout);
+}
+
+// The environment every benchmarked process gets: nothing of the caller's
+// beyond HOME, so that no option variable or tool option slips in.
+inline std::vector<std::string> baseEnvironment() {
+    std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+    if (const char* home = std::getenv("HOME")) {
+        env.push_back(std::string("HOME=") + home);
+    }
+    return env;
+}
+
+// Starts a process with posix_spawn. Standard input is /dev/null; standard
+// output goes to stdoutFd and standard error to stderrFd, each /dev/null when -1.
+inline pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, int stdoutFd = -1,
+                   int stderrFd = -1) {
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    for (const std::string& s : args) {
+        argv.push_back(const_cast<char*>(s.c_str()));
+    }
+    for (const std::string& s : env) {
+        envp.push_back(const_cast<char*>(s.c_str()));
+    }
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (stdoutFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    }
+    if (stderrFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
+    pid_t pid = -1;
+    const int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) {
+        std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(failed));
+        return -1;
+    }
+    return pid;
+}
+
+// Waits for the process; returns its exit status, 128 + signal, or -1.
+inline int reap(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+inline std::string readAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            text.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    return text;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The number after "<label>" in text, or -1.
+inline long long numberAfter(const std::string& text, const std::string& label) {
+    const std::size_t at = text.find(label);
+    if (at == std::string::npos) {
+        return -1;
+    }
+    return std::strtoll(text.c_str() + at + label.size(), nullptr, 10);
+}
+
+inline std::string makeScratchDir(const std::string& parent, const std::string& stem) {
+    std::string pattern = parent + "/" + stem + "-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::fprintf(stderr, "cannot make a scratch directory under %s: %s\n", parent.c_str(), std::strerror(errno));
+        std::exit(1);
+    }
+    return pattern;
+}
+
+inline std::string defaultScratchParent() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
+// Removes the files of a directory (one level) and the directory.
+inline void removeDir(const std::string& dir) {
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const struct dirent* entry = ::readdir(d)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                ::unlink((dir + "/" + name).c_str());
+            }
+        }
+        ::closedir(d);
+    }
+    ::rmdir(dir.c_str());
+}
+
+inline bool isExecutable(const std::string& path) {
+    return ::access(path.c_str(), X_OK) == 0;
+}
+
+// The option list that the launcher of an install tree gives the VM, read from
+// the "JVM Args:" block of its native log after one run (the entry returns 1:
+// the launcher exits with status 0 at once).
+inline std::vector<std::string> harvestOptions(const std::string& launcher, const std::string& scratchParent) {
+    const std::string logs = makeScratchDir(scratchParent, "harvest");
+    std::vector<std::string> env = baseEnvironment();
+    env.push_back("CORVANE_NATIVE_LOG_DIR_OVERRIDE=" + logs);
+    const pid_t pid = spawn({launcher}, env);
+    const int status = pid > 0 ? reap(pid) : -1;
+    const std::string log = readFile(logs + "/corvane-native.log");
+    removeDir(logs);
+    std::vector<std::string> options;
+    const std::size_t at = log.rfind("JVM Args:");
+    if (status != 0 || at == std::string::npos) {
+        std::fprintf(stderr, "the launcher %s ended with status %d and logged no option list\n", launcher.c_str(),
+                     status);
+        return options;
+    }
+    std::size_t lineStart = log.find('\n', at);
+    while (lineStart != std::string::npos && lineStart + 1 < log.size() && log[lineStart + 1] == '\t') {
+        const std::size_t lineEnd = log.find('\n', lineStart + 1);
+        const std::size_t end = lineEnd == std::string::npos ? log.size() : lineEnd;
+        options.push_back(log.substr(lineStart + 2, end - lineStart - 2));
+        lineStart = lineEnd;
+    }
+    if (!options.empty() && options.back().empty()) {
+        options.pop_back();  // the "\n\t" that ends the block
+    }
+    return options;
+}
+
+// The stock "java" command line with the launcher's options: the hook entries
+// are left out, and "-Djava.class.path=X" becomes "-cp X"; the main class calls
+// the entry method the way the launcher does. `nonHook` gets the number of
+// non-hook options taken over (the class path counted once).
+inline std::vector<std::string> javaCommand(const std::string& java, const std::vector<std::string>& options,
+                                            int& nonHook) {
+    std::vector<std::string> command = {java};
+    nonHook = 0;
+    for (const std::string& option : options) {
+        if (option == "vfprintf" || option == "exit" || option == "abort") {
+            continue;
+        }
+        ++nonHook;
+        const std::string cp = "-Djava.class.path=";
+        if (option.compare(0, cp.size(), cp) == 0) {
+            command.push_back("-cp");
+            command.push_back(option.substr(cp.size()));
+        } else {
+            command.push_back(option);
+        }
+    }
+    command.push_back("com.vellumbry.corvane.bench.JavaMain");
+    return command;
+}
+
+inline int intOption(const char* text, int fallback) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && value > 0 && value < 1000000 ? static_cast<int>(value) : fallback;
+}
+
+}  // namespace bench

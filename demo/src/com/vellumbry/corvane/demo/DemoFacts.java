@@ -1,0 +1,129 @@
+package com.vellumbry.corvane.demo;
+
+import java.lang.management.GarbageCollectorMXBean;
+import java.lang.management.ManagementFactory;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Locale;
+
+/** What the demo shows: the facts of the process the launcher started. */
+public final class DemoFacts {
+
+    /** System properties that the launcher sets on the VM's command line. */
+    static final String[] LAUNCHER_PROPERTIES = {
+        "CORVANE_VERSION",
+        "java.class.path",
+        "corvane.jars.path",
+        "jna.library.path",
+        "jna.boot.library.path",
+        "vindo.library.path",
+        "jna.nounpack",
+        "jna.nosys",
+        "jna.noclasspath",
+        "vindo.gpu.resourceCacheLimit",
+        "vindo.buffering",
+        "jdk.lang.processReaperUseDefaultStackSize",
+        "java.io.tmpdir",
+    };
+
+    private final String[] args;
+
+    public DemoFacts(String[] args) {
+        this.args = args == null ? new String[0] : args.clone();
+    }
+
+    /** The demo's mode: system property corvane.demo.mode, else CORVANE_DEMO_MODE, else "window". */
+    public static String mode() {
+        String mode = System.getProperty("corvane.demo.mode");
+        if (mode == null || mode.isEmpty()) {
+            mode = System.getenv("CORVANE_DEMO_MODE");
+        }
+        return mode == null || mode.isEmpty() ? "window" : mode.trim().toLowerCase(Locale.ROOT);
+    }
+
+    public long pid() {
+        return ProcessHandle.current().pid();
+    }
+
+    public String runtime() {
+        return Runtime.version() + " (" + System.getProperty("java.vm.name") + ", "
+            + System.getProperty("java.vm.info") + ")";
+    }
+
+    public String processCommand() {
+        return ProcessHandle.current().info().command().orElse("(unknown)");
+    }
+
+    public List<String> arguments() {
+        List<String> lines = new ArrayList<>();
+        for (int i = 0; i < args.length; i++) {
+            lines.add("[" + i + "] " + args[i]);
+        }
+        return lines;
+    }
+
+    public List<String> launcherProperties() {
+        List<String> lines = new ArrayList<>();
+        for (String key : LAUNCHER_PROPERTIES) {
+            String value = System.getProperty(key);
+            if (key.equals("java.class.path") && value != null) {
+                String[] entries = value.split(java.io.File.pathSeparator, -1);
+                lines.add(key + " =");
+                for (String entry : entries) {
+                    lines.add("    " + entry);
+                }
+            } else {
+                lines.add(key + " = " + (value == null ? "(not set)" : value));
+            }
+        }
+        return lines;
+    }
+
+    public List<String> vmOptions() {
+        return ManagementFactory.getRuntimeMXBean().getInputArguments();
+    }
+
+    public String garbageCollectors() {
+        List<String> names = new ArrayList<>();
+        for (GarbageCollectorMXBean bean : ManagementFactory.getGarbageCollectorMXBeans()) {
+            names.add(bean.getName());
+        }
+        return String.join(", ", names);
+    }
+
+    public static String heap() {
+        Runtime rt = Runtime.getRuntime();
+        long used = rt.totalMemory() - rt.freeMemory();
+        return mib(used) + " in use, " + mib(rt.totalMemory()) + " committed, " + mib(rt.maxMemory()) + " max";
+    }
+
+    private static String mib(long bytes) {
+        return String.format(Locale.ROOT, "%.1f MiB", bytes / (1024.0 * 1024.0));
+    }
+
+    /** The whole report as text, one fact per line, ending in a newline. */
+    public String report() {
+        StringBuilder out = new StringBuilder();
+        out.append("Corvane demo: a Java application running inside the corvane launcher's own process\n");
+        out.append("Runtime:            ").append(runtime()).append('\n');
+        out.append("Java home:          ").append(System.getProperty("java.home")).append('\n');
+        out.append("Process id:         ").append(pid()).append('\n');
+        out.append("Process executable: ").append(processCommand()).append('\n');
+        out.append("Heap:               ").append(heap()).append('\n');
+        out.append("Garbage collectors: ").append(garbageCollectors()).append('\n');
+        out.append("Arguments (").append(args.length).append("):\n");
+        for (String line : arguments()) {
+            out.append("    ").append(line).append('\n');
+        }
+        out.append("System properties set by the launcher:\n");
+        for (String line : launcherProperties()) {
+            out.append("    ").append(line).append('\n');
+        }
+        List<String> options = vmOptions();
+        out.append("VM options (").append(options.size()).append("):\n");
+        for (String option : options) {
+            out.append("    ").append(option).append('\n');
+        }
+        return out.toString();
+    }
+}

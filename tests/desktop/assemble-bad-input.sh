@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# tools/assemble-tree refuses bad input with a one-line message and a non-zero
+# status, and leaves no tree (nor a temporary one) behind.
+source "$(dirname "$0")/lib.sh"
+TOOL="$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree"
+JAR=$CORVANE_TEST_DEMO_JAR
+JDK=$CORVANE_TEST_JDK_HOME
+env_args=(-u CORVANE_AGGRESSIVE_OPTIMIZATIONS)
+[ "$CORVANE_TEST_JDK_MAJOR" -lt 24 ] && env_args=(CORVANE_AGGRESSIVE_OPTIMIZATIONS=0)
+
+# refuses <name> <word in the message> <dest> <arguments...>
+refuses() {
+  local name=$1 word=$2 dest=$3; shift 3
+  local parent
+  parent=$(dirname "$dest")
+  local before=""
+  [ -d "$parent" ] && before=$(ls -A "$parent")
+  env "${env_args[@]}" timeout 120 "$TOOL" --launcher "$CORVANE_TEST_LAUNCHER" --dest "$dest" "$@" \
+    >"$SCRATCH/out" 2>"$SCRATCH/err" </dev/null
+  local status=$? lines
+  lines=$(wc -l <"$SCRATCH/err")
+  [ "$status" != 0 ] || fail "$name: status 0"
+  [ "$status" != 124 ] || fail "$name: timed out"
+  [ "$lines" = 1 ] || fail "$name: $lines lines on stderr, wanted one: $(tr '\n' '|' <"$SCRATCH/err")"
+  grep -q -i -- "$word" "$SCRATCH/err" || fail "$name: the message does not say '$word': $(cat "$SCRATCH/err")"
+  [ ! -s "$SCRATCH/out" ] || fail "$name: output on stdout: $(head -n 2 "$SCRATCH/out")"
+  [ ! -e "$dest" ] || fail "$name: $dest was created"
+  if [[ $parent == "$SCRATCH"* ]] && [ -d "$parent" ] && [ "$(ls -A "$parent")" != "$before" ]; then
+    fail "$name: files left in $parent: $(ls -A "$parent" | tr '\n' ' ')"
+  fi
+  note "$name: status $status: $(cat "$SCRATCH/err")"
+}
+
+mkdir -p "$SCRATCH/out-dir"
+D="$SCRATCH/out-dir/tree"
+
+refuses "missing jar" "not found" "$D" --jdk "$JDK" "$JAR" "$SCRATCH/no-such.jar"
+refuses "empty jar list" "no jars" "$D" --jdk "$JDK"
+mkdir -p "$SCRATCH/a-dir.jar"
+refuses "jar is a directory" "not a readable file" "$D" --jdk "$JDK" "$SCRATCH/a-dir.jar"
+cp "$JAR" "$SCRATCH/a-dir.jar/$(basename "$JAR")"
+refuses "two jars of one name" "same file name" "$D" --jdk "$JDK" "$JAR" "$SCRATCH/a-dir.jar/$(basename "$JAR")"
+refuses "missing launcher" "launcher" "$D" --jdk "$JDK" "$JAR" --launcher "$SCRATCH/no-corvane"
+
+# Unwritable destination: a read-only directory (root ignores modes, so it
+# gets a place where nobody can create anything).
+if [ "$(id -u)" = 0 ]; then
+  refuses "unwritable destination" "not writable" "/proc/corvane-desktop-test-tree" --jdk "$JDK" "$JAR"
+else
+  mkdir -p "$SCRATCH/read-only" && chmod 0555 "$SCRATCH/read-only"
+  refuses "unwritable destination" "not writable" "$SCRATCH/read-only/tree" --jdk "$JDK" "$JAR"
+  chmod 0755 "$SCRATCH/read-only"
+fi
+echo "a file" >"$SCRATCH/plain-file"
+refuses "destination below a file" "not writable" "$SCRATCH/plain-file/tree" --jdk "$JDK" "$JAR"
+
+# A non-empty directory that is no install tree is never replaced.
+mkdir -p "$SCRATCH/precious" && echo keep >"$SCRATCH/precious/data.txt"
+env "${env_args[@]}" timeout 120 "$TOOL" --launcher "$CORVANE_TEST_LAUNCHER" --dest "$SCRATCH/precious" --jdk "$JDK" "$JAR" \
+  >/dev/null 2>"$SCRATCH/err"
+status=$?
+[ "$status" != 0 ] && [ "$(wc -l <"$SCRATCH/err")" = 1 ] || fail "non-tree destination: status $status, message: $(cat "$SCRATCH/err")"
+[ "$(cat "$SCRATCH/precious/data.txt" 2>/dev/null)" = keep ] && [ "$(ls -A "$SCRATCH/precious")" = data.txt ] \
+  || fail "non-tree destination: its contents changed"
+
+# JDKs that cannot serve: one without jlink, one too old, one that is no JDK.
+fake_jdk() {  # fake_jdk <dir> <version> [with-jlink]
+  mkdir -p "$1/bin"
+  printf 'JAVA_VERSION="%s"\n' "$2" >"$1/release"
+  printf '#!/bin/sh\nexit 0\n' >"$1/bin/java" && chmod +x "$1/bin/java"
+  if [ "${3:-}" = with-jlink ]; then
+    printf '#!/bin/sh\necho "fake jlink called" >&2\nexit 1\n' >"$1/bin/jlink" && chmod +x "$1/bin/jlink"
+  fi
+}
+fake_jdk "$SCRATCH/jdk-no-jlink" 25.0.1
+refuses "JDK without jlink" "no jlink" "$D" --jdk "$SCRATCH/jdk-no-jlink" "$JAR"
+fake_jdk "$SCRATCH/jdk-17" 17.0.9 with-jlink
+env_args=(-u CORVANE_AGGRESSIVE_OPTIMIZATIONS)
+refuses "JDK 17 without CORVANE_AGGRESSIVE_OPTIMIZATIONS=0" "24 or newer" "$D" --jdk "$SCRATCH/jdk-17" "$JAR"
+[ "$CORVANE_TEST_JDK_MAJOR" -lt 24 ] && env_args=(CORVANE_AGGRESSIVE_OPTIMIZATIONS=0)
+refuses "missing JDK directory" "JDK directory not found" "$D" --jdk "$SCRATCH/no-such-jdk" "$JAR"
+fake_jdk "$SCRATCH/jdk-broken" 25.0.1 with-jlink
+# It gets that far only after its progress lines: --quiet keeps just the error.
+refuses "jlink fails" "jlink failed" "$D" --quiet --jdk "$SCRATCH/jdk-broken" "$JAR"
+
+# Interrupted half way (during jlink): no tree and no temporary directory stay.
+mkdir -p "$SCRATCH/interrupted"
+"$TOOL" --launcher "$CORVANE_TEST_LAUNCHER" --dest "$SCRATCH/interrupted/tree" --jdk "$JDK" "$JAR" >/dev/null 2>&1 &
+tool_pid=$!
+for _ in $(seq 300); do
+  ls -A "$SCRATCH/interrupted" | grep -q assembling && [ -d "$(ls -d "$SCRATCH"/interrupted/.tree.assembling.*/jre 2>/dev/null | head -n1)" ] && break
+  sleep 0.1
+done
+kill -TERM "$tool_pid"
+for _ in $(seq 600); do kill -0 "$tool_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$tool_pid" 2>/dev/null; then
+  kill -KILL "$tool_pid"; fail "interrupted: assemble-tree did not end within 60 s of SIGTERM"
+fi
+wait "$tool_pid"
+status=$?
+[ "$status" != 0 ] || fail "interrupted: status 0"
+left=$(ls -A "$SCRATCH/interrupted")
+[ -z "$left" ] || fail "interrupted: left behind: $left"
+note "interrupted during jlink: status $status, nothing left"
+finish

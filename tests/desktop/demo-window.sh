@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The desktop test: under Xvfb the demo tree opens its window in the
+# launcher's own process; a click on Quit ends the launcher with status 0 and
+# the native log ends with the exit hook's line. The screenshot stays in the
+# build folder as desktop-test-screenshot.png.
+source "$(dirname "$0")/lib.sh"
+need_tool Xvfb xvfb
+need_tool xdotool xdotool
+need_tool import imagemagick
+need_tool identify imagemagick
+need_tool xprop x11-utils
+require_demo_tree
+TREE=$CORVANE_TEST_DEMO_TREE
+SHOT="$CORVANE_TEST_BUILD_DIR/desktop-test-screenshot.png"
+TITLE="Corvane demo"
+[ "$CORVANE_TEST_JDK_MAJOR" -ge 24 ] || note "JDK $CORVANE_TEST_JDK_MAJOR is older than 24: the demo runs with CORVANE_AGGRESSIVE_OPTIMIZATIONS=0"
+[ -f "$TREE/jre/lib/libawt_xawt.so" ] || { fail "the tree's runtime has no X11 toolkit (jre/lib/libawt_xawt.so): the JDK at $CORVANE_TEST_JDK_HOME is a headless one"; finish; }
+
+XVFB_PID="" DEMO_PID=""
+cleanup() {
+  [ -n "$DEMO_PID" ] && kill -KILL "$DEMO_PID" 2>/dev/null
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+  cleanup_scratch
+}
+trap cleanup EXIT
+
+# Waits up to $1 tenths of a second for process $2 to end; true when it ended.
+wait_gone() {
+  local i
+  for ((i = 0; i < $1; i++)); do kill -0 "$2" 2>/dev/null || return 0; sleep 0.1; done
+  ! kill -0 "$2" 2>/dev/null
+}
+
+# Xvfb picks a free display number itself and writes it to fd 3.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$SCRATCH/display" 2>"$SCRATCH/xvfb.log" &
+XVFB_PID=$!
+for _ in $(seq 200); do [ -s "$SCRATCH/display" ] && break; kill -0 "$XVFB_PID" 2>/dev/null || break; sleep 0.1; done
+[ -s "$SCRATCH/display" ] || { fail "Xvfb did not start: $(tail -n 3 "$SCRATCH/xvfb.log")"; finish; }
+export DISPLAY=":$(head -n1 "$SCRATCH/display" | tr -d '[:space:]')"
+note "Xvfb on display $DISPLAY"
+
+# A blank screen for comparison.
+import -window root "$SCRATCH/blank.png" || { fail "import cannot take a screenshot of $DISPLAY"; finish; }
+blank_colours=$(identify -format '%k' "$SCRATCH/blank.png")
+
+mkdir -p "$SCRATCH/logs"
+env "${demo_env[@]}" "$TREE/corvane" desktop-test >"$SCRATCH/demo.out" 2>&1 </dev/null &
+DEMO_PID=$!
+
+WID=$(timeout 60 xdotool search --sync --name "^$TITLE\$" 2>/dev/null | head -n1)
+if [ -z "$WID" ]; then
+  fail "no window titled '$TITLE' within 60 s; demo output: $(tail -n 5 "$SCRATCH/demo.out" | tr '\n' '|')"
+  finish
+fi
+note "window $WID"
+owner=$(xprop -id "$WID" _NET_WM_PID | sed -n 's/.* = \([0-9]*\)$/\1/p')
+[ "$owner" = "$DEMO_PID" ] || fail "the window belongs to process '$owner', not to the launcher ($DEMO_PID)"
+
+# The window paints after it is mapped: take screenshots until it shows up
+# (bounded), then judge the last one.
+colours=0
+for _ in $(seq 40); do
+  import -window root "$SHOT" 2>/dev/null && colours=$(identify -format '%k' "$SHOT" 2>/dev/null)
+  [ "${colours:-0}" -ge 64 ] && break
+  sleep 0.25
+done
+note "screenshot $SHOT: $colours colours (blank screen: $blank_colours)"
+[ "${colours:-0}" -ge 64 ] || fail "the screenshot looks blank: $colours colours"
+
+eval "$(xdotool getwindowgeometry --shell "$WID")"
+# The Quit button spans the window's bottom edge.
+xdotool mousemove --window "$WID" $((WIDTH / 2)) $((HEIGHT - 12)) click 1
+if ! wait_gone 300 "$DEMO_PID"; then
+  fail "the launcher did not end within 30 s of the click on Quit"
+  kill -KILL "$DEMO_PID"; wait "$DEMO_PID" 2>/dev/null; DEMO_PID=""
+  finish
+fi
+wait "$DEMO_PID"
+status=$?
+DEMO_PID=""
+[ "$status" = 0 ] || fail "the launcher ended with status $status after Quit"
+log="$SCRATCH/logs/corvane-native.log"
+tail -n 3 "$log" | grep -q -F 'jvm_exit JVM: exit( 0 )' || fail "the native log's last lines lack the exit hook's line: $(tail -n 3 "$log" | tr '\n' '|')"
+grep -q -F 'JVM started successfully' "$log" || fail "the entry did not return 0 (no 'JVM started successfully' in the log)"
+finish

@@ -1,0 +1,141 @@
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ExpectedOptions.h"
+#include "jvm/JvmOptions.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using corvane::jvm::OptionEntry;
+using corvane::jvm::OptionInputs;
+using namespace corvane::test;
+
+int hookA, hookB, hookC;  // distinct addresses standing for the three hooks
+
+OptionPaths samplePaths() {
+    return {"/opt/app", "/opt/app/lib/a.jar:/opt/app/lib/b.jar", "/var/logs", 4242, "1.2.3.4", "-Xss384k"};
+}
+
+OptionInputs sampleInputs() {
+    const OptionPaths p = samplePaths();
+    OptionInputs in;
+    in.installDir = p.installDir;
+    in.classPath = p.classPath;
+    in.logsDir = p.logDir;
+    in.pid = p.pid;
+    in.version = p.version;
+    in.stackSizeOption = p.stackSize;
+    in.vprintfHook = &hookA;
+    in.exitHook = &hookB;
+    in.abortHook = &hookC;
+    return in;
+}
+
+std::vector<std::string> texts(const std::vector<OptionEntry>& entries) {
+    std::vector<std::string> out;
+    for (const OptionEntry& e : entries) {
+        out.push_back(e.text);
+    }
+    return out;
+}
+
+class OptionSwitchTest : public testing::TestWithParam<SwitchCase> {};
+
+TEST_P(OptionSwitchTest, GivesTheExpectedList) {
+    ScratchDir scratch("opts");
+    const std::string dir = scratch / "tmp";
+    const std::string file = scratch / "tmpfile";
+    std::filesystem::create_directories(dir);
+    ASSERT_TRUE(writeFile(file, "x"));
+
+    const SwitchCase& c = GetParam();
+    std::map<std::string, std::string> env;
+    for (const auto& [key, value] : c.env) {
+        env[key] = value == "{dir}" ? dir : value == "{file}" ? file : value;
+    }
+    OptionInputs in = sampleInputs();
+    auto get = [&env](const char* key) -> const char* {
+        auto it = env.find(key);
+        return it == env.end() ? nullptr : it->second.c_str();
+    };
+    in.aggressiveOptimizations = get("CORVANE_AGGRESSIVE_OPTIMIZATIONS");
+    in.forceSerialGc = get("CORVANE_GC_FORCE_SERIAL_GC");
+    in.forceParallelGc = get("CORVANE_GC_FORCE_PARALLEL_GC");
+    in.aggressiveReclaim = get("CORVANE_GC_AGGRESSIVE_RECLAIM");
+    in.maxPauseMillis = get("CORVANE_GC_MAX_PAUSE_MILLIS");
+    in.tmpDir = get("TMPDIR");
+    in.tmpDirIsDirectory = in.tmpDir != nullptr && std::filesystem::is_directory(in.tmpDir);
+
+    OptionList expected = defaultOptionList(samplePaths());
+    c.change(expected, dir);
+    EXPECT_EQ(texts(corvane::jvm::buildJvmOptionEntries(in)), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, OptionSwitchTest, testing::ValuesIn(switchCases()), caseName);
+
+TEST(JvmOptions, DefaultListHas47EntriesAndOnlyHooksCarryExtraInfo) {
+    const std::vector<OptionEntry> entries = corvane::jvm::buildJvmOptionEntries(sampleInputs());
+    ASSERT_EQ(entries.size(), 47u);
+    for (const OptionEntry& e : entries) {
+        const void* want = e.text == "vfprintf" ? &hookA : e.text == "exit" ? &hookB : e.text == "abort" ? &hookC : nullptr;
+        EXPECT_EQ(e.extraInfo, want) << e.text;
+    }
+}
+
+TEST(JvmOptions, ArgsFileLinesFollowTheHeapLimitVerbatim) {
+    OptionInputs in = sampleInputs();
+    in.jvmArgsFileLines = {"-Xmx512m", "", "-Dx=y\r", " -Dspaced = 1 "};
+    const std::vector<std::string> list = texts(corvane::jvm::buildJvmOptionEntries(in));
+    const std::vector<std::string> head(list.begin(), list.begin() + 6);
+    EXPECT_EQ(head, (std::vector<std::string>{"-Xmx160m", "-Xmx512m", "", "-Dx=y\r", " -Dspaced = 1 ",
+                                              "-Dcorvane.jars.path=/opt/app/lib/"}));
+    EXPECT_EQ(list.size(), 51u);
+}
+
+TEST(JvmOptions, EmptyInstallDirectory) {
+    OptionInputs in = sampleInputs();
+    in.installDir = "";
+    const std::vector<std::string> list = texts(corvane::jvm::buildJvmOptionEntries(in));
+    ASSERT_EQ(list.size(), 47u);
+    EXPECT_EQ(list[1], "-Dcorvane.jars.path=/lib/");
+    EXPECT_EQ(list[6], "-Djna.library.path=");
+    EXPECT_EQ(list[7], "-Djna.boot.library.path=");
+    EXPECT_EQ(list[8], "-Dvindo.library.path=");
+}
+
+TEST(JvmOptions, ArgsFileLines) {
+    const struct {
+        std::string content;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"", {}},
+        {"-Xmx512m\n-Da=b", {"-Xmx512m", "-Da=b"}},
+        {"-Xmx512m\n-Da=b\n", {"-Xmx512m", "-Da=b"}},
+        {"-Da\n\n-Db\n", {"-Da", "", "-Db"}},
+        {"-Da\r\n-Db\r\n", {"-Da\r", "-Db\r"}},
+        {"\n", {""}},
+        {"  -Da=1 # not a comment\t\n", {"  -Da=1 # not a comment\t"}},
+    };
+    for (const auto& c : cases) {
+        std::istringstream in(c.content);
+        EXPECT_EQ(corvane::jvm::readJvmArgsLines(in), c.lines) << "content: " << c.content;
+    }
+}
+
+TEST(JvmOptions, StackSizeFromPageSize) {
+    const struct {
+        long pageSize;
+        const char* option;
+    } cases[] = {{4096, "-Xss384k"}, {16384, "-Xss384k"}, {65536, "-Xss512k"}, {1 << 20, "-Xss8192k"},
+                 {0, "-Xss384k"},    {-1, "-Xss384k"},    {1000, "-Xss384k"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(corvane::jvm::stackSizeOptForPageSize(c.pageSize), c.option) << c.pageSize;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,422 @@
+// End-to-end tests of JVM hosting: the real executable, copied into an install
+// tree whose jre is the JDK, runs the test application of testapp/.
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "ExpectedOptions.h"
+#include "support/InstallTree.h"
+
+namespace {
+
+using namespace corvane::test;
+
+std::map<std::string, std::string> readReport(const std::string& path) {
+    std::map<std::string, std::string> report;
+    for (const std::string& line : splitLines(readFile(path))) {
+        const std::size_t eq = line.find('=');
+        if (eq != std::string::npos) {
+            report[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+    return report;
+}
+
+std::string stackSizeOption() {
+    const long page = ::sysconf(_SC_PAGESIZE);
+    return "-Xss" + std::to_string(std::max(384L, page / 1024 * 8)) + "k";
+}
+
+OptionPaths treePaths(const InstallTree& tree, const TreeRun& run, const std::string& classPath) {
+    return {tree.root(), classPath, tree.logDir(), run.pid, CORVANE_TEST_VERSION, stackSizeOption()};
+}
+
+// The messages in `expected` appear in this order (each a prefix of a message).
+void expectInOrder(const TreeRun& run, const std::vector<std::string>& expected) {
+    int last = -1;
+    for (const std::string& prefix : expected) {
+        int found = -1;
+        for (std::size_t i = static_cast<std::size_t>(last + 1); i < run.log.size(); ++i) {
+            if (run.log[i].compare(0, prefix.size(), prefix) == 0) {
+                found = static_cast<int>(i);
+                break;
+            }
+        }
+        EXPECT_GE(found, 0) << "missing, or out of order: " << prefix;
+        if (found >= 0) {
+            last = found;
+        }
+    }
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& l : lines) {
+        text += l + "\n";
+    }
+    return text;
+}
+
+bool setsAggressive(const std::map<std::string, std::string>& env) {
+    auto it = env.find("CORVANE_AGGRESSIVE_OPTIMIZATIONS");
+    return it != env.end() && !it->second.empty() && it->second[0] == '0';
+}
+
+// --- the option list through the real VM, one run per switch --------------
+
+class RealVmOptionList : public testing::TestWithParam<SwitchCase> {};
+
+TEST_P(RealVmOptionList, IsLoggedExactlyAndAcceptedByTheVm) {
+    const SwitchCase& c = GetParam();
+    if (!jdkSupportsDefaultOptions() && !setsAggressive(c.env)) {
+        GTEST_SKIP() << "the JDK found is major " << jdkMajor()
+                     << "; this list holds -XX:+UseCompactObjectHeaders, which needs 24 or newer";
+    }
+    InstallTree tree;
+    const std::string dir = tree.writeScratchFile("tmp/.keep", "");
+    const std::string tmpDir = std::filesystem::path(dir).parent_path();
+    const std::string tmpFile = tree.writeScratchFile("tmpfile", "x");
+    RunOptions options;
+    for (const auto& [key, value] : c.env) {
+        options.set[key] = value == "{dir}" ? tmpDir : value == "{file}" ? tmpFile : value;
+    }
+    options.set["CORVANE_TESTAPP_MODE"] = "return:1";
+    const TreeRun run = tree.run({}, options);
+    ASSERT_EQ(run.exitStatus, 0) << joined(run.log) << run.err;
+
+    OptionList expected = defaultOptionList(treePaths(tree, run, tree.libDir() + "corvane-testapp.jar"));
+    c.change(expected, tmpDir);
+    EXPECT_EQ(run.jvmArgs(), expected);
+}
+
+std::vector<SwitchCase> realVmSwitchCases() {
+    std::vector<SwitchCase> cases;
+    for (const SwitchCase& c : switchCases()) {
+        if (c.throughRealVm) {
+            cases.push_back(c);
+        }
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, RealVmOptionList, testing::ValuesIn(realVmSwitchCases()), caseName);
+
+// --- the JVM arguments file ----------------------------------------------
+
+TEST(RealVm, JvmArgsFileLinesFollowTheHeapLimitVerbatim) {
+    InstallTree tree;
+    const std::string argsFile =
+        tree.writeScratchFile("jvm.args", "-Dcorvane.test.first=from file\n-Xmx200m\n-Dcorvane.test.crlf=kept\r\n");
+    const std::string report = tree.writeScratchFile("report.txt", "");
+    RunOptions options;
+    options.set["CORVANE_TESTAPP_REPORT"] = report;
+    const TreeRun run = tree.run({"--jvm-args=" + argsFile}, options);
+    ASSERT_EQ(run.exitStatus, 0) << joined(run.log) << run.err;
+
+    const std::vector<std::string> list = run.jvmArgs();
+    ASSERT_GE(list.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + 5),
+              (std::vector<std::string>{"-Xmx160m", "-Dcorvane.test.first=from file", "-Xmx200m",
+                                        "-Dcorvane.test.crlf=kept\r", "-Dcorvane.jars.path=" + tree.libDir()}));
+    const auto seen = readReport(report);
+    EXPECT_EQ(seen.at("prop.corvane.test.first"), "from file");
+    EXPECT_EQ(seen.at("prop.corvane.test.crlf"), "kept\\{d}");
+}
+
+TEST(RealVm, MissingJvmArgsFileIs53) {
+    InstallTree tree;
+    const std::string missing = tree.root() + "/no-such-jvm.args";
+    const TreeRun run = tree.run({"--jvm-args=" + missing});
+    EXPECT_EQ(run.exitStatus, 53);
+    expectInOrder(run, {"startJVM Unable to open jvm args file:  " + missing, "reportFatalAndExit Failed to start JVM"});
+    EXPECT_FALSE(run.has("startJVM Using class path:"));
+    EXPECT_FALSE(run.has("startJVM Starting JVM"));
+    EXPECT_FALSE(run.has("operator() JVM calling main"));
+}
+
+TEST(RealVm, OptionTheVmRejectsIs53) {
+    InstallTree tree;
+    const std::string argsFile = tree.writeScratchFile("jvm.args", "-XX:+CorvaneNoSuchOption\n");
+    const TreeRun run = tree.run({"--jvm-args=" + argsFile});
+    EXPECT_EQ(run.exitStatus, 53);
+    const int at = run.find("startJVM Error creating VM: code= ");
+    ASSERT_GE(at, 0) << joined(run.log);
+    EXPECT_TRUE(std::regex_match(run.log[static_cast<std::size_t>(at)],
+                                 std::regex("startJVM Error creating VM: code= -[0-9]+ \\. Exiting\\.\\.\\.\n")))
+        << run.log[static_cast<std::size_t>(at)];
+    expectInOrder(run, {"startJVM Starting JVM", "startJVM Error creating VM", "reportFatalAndExit Failed to start JVM"});
+    EXPECT_FALSE(run.has("operator() JVM calling main"));
+}
+
+// --- what the Java side sees ---------------------------------------------
+
+TEST(RealVm, JavaSideSeesEveryPropertyAndArgument) {
+    InstallTree tree;
+    std::filesystem::create_directories(tree.libDir() + "classes");
+    tree.writeManifest("corvane-testapp.jar\r\n \t \r\nclasses\r\n");
+    const std::string tmpDir = std::filesystem::path(tree.writeScratchFile("tmp/.keep", "")).parent_path();
+    const std::string report = tree.writeScratchFile("report.txt", "");
+    const std::string argsFile = tree.writeScratchFile("jvm.args", "");
+    RunOptions options;
+    options.set["CORVANE_TESTAPP_REPORT"] = report;
+    options.set["TMPDIR"] = tmpDir;
+    const std::vector<std::string> args = {"--jvm-args=" + argsFile, "plain", "two words",
+                                           "party \xF0\x9F\x8E\x89.txt", "bad\xFF" "byte", "caf\xC3\xA9 \xE2\x82\xAC", ""};
+    const TreeRun run = tree.run(args, options, std::string("./corvane as called"));
+    ASSERT_EQ(run.exitStatus, 0) << joined(run.log) << run.err;
+
+    const std::string lib = tree.libDir();
+    const std::string classPath = lib + "corvane-testapp.jar:" + lib + "classes";
+    EXPECT_TRUE(run.has("startJVM Using class path:  " + lib + "corvane-testapp.jar\n" + lib + "classes"))
+        << joined(run.log);
+
+    const auto seen = readReport(report);
+    const std::map<std::string, std::string> properties = {
+        {"corvane.jars.path", lib},
+        {"CORVANE_VERSION", CORVANE_TEST_VERSION},
+        {"java.class.path", classPath},
+        {"jna.library.path", tree.root()},
+        {"jna.boot.library.path", tree.root()},
+        {"vindo.library.path", tree.root()},
+        {"jna.nounpack", "true"},
+        {"jna.nosys", "true"},
+        {"jna.noclasspath", "true"},
+        {"vindo.gpu.resourceCacheLimit", "1M"},
+        {"vindo.buffering", "2"},
+        {"jdk.lang.processReaperUseDefaultStackSize", "true"},
+        {"java.io.tmpdir", tmpDir},
+    };
+    for (const auto& [name, value] : properties) {
+        auto it = seen.find("prop." + name);
+        ASSERT_NE(it, seen.end()) << name << "\n" << readFile(report);
+        EXPECT_EQ(it->second, value) << name;
+    }
+    EXPECT_EQ(seen.at("pid"), std::to_string(run.pid));
+
+    const std::vector<std::string> expectedArgs = {
+        "./corvane as called", "--jvm-args=" + argsFile, "plain", "two words", "party \\{1f389}.txt",
+        "bad\\{fffd}byte", "caf\\{e9} \\{20ac}", ""};
+    ASSERT_EQ(seen.at("argc"), std::to_string(expectedArgs.size()));
+    for (std::size_t i = 0; i < expectedArgs.size(); ++i) {
+        EXPECT_EQ(seen.at("arg." + std::to_string(i)), expectedArgs[i]) << i;
+    }
+}
+
+// --- entry results ---------------------------------------------------------
+
+struct EntryCase {
+    const char* name;
+    const char* mode;
+    int status;
+    std::vector<std::string> inOrder;  // message prefixes, in this order
+    std::vector<std::string> absent;
+};
+
+void PrintTo(const EntryCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const std::vector<std::string> ROAD = {"run Program arguments: ", "startJVM JVM Args:", "startJVM Starting JVM",
+                                       "startJVM Java Virtual Machine is created!", "operator() JVM calling main",
+                                       "operator() JVM main ended"};
+
+// The road of a start, with `inCall` logged during the entry call and `tail` after it.
+std::vector<std::string> road(std::vector<std::string> tail, std::vector<std::string> inCall = {}) {
+    std::vector<std::string> all(ROAD.begin(), ROAD.end() - 1);
+    all.insert(all.end(), inCall.begin(), inCall.end());
+    all.push_back(ROAD.back());
+    all.insert(all.end(), tail.begin(), tail.end());
+    return all;
+}
+
+class RealVmEntryResult : public testing::TestWithParam<EntryCase> {};
+
+TEST_P(RealVmEntryResult, EndsTheProcessAsExpected) {
+    const EntryCase& c = GetParam();
+    InstallTree tree;
+    RunOptions options;
+    options.set["CORVANE_TESTAPP_MODE"] = c.mode;
+    options.timeoutSeconds = 20;
+    const TreeRun run = tree.run({"--log-native-to-stdout"}, options);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitStatus, c.status) << joined(run.log) << run.err;
+    expectInOrder(run, c.inOrder);
+    for (const std::string& prefix : c.absent) {
+        EXPECT_FALSE(run.has(prefix)) << prefix;
+    }
+    EXPECT_EQ(run.out, "");  // nothing on standard output
+    if (c.status == 255) {
+        ASSERT_FALSE(run.log.empty());
+        EXPECT_EQ(run.log.back(), "operator() JVM main ended");  // nothing logged after it
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RealVmEntryResult,
+    testing::Values(
+        EntryCase{"ReturnsOne", "return:1", 0, road({"operator() JVM exit after startup is set, exiting"}),
+                  {"run JVM Start completed!", "operator() JVM started successfully", "reportFatalAndExit"}},
+        EntryCase{"ReturnsTwo", "return:2", 107,
+                  road({"reportFatalAndExit Failed to initialize Corvane JVM application: 107"},
+                       {"callMainMethod Failed to invoke method ' startCorvane ' on the  CorvaneProcessEarlyEntry"}),
+                  {}},
+        EntryCase{"ReturnsThree", "return:3", 3,
+                  road({"reportFatalAndExit Failed to initialize Corvane JVM application: 3"}), {"callMainMethod"}},
+        EntryCase{"ReturnsMinusOne", "return:-7", 255, ROAD,
+                  {"operator() JVM started successfully", "run JVM Start completed!", "reportFatalAndExit"}}),
+    [](const testing::TestParamInfo<EntryCase>& info) { return std::string(info.param.name); });
+
+TEST(RealVm, ApplicationThreadEndsTheParkedProcessWithItsStatus) {
+    InstallTree tree;
+    RunOptions options;
+    options.set["CORVANE_TESTAPP_MODE"] = "exit:42";
+    options.timeoutSeconds = 30;
+    const TreeRun run = tree.run({}, options);
+    ASSERT_FALSE(run.timedOut) << joined(run.log);
+    EXPECT_EQ(run.exitStatus, 42) << joined(run.log) << run.err;
+    expectInOrder(run, road({"operator() JVM started successfully", "run JVM Start completed!",
+                             "run Entering dummy main loop", "jvm_exit JVM: exit( 42 )"}));
+    EXPECT_FALSE(run.has("reportFatalAndExit"));
+    // A generous bound: it catches a process that hangs on at exit, not a slow machine.
+    EXPECT_LT(run.seconds, 8.0);
+}
+
+TEST(RealVm, ExceptionFromTheEntryMethodIs108WithTheStackTraceFirst) {
+    InstallTree tree;
+    RunOptions options;
+    options.set["CORVANE_TESTAPP_MODE"] = "throw";
+    const TreeRun run = tree.run({"--log-native-to-stdout"}, options);
+    EXPECT_EQ(run.exitStatus, 108);
+    expectInOrder(run, road({"reportFatalAndExit Failed to initialize Corvane JVM application: 108"},
+                            {"callMainMethod Method ' startCorvane ' failed with exception!"}));
+    const std::size_t trace = run.err.find("java.lang.IllegalStateException: testapp was asked to throw");
+    const std::size_t frame = run.err.find("at com.vellumbry.corvane.entry.CorvaneProcessEarlyEntry.startCorvane");
+    const std::size_t line = run.err.find("callMainMethod Method ' startCorvane ' failed with exception!");
+    ASSERT_NE(trace, std::string::npos) << run.err;
+    ASSERT_NE(frame, std::string::npos) << run.err;
+    ASSERT_NE(line, std::string::npos) << run.err;
+    EXPECT_LT(trace, frame);
+    EXPECT_LT(frame, line);
+}
+
+TEST(RealVm, MissingEntryClassIs104WithTheVmsException) {
+    InstallTree tree;
+    std::filesystem::create_directories(tree.libDir() + "empty");
+    tree.writeManifest("empty\n");
+    const TreeRun run = tree.run({"--log-native-to-stdout"});
+    EXPECT_EQ(run.exitStatus, 104) << joined(run.log) << run.err;
+    expectInOrder(run, {"callMainMethod Failed to find  CorvaneProcessEarlyEntry  class",
+                        "callMainMethod Finding  CorvaneProcessEarlyEntry  class failed with exception!",
+                        "reportFatalAndExit Failed to initialize Corvane JVM application: 104"});
+    const std::size_t trace = run.err.find("java.lang.NoClassDefFoundError: com/vellumbry/corvane/entry/CorvaneProcessEarlyEntry");
+    ASSERT_NE(trace, std::string::npos) << run.err;
+    EXPECT_LT(trace, run.err.find("class failed with exception!"));
+}
+
+TEST(RealVm, EntryClassWithoutTheEntryMethodIs106) {
+    InstallTree tree(TreeRuntime::Jdk, false);
+    tree.addToLib(noMethodJar(), "app.jar");
+    tree.writeManifest("app.jar\n");
+    const TreeRun run = tree.run();
+    EXPECT_EQ(run.exitStatus, 106) << joined(run.log);
+    expectInOrder(run, {"callMainMethod Failed to find method ' startCorvane ' on  CorvaneProcessEarlyEntry",
+                        "reportFatalAndExit Failed to initialize Corvane JVM application: 106"});
+}
+
+// --- the bootstrap manifest through the executable ------------------------
+
+struct ManifestRunCase {
+    const char* name;
+    std::string manifest;  // empty: no manifest file
+    int status;
+    std::string message;  // after "reportFatalAndExit "; "{L}" is the lib directory
+};
+
+void PrintTo(const ManifestRunCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RealVmManifest : public testing::TestWithParam<ManifestRunCase> {};
+
+TEST_P(RealVmManifest, EndsWithItsStatus) {
+    const ManifestRunCase& c = GetParam();
+    InstallTree tree;
+    std::filesystem::remove(tree.libDir() + "manifest-bootstrap.txt");
+    std::filesystem::create_symlink("loop", tree.libDir() + "loop");
+    if (!c.manifest.empty()) {
+        tree.writeManifest(c.manifest);
+    }
+    const TreeRun run = tree.run();
+    EXPECT_EQ(run.exitStatus, c.status) << joined(run.log);
+    std::string message = c.message;
+    message.replace(message.find("{L}"), 3, tree.libDir());
+    ASSERT_FALSE(run.log.empty());
+    EXPECT_EQ(run.log.back(), "reportFatalAndExit " + message);
+    EXPECT_FALSE(run.has("startJVM Starting JVM"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RealVmManifest,
+    testing::Values(
+        ManifestRunCase{"Missing", "", 51, "Bootstrap manifest is missing or not accessible: {L}manifest-bootstrap.txt"},
+        ManifestRunCase{"SecondEntryMissing", "corvane-testapp.jar\nmissing.jar\ncorvane-testapp.jar\n", 52,
+                        "Bootstrap manifest entry does not exist: {L}missing.jar"},
+        ManifestRunCase{"LeadingBlankKept", " corvane-testapp.jar\n", 52,
+                        "Bootstrap manifest entry does not exist: {L} corvane-testapp.jar"},
+        ManifestRunCase{"UndecidableEntry", "corvane-testapp.jar\r\nloop/a.jar\r\n", 52,
+                        "Bootstrap manifest entry cannot be checked: {L}loop/a.jar: Too many levels of symbolic links"}),
+    [](const testing::TestParamInfo<ManifestRunCase>& info) { return std::string(info.param.name); });
+
+// --- the VM's console output -----------------------------------------------
+
+TEST(RealVm, VmOutputGoesToTheLogThroughTheHookNoneLost) {
+    // Unified logging without decorations makes one output-hook call per
+    // message. The same selection goes to two outputs; the VM sends both
+    // through the hook (it ignores the stream), so every message must reach
+    // the log an even number of times: a lost line leaves an odd count.
+    InstallTree tree;
+    const std::string selection = "gc*=debug,safepoint=info,os+thread=info";
+    const std::string second = tree.root() + "/vm-output.txt";
+    const std::string argsFile = tree.writeScratchFile(
+        "jvm.args", "-Xlog:" + selection + ":stdout:none\n-Xlog:" + selection + ":file=" + second + ":none\n");
+    RunOptions options;
+    options.set["CORVANE_TESTAPP_MODE"] = "gc-exit:0";
+    const TreeRun run = tree.run({"--jvm-args=" + argsFile}, options);
+    ASSERT_EQ(run.exitStatus, 0) << joined(run.log) << run.err;
+    EXPECT_EQ(run.out, "");  // nothing on the terminal's standard output
+
+    std::map<std::string, int> counts;
+    const std::string head = "jvm_vprintf JVM:  ";
+    for (const std::string& m : run.log) {
+        // Whole unified-logging messages end in a line feed; fragments of the
+        // VM's warning() lines do not.
+        if (m.compare(0, head.size(), head) == 0 && m.back() == '\n') {
+            ++counts[m.substr(head.size())];
+        }
+    }
+    std::size_t total = 0;
+    std::set<std::string> aliveThreads;
+    for (const auto& [message, count] : counts) {
+        EXPECT_EQ(count % 2, 0) << "lost a copy of: " << message;
+        total += static_cast<std::size_t>(count);
+        if (message.rfind("Thread is alive (tid: ", 0) == 0) {
+            aliveThreads.insert(message);
+        }
+        EXPECT_EQ(run.err.find(message), std::string::npos) << "on the terminal: " << message;
+    }
+    EXPECT_GT(total, 40u);
+    // Several VM threads logged: each new thread reports itself.
+    EXPECT_GE(aliveThreads.size(), 3u);
+}
+
+}  // namespace

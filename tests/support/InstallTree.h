@@ -1,0 +1,75 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace corvane::test {
+
+// Artefacts of the build that install trees are made of. A test target that
+// uses them names their targets in corvane_add_gtest(... DEPENDS corvane_testapp
+// corvane_fakejvm corvane_fakejvm_nocreate).
+std::string testAppJar();                 // the entry class driven by CORVANE_TESTAPP_* (testapp/)
+std::string noMethodJar();                // the entry class without startCorvane(String[])I
+std::string fakeJvmLibrary();             // tests/fakejvm/FakeJvm.c, driven by FAKEJVM_*
+std::string fakeJvmWithoutCreateLibrary();  // a library without JNI_CreateJavaVM
+
+// What the tree's "jre" holds.
+enum class TreeRuntime {
+    Jdk,                 // jre -> the JDK (jdkHome())
+    FakeJvm,             // jre/lib/server/libjvm.so -> fakeJvmLibrary()
+    FakeJvmWithoutCreate,  // jre/lib/server/libjvm.so -> fakeJvmWithoutCreateLibrary()
+    None,                // no jre at all
+};
+
+// One run of the tree's launcher.
+struct TreeRun : RunResult {
+    std::vector<std::string> log;  // logMessagesOfLastRun(): each starts with the function name
+    int pid = 0;                   // the launcher's pid, read from the log line prefix (0: no log)
+
+    // Index of the first message starting with `prefix`, or -1.
+    int find(const std::string& prefix) const;
+    bool has(const std::string& prefix) const { return find(prefix) >= 0; }
+    // The "JVM Args:" list as logged, one entry per option (empty when not logged).
+    std::vector<std::string> jvmArgs() const;
+};
+
+// An install tree in a scratch directory, removed at destruction:
+//   <scratch>/app/corvane                     a copy of the launcher (not a link)
+//   <scratch>/app/jre                         see TreeRuntime
+//   <scratch>/app/lib/corvane-testapp.jar     unless withTestApp is false
+//   <scratch>/app/lib/manifest-bootstrap.txt  "corvane-testapp.jar\n" unless withTestApp is false
+//   <scratch>/logs/                           the native log directory of every run
+class InstallTree {
+public:
+    explicit InstallTree(TreeRuntime runtime = TreeRuntime::Jdk, bool withTestApp = true);
+
+    const std::string& root() const { return root_; }  // the install directory, no trailing "/"
+    std::string libDir() const { return root_ + "/lib/"; }
+    std::string launcher() const { return root_ + "/corvane"; }
+    const std::string& logDir() const { return logDir_; }
+    std::string logFile() const { return logDir_ + "/corvane-native.log"; }
+
+    // Copies `source` to lib/<name>.
+    void addToLib(const std::string& source, const std::string& name) const;
+    // Writes lib/manifest-bootstrap.txt with exactly this content.
+    void writeManifest(const std::string& content) const;
+    // Writes a file below the scratch directory (outside the tree); returns its path.
+    std::string writeScratchFile(const std::string& name, const std::string& content) const;
+
+    // Runs the launcher with `arguments` (argv[0] is launcher() unless argv0 is
+    // given). CORVANE_NATIVE_LOG_DIR_OVERRIDE is set to logDir(); with a JDK older
+    // than 24 CORVANE_AGGRESSIVE_OPTIMIZATIONS=0 is added unless the options set
+    // or unset it. The default timeout is 30 s.
+    TreeRun run(const std::vector<std::string>& arguments = {}, RunOptions options = RunOptions(),
+                const std::optional<std::string>& argv0 = std::nullopt) const;
+
+private:
+    ScratchDir scratch_;
+    std::string root_;
+    std::string logDir_;
+};
+
+}  // namespace corvane::test
