@@ -74,11 +74,14 @@ inline void printResult(const std::string& key, double corvane, double reference
 }
 
 // The environment every benchmarked process gets: nothing of the caller's
-// beyond HOME, so that no option variable or tool option slips in.
+// beyond HOME and CORVANE_AGGRESSIVE_OPTIMIZATIONS (which a JDK older than 24
+// needs set to 0), so that no other option variable or tool option slips in.
 inline std::vector<std::string> baseEnvironment() {
     std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    if (const char* home = std::getenv("HOME")) {
-        env.push_back(std::string("HOME=") + home);
+    for (const char* name : {"HOME", "CORVANE_AGGRESSIVE_OPTIMIZATIONS"}) {
+        if (const char* value = std::getenv(name)) {
+            env.push_back(std::string(name) + "=" + value);
+        }
     }
     return env;
 }

@@ -2,13 +2,14 @@
 // application idling, under corvane and under "java" with the launcher's
 // options (the hook entries left out, the class path as -cp) and a main class
 // that calls the same entry method.
-// A run starts the process, waits until a thread of the given name exists
-// (the demo's AWT event thread by default: the window is being built), lets
-// it idle for the given time, reads VmHWM and VmRSS, and kills it (SIGKILL).
+// A run starts the process, waits until it is ready -- a visible window with
+// the given title (found with xdotool; --ready-window), or else a thread of
+// the given name (the demo's AWT event thread by default) -- lets it idle for
+// the given time, reads VmHWM and VmRSS, and kills it (SIGKILL).
 // The sides run in turn, in a rotating order.
 //
 //   memory_bench --tree DIR --java PATH [--extra-java PATH] [--display :N]
-//                [--ready-thread NAME] [--idle-ms N] [--rounds N] [--mode-env NAME=VALUE] [--scratch DIR]
+//                [--ready-thread NAME | --ready-window TITLE] [--idle-ms N] [--rounds N] [--mode-env NAME=VALUE] [--scratch DIR]
 // --java is the reference of the ratio; --extra-java is measured and printed too.
 
 #include <csignal>
@@ -57,6 +58,12 @@ bool hasThread(pid_t pid, const std::string& name) {
     return found;
 }
 
+// A visible window whose title is exactly `title`, asked of xdotool.
+bool hasWindow(const std::string& title, const std::vector<std::string>& env) {
+    const pid_t pid = bench::spawn({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"}, env);
+    return pid > 0 && bench::reap(pid) == 0;
+}
+
 double statusKiB(const std::string& status, const std::string& field) {
     const long long kib = bench::numberAfter(status, field + ":");
     return kib < 0 ? -1 : static_cast<double>(kib);
@@ -66,8 +73,8 @@ bool exited(pid_t pid, int& status) {
     return ::waitpid(pid, &status, WNOHANG) == pid;
 }
 
-void runOnce(Side& side, const std::vector<std::string>& extraEnv, const std::string& readyThread, int idleMs,
-             bool count) {
+void runOnce(Side& side, const std::vector<std::string>& extraEnv, const std::string& readyThread,
+             const std::string& readyWindow, int idleMs, bool count) {
     std::vector<std::string> env = bench::baseEnvironment();
     env.push_back("CORVANE_NATIVE_LOG_DIR_OVERRIDE=" + side.logs);
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
@@ -85,11 +92,11 @@ void runOnce(Side& side, const std::vector<std::string>& extraEnv, const std::st
             ++side.failures;
             return;
         }
-        if (hasThread(pid, readyThread)) {
+        if (readyWindow.empty() ? hasThread(pid, readyThread) : hasWindow(readyWindow, env)) {
             ready = true;
             break;
         }
-        ::usleep(20000);
+        ::usleep(readyWindow.empty() ? 20000 : 50000);
     }
     const long long readyAt = bench::monoNs();
     if (ready) {
@@ -105,7 +112,7 @@ void runOnce(Side& side, const std::vector<std::string>& extraEnv, const std::st
     const double rss = statusKiB(procStatus, "VmRSS");
     if (!ready || !stillRunning || peak <= 0) {
         std::fprintf(stderr, "%s: %s\n", side.name.c_str(),
-                     !ready ? "no thread of that name within 60 s" : "ended while idling");
+                     !ready ? "not ready within 60 s" : "ended while idling");
         ++side.failures;
         return;
     }
@@ -119,7 +126,7 @@ void runOnce(Side& side, const std::vector<std::string>& extraEnv, const std::st
 int usage() {
     std::fprintf(stderr,
                  "usage: memory_bench --tree DIR --java PATH [--extra-java PATH] [--display :N] "
-                 "[--ready-thread NAME] [--idle-ms N] [--rounds N] [--mode-env NAME=VALUE] [--scratch DIR]\n");
+                 "[--ready-thread NAME | --ready-window TITLE] [--idle-ms N] [--rounds N] [--mode-env NAME=VALUE] [--scratch DIR]\n");
     return 2;
 }
 
@@ -131,6 +138,7 @@ int main(int argc, char** argv) {
     std::string extraJava;
     std::string display;
     std::string readyThread = "AWT-EventQueue-0";
+    std::string readyWindow;
     std::string scratchParent = bench::defaultScratchParent();
     std::vector<std::string> extraEnv;
     int idleMs = 2000;
@@ -147,6 +155,8 @@ int main(int argc, char** argv) {
             display = argv[i + 1];
         } else if (option == "--ready-thread") {
             readyThread = argv[i + 1];
+        } else if (option == "--ready-window") {
+            readyWindow = argv[i + 1];
         } else if (option == "--idle-ms") {
             idleMs = bench::intOption(argv[i + 1], idleMs);
         } else if (option == "--rounds") {
@@ -187,8 +197,8 @@ int main(int argc, char** argv) {
     const int warmup = 1;
     for (int round = 0; round < warmup + rounds; ++round) {
         for (std::size_t k = 0; k < sides.size(); ++k) {
-            runOnce(sides[(k + static_cast<std::size_t>(round)) % sides.size()], extraEnv, readyThread, idleMs,
-                    round >= warmup);
+            runOnce(sides[(k + static_cast<std::size_t>(round)) % sides.size()], extraEnv, readyThread, readyWindow,
+                    idleMs, round >= warmup);
         }
     }
     for (const Side& side : sides) {
@@ -196,8 +206,10 @@ int main(int argc, char** argv) {
     }
     ::rmdir(scratch.c_str());
 
-    std::printf("idle memory: %d rounds (+%d warm-up); ready = thread '%s' exists, then %d ms idle%s%s\n", rounds,
-                warmup, readyThread.c_str(), idleMs, display.empty() ? "" : ", DISPLAY=", display.c_str());
+    const std::string readyText =
+        readyWindow.empty() ? "thread '" + readyThread + "' exists" : "window '" + readyWindow + "' visible";
+    std::printf("idle memory: %d rounds (+%d warm-up); ready = %s, then %d ms idle%s%s\n", rounds, warmup,
+                readyText.c_str(), idleMs, display.empty() ? "" : ", DISPLAY=", display.c_str());
     for (const Side& side : sides) {
         bench::printSeries(side.name + ": peak RSS (VmHWM)", side.peakMiB, "MiB");
         bench::printSeries(side.name + ": RSS at the end (VmRSS)", side.rssMiB, "MiB");

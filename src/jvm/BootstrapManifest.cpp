@@ -75,7 +75,9 @@ ManifestResult readManifestEntries(std::istream& in, const std::string& libDir) 
 
 ManifestResult readBootstrapManifest(const std::string& manifestPath, const std::string& libDir) {
     std::ifstream manifest(manifestPath, std::ios_base::in);
-    if (!manifest.is_open()) {
+    std::error_code ignored;
+    // A directory opens like a file but reads as nothing: it is no manifest.
+    if (!manifest.is_open() || std::filesystem::is_directory(manifestPath, ignored)) {
         ManifestResult result;
         result.status = 51;
         result.message = "Bootstrap manifest is missing or not accessible: " + manifestPath;

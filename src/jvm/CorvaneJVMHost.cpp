@@ -3,7 +3,9 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 #include <vector>
 
 #include <dlfcn.h>
@@ -97,7 +99,9 @@ bool toJavaVMOptions(const std::vector<OptionEntry>& entries, std::vector<JavaVM
 // Reads the JVM arguments file; false when it cannot be opened.
 bool readJvmArgsFile(const std::string& path, std::vector<std::string>& lines) {
     std::ifstream file(path);
-    if (!file.is_open()) {
+    std::error_code ignored;
+    // A directory opens like a file but reads as nothing: it is no arguments file.
+    if (!file.is_open() || std::filesystem::is_directory(path, ignored)) {
         return false;
     }
     lines = corvane::jvm::readJvmArgsLines(file);

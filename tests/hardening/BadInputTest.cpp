@@ -230,8 +230,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "", {"-Djava.class.path="}},
         // A directory opens like a file; its first read fails, which ends the
         // list as the end of a file would: an empty class path.
-        BadInput{"ManifestIsADirectory", TreeRuntime::Jdk, manifestIsADirectory, {}, false, 104,
-                 {"operator() JVM main ended", CLASS_MISSING_104}, "", {"-Djava.class.path="}},
+        BadInput{"ManifestIsADirectory", TreeRuntime::Jdk, manifestIsADirectory, {}, false, 51,
+                 {"reportFatalAndExit Bootstrap manifest is missing or not accessible: {L}manifest-bootstrap.txt"}},
         // The start of an x86-64 ELF file: "\x7f" "ELF", class, byte order,
         // version, then NUL bytes.
         BadInput{"ManifestBinaryElfHeader", TreeRuntime::Jdk, manifest(ELF_HEADER), {}, false, 52,
@@ -254,7 +254,8 @@ INSTANTIATE_TEST_SUITE_P(
         // --- the JVM arguments file -----------------------------------------
         BadInput{"JvmArgsUnreadable", TreeRuntime::Jdk, unreadableJvmArgs, {}, true, 53,
                  {"startJVM Unable to open jvm args file:  {S}/jvm.args", JVM_FAILED}},
-        BadInput{"JvmArgsIsADirectory", TreeRuntime::Jdk, jvmArgsDirectory, {}, false, 0, {EXIT_AFTER_STARTUP}},
+        BadInput{"JvmArgsIsADirectory", TreeRuntime::Jdk, jvmArgsDirectory, {}, false, 53,
+                 {"startJVM Unable to open jvm args file:  {S}", JVM_FAILED}},
         // The carriage return stays part of the option; for a size the VM refuses it.
         BadInput{"JvmArgsCrlfOnHeapSize", TreeRuntime::Jdk, jvmArgsFile("-Xmx200m\r\n"), {}, false, 53,
                  {"startJVM Error creating VM: code= -6 . Exiting...\n", JVM_FAILED},
@@ -324,9 +325,9 @@ INSTANTIATE_TEST_SUITE_P(
         // values returned by the application.
         BadInput{"EntryReturns104", TreeRuntime::Jdk, nothing, {{"CORVANE_TESTAPP_MODE", "return:104"}}, false, 104,
                  {"operator() JVM calling main", "operator() JVM main ended", CLASS_MISSING_104}},
-        // An exit status has eight bits: 256 reaches the parent as 0, a
-        // failure that looks like success.
-        BadInput{"EntryReturns256", TreeRuntime::Jdk, nothing, {{"CORVANE_TESTAPP_MODE", "return:256"}}, false, 0,
+        // An exit status has eight bits: 256 would reach the parent as 0, a
+        // failure that looks like success, so it becomes 255.
+        BadInput{"EntryReturns256", TreeRuntime::Jdk, nothing, {{"CORVANE_TESTAPP_MODE", "return:256"}}, false, 255,
                  {"operator() JVM main ended", "reportFatalAndExit Failed to initialize Corvane JVM application: 256"}},
         BadInput{"EntryReturnsIntMin", TreeRuntime::Jdk, nothing, {{"CORVANE_TESTAPP_MODE", "return:-2147483648"}},
                  false, 255, {"operator() JVM calling main", "operator() JVM main ended"}}),
