@@ -78,17 +78,28 @@ void runOnce(Side& side, const std::vector<std::string>& extraEnv, const std::st
     std::vector<std::string> env = bench::baseEnvironment();
     env.push_back("CORVANE_NATIVE_LOG_DIR_OVERRIDE=" + side.logs);
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    // The console output is kept to explain a failed run.
+    const std::string consolePath = side.logs + "/console.txt";
+    const int console = ::open(consolePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const long long start = bench::monoNs();
-    const pid_t pid = bench::spawn(side.command, env);
+    const pid_t pid = bench::spawn(side.command, env, console, console);
+    if (console >= 0) {
+        ::close(console);
+    }
     if (pid <= 0) {
         ++side.failures;
         return;
     }
+    const auto consoleTail = [&consolePath] {
+        const std::string text = bench::readFile(consolePath);
+        return text.size() > 600 ? text.substr(text.size() - 600) : text;
+    };
     int status = 0;
     bool ready = false;
     while (bench::monoNs() - start < 60000000000LL) {
         if (exited(pid, status)) {
-            std::fprintf(stderr, "%s: ended before it was ready (status %d)\n", side.name.c_str(), status);
+            std::fprintf(stderr, "%s: ended before it was ready (status %d); its output:\n%s\n", side.name.c_str(),
+                         WIFEXITED(status) ? WEXITSTATUS(status) : -1, consoleTail().c_str());
             ++side.failures;
             return;
         }
@@ -111,8 +122,8 @@ void runOnce(Side& side, const std::vector<std::string>& extraEnv, const std::st
     const double peak = statusKiB(procStatus, "VmHWM");
     const double rss = statusKiB(procStatus, "VmRSS");
     if (!ready || !stillRunning || peak <= 0) {
-        std::fprintf(stderr, "%s: %s\n", side.name.c_str(),
-                     !ready ? "not ready within 60 s" : "ended while idling");
+        std::fprintf(stderr, "%s: %s; its output:\n%s\n", side.name.c_str(),
+                     !ready ? "not ready within 60 s" : "ended while idling", consoleTail().c_str());
         ++side.failures;
         return;
     }

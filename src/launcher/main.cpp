@@ -1,7 +1,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -127,7 +126,8 @@ int run(int argc, char** argv) {
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string_view argument = arguments[i];
         if (argument == "--version") {
-            std::cout << "Corvane " << CORVANE_BUILD_VERSION << "\n" << std::flush;
+            std::fputs("Corvane " CORVANE_BUILD_VERSION "\n", stdout);
+            std::fflush(stdout);
             return 0;
         }
         if (argument == "--log-native-to-stdout") {

@@ -1,12 +1,10 @@
 #include "log/DumbLogger.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <iostream>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -47,35 +45,38 @@ int openLogFileForAppend() {
     return fd;
 }
 
-// Each line goes out in one write to an O_APPEND descriptor, so lines of
-// concurrent writers (threads or processes) never interleave.
-bool write_message_to_file(const std::string& text) {
-    int fd = openLogFileForAppend();
-    if (fd < 0) {
-        return false;
-    }
+bool writeAll(int fd, const std::string& text) {
     const char* data = text.data();
     std::size_t left = text.size();
-    bool ok = true;
     while (left > 0) {
-        ssize_t written = ::write(fd, data, left);
+        const ssize_t written = ::write(fd, data, left);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            ok = false;
-            break;
+            return false;
         }
         data += written;
         left -= static_cast<std::size_t>(written);
     }
+    return true;
+}
+
+// Each line goes out in one write to an O_APPEND descriptor, so lines of
+// concurrent writers (threads or processes) never interleave.
+bool write_message_to_file(const std::string& text) {
+    const int fd = openLogFileForAppend();
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = writeAll(fd, text);
     ::close(fd);
     return ok;
 }
 
+// Standard error is unbuffered: one write per line keeps lines whole here too.
 bool message_handler_from_console(const std::string& line) {
-    std::cerr << line;
-    std::cerr.flush();
+    writeAll(STDERR_FILENO, line);
     return true;
 }
 
@@ -101,7 +102,7 @@ void logMessage(const std::string& message) {
 // fatal line would reach nobody, so the reason goes to standard error as well.
 [[noreturn]] void failLogSetup(const std::string& message, bool flag) {
     if (!isConsoleLoggingEnabled) {
-        std::cerr << "corvane: " << message << std::endl;
+        writeAll(STDERR_FILENO, "corvane: " + message + "\n");
     }
     reportFatalAndExit(message, 1, flag);
 }
