@@ -126,8 +126,9 @@ int run(int argc, char** argv) {
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string_view argument = arguments[i];
         if (argument == "--version") {
-            std::fputs("Corvane " CORVANE_BUILD_VERSION "\n", stdout);
-            std::fflush(stdout);
+            // "--version" ends with status 0 whether or not the line could be written.
+            (void)std::fputs("Corvane " CORVANE_BUILD_VERSION "\n", stdout);
+            (void)std::fflush(stdout);
             return 0;
         }
         if (argument == "--log-native-to-stdout") {

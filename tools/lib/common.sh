@@ -62,3 +62,21 @@ corvane_setup_jdk() {
     corvane_say "Using JDK $CORVANE_JDK_MAJOR at $jdk"
   fi
 }
+
+# The demo's window needs the runtime's X11 toolkit, its libraries and a font.
+# Debian's JDK packages are headless: the matching JRE package brings the toolkit.
+corvane_ensure_desktop_runtime() {
+  corvane_ensure_packages libxext6 libxrender1 libxtst6 libxi6 libfreetype6 libfontconfig1 fonts-dejavu-core \
+    || return 1
+  [ -f "$JAVA_HOME/lib/libawt_xawt.so" ] && return 0
+  case $JAVA_HOME in
+    /usr/lib/jvm/java-*-openjdk-*)
+      local major
+      major=$(corvane_jdk_major "$JAVA_HOME")
+      corvane_say "The JDK at $JAVA_HOME is headless; installing openjdk-$major-jre for the window"
+      corvane_ensure_packages "openjdk-$major-jre" || return 1 ;;
+  esac
+  [ -f "$JAVA_HOME/lib/libawt_xawt.so" ] \
+    || corvane_say "NOTE: the JDK at $JAVA_HOME has no X11 toolkit: the demo shows its report instead of a window"
+  return 0
+}
