@@ -108,6 +108,24 @@ bool readJvmArgsFile(const std::string& path, std::vector<std::string>& lines) {
     return true;
 }
 
+// The parts of the option list that come from the environment and the system.
+void collectTuningInputs(corvane::jvm::OptionInputs& inputs) {
+    inputs.logsDir = getLogsHome();
+    inputs.pid = OSHelper::getPid();
+    inputs.aggressiveOptimizations = std::getenv("CORVANE_AGGRESSIVE_OPTIMIZATIONS");
+    inputs.forceSerialGc = std::getenv("CORVANE_GC_FORCE_SERIAL_GC");
+    inputs.forceParallelGc = std::getenv("CORVANE_GC_FORCE_PARALLEL_GC");
+    inputs.aggressiveReclaim = std::getenv("CORVANE_GC_AGGRESSIVE_RECLAIM");
+    inputs.maxPauseMillis = std::getenv("CORVANE_GC_MAX_PAUSE_MILLIS");
+    inputs.tmpDir = std::getenv("TMPDIR");
+    inputs.tmpDirIsDirectory = inputs.tmpDir != nullptr && isDirectory(inputs.tmpDir);
+    inputs.version = CORVANE_BUILD_VERSION;
+    inputs.vprintfHook = reinterpret_cast<void*>(&jvm_vprintf);
+    inputs.exitHook = reinterpret_cast<void*>(&jvm_exit);
+    inputs.abortHook = reinterpret_cast<void*>(&jvm_abort);
+    inputs.stackSizeOption = computeStackSizeOpt();
+}
+
 }  // namespace
 
 void* CorvaneJVMHost::resolveJNICreateFunction() {
@@ -140,29 +158,13 @@ JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {  // NOLINT(performan
         CORVANE_LOG(ERROR) << "Unable to open jvm args file: " << jvmArgsPath;
         return nullptr;
     }
-
     inputs.installDir = OS::getApplicationInstallDir();
     const std::string libDir = corvane::jvm::libDirFor(inputs.installDir);
     inputs.classPath = corvane::jvm::collectJarsFromManifest(libDir + "manifest-bootstrap.txt", libDir);
     CORVANE_LOG(DEBUG) << "Using class path: "
                        << corvane::jvm::string_replace(inputs.classPath, corvane::jvm::CLASSPATH_SEPARATOR,
                                                        corvane::jvm::CLASSPATH_SEPARATOR_FOR_LOGS);
-
-    inputs.logsDir = getLogsHome();
-    inputs.pid = OSHelper::getPid();
-    inputs.aggressiveOptimizations = std::getenv("CORVANE_AGGRESSIVE_OPTIMIZATIONS");
-    inputs.forceSerialGc = std::getenv("CORVANE_GC_FORCE_SERIAL_GC");
-    inputs.forceParallelGc = std::getenv("CORVANE_GC_FORCE_PARALLEL_GC");
-    inputs.aggressiveReclaim = std::getenv("CORVANE_GC_AGGRESSIVE_RECLAIM");
-    inputs.maxPauseMillis = std::getenv("CORVANE_GC_MAX_PAUSE_MILLIS");
-    inputs.tmpDir = std::getenv("TMPDIR");
-    inputs.tmpDirIsDirectory = inputs.tmpDir != nullptr && isDirectory(inputs.tmpDir);
-    inputs.version = CORVANE_BUILD_VERSION;
-    inputs.vprintfHook = reinterpret_cast<void*>(&jvm_vprintf);
-    inputs.exitHook = reinterpret_cast<void*>(&jvm_exit);
-    inputs.abortHook = reinterpret_cast<void*>(&jvm_abort);
-    inputs.stackSizeOption = computeStackSizeOpt();
-
+    collectTuningInputs(inputs);
     const std::vector<OptionEntry> entries = corvane::jvm::buildJvmOptionEntries(inputs);
     CORVANE_LOG(INFO) << "JVM Args:" << corvane::jvm::formatOptionsForLog(entries);
 
