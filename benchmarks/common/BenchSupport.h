@@ -1,5 +1,6 @@
-// Helpers shared by the benchmark programs: clocks, starting and reaping
-// processes, medians, scratch directories and the option list of a tree.
+// Helpers shared by the benchmark programs: the command line, clocks,
+// starting and reaping processes, running sides in turn, medians, scratch
+// directories and the option list of a tree.
 //
 // Every program prints its figures for people and, for tools/run-benchmarks,
 // one line per figure of the form
@@ -151,6 +152,42 @@ inline std::string readAll(int fd) {
     return text;
 }
 
+// One run of a process whose standard output goes to a pipe.
+struct CapturedRun {
+    bool piped = false;     // false: no pipe could be made, nothing was started
+    int status = -1;        // as reap() gives it; -1 when the start failed
+    std::string output;     // its standard output
+    long long startUs = 0;  // realUs() right before posix_spawn
+    long long endUs = 0;    // realUs() right after waitpid returned
+};
+
+// Starts the process with its standard output on a pipe and waits for it.
+// With `readFirst` the output is read to its end before the reap; without,
+// the caller sleeps in waitpid and reads afterwards (what the process writes
+// must then fit in the pipe).
+inline CapturedRun runCapturingOutput(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                                      bool readFirst) {
+    CapturedRun run;
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        return run;
+    }
+    run.piped = true;
+    run.startUs = realUs();
+    const pid_t pid = spawn(args, env, out[1]);
+    ::close(out[1]);
+    if (pid > 0 && readFirst) {
+        run.output = readAll(out[0]);
+    }
+    run.status = pid > 0 ? reap(pid) : -1;
+    run.endUs = realUs();
+    if (pid > 0 && !readFirst) {
+        run.output = readAll(out[0]);
+    }
+    ::close(out[0]);
+    return run;
+}
+
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -259,6 +296,120 @@ inline int intOption(const char* text, int fallback) {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
     return end != text && *end == '\0' && value > 0 && value < 1000000 ? static_cast<int>(value) : fallback;
+}
+
+
+// One "--name value" option and where its value goes: exactly one target is set.
+struct Option {
+    const char* name;
+    std::string* text = nullptr;               // the value as it is
+    int* count = nullptr;                      // intOption(); a bad value keeps what was there
+    int* number = nullptr;                     // std::atoi(), so 0 and negative values pass
+    std::vector<std::string>* list = nullptr;  // each use adds one value
+};
+
+inline Option textOption(const char* name, std::string& target) {
+    Option option{name};
+    option.text = &target;
+    return option;
+}
+
+inline Option countOption(const char* name, int& target) {
+    Option option{name};
+    option.count = &target;
+    return option;
+}
+
+inline Option numberOption(const char* name, int& target) {
+    Option option{name};
+    option.number = &target;
+    return option;
+}
+
+inline Option listOption(const char* name, std::vector<std::string>& target) {
+    Option option{name};
+    option.list = &target;
+    return option;
+}
+
+inline void setOption(const Option& option, const char* value) {
+    if (option.text != nullptr) {
+        *option.text = value;
+    } else if (option.count != nullptr) {
+        *option.count = intOption(value, *option.count);
+    } else if (option.number != nullptr) {
+        *option.number = std::atoi(value);
+    } else {
+        option.list->emplace_back(value);
+    }
+}
+
+// Reads "--name value" pairs into the table's targets, the last use winning.
+// False for a name not in the table or one without a value.
+inline bool parseOptions(int argc, char** argv, const std::vector<Option>& table) {
+    if (argc % 2 == 0) {
+        return false;
+    }
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const auto known = std::find_if(table.begin(), table.end(),
+                                        [&](const Option& option) { return std::strcmp(option.name, argv[i]) == 0; });
+        if (known == table.end()) {
+            return false;
+        }
+        setOption(*known, argv[i + 1]);
+    }
+    return true;
+}
+
+// Prints the usage line; the result is the exit status for a bad command line.
+inline int usage(const char* synopsis) {
+    std::fprintf(stderr, "usage: %s\n", synopsis);
+    return 2;
+}
+
+// Runs every side once a round, starting each round one side further on so
+// that no side always goes first; the first `warmup` rounds do not count.
+// `runOnce(side, counted)` does one run.
+template <typename Side, typename RunOnce>
+void runRotating(std::vector<Side>& sides, int warmup, int rounds, RunOnce runOnce) {
+    for (int round = 0; round < warmup + rounds; ++round) {
+        for (std::size_t k = 0; k < sides.size(); ++k) {
+            runOnce(sides[(k + static_cast<std::size_t>(round)) % sides.size()], round >= warmup);
+        }
+    }
+}
+
+// The sides' log directories (member `logs`), all inside `scratch`.
+template <typename Side>
+void makeLogDirs(const std::vector<Side>& sides) {
+    for (const Side& side : sides) {
+        ::mkdir(side.logs.c_str(), 0700);
+    }
+}
+
+template <typename Side>
+void removeLogDirs(const std::vector<Side>& sides, const std::string& scratch) {
+    for (const Side& side : sides) {
+        removeDir(side.logs);
+    }
+    ::rmdir(scratch.c_str());
+}
+
+template <typename Side>
+void printFailures(const Side& side) {
+    if (side.failures > 0) {
+        std::printf("  %s: %d runs failed\n", side.name.c_str(), side.failures);
+    }
+}
+
+// The exit status of a program: 1 when any run of any side failed.
+template <typename Side>
+int statusOf(const std::vector<Side>& sides) {
+    int failures = 0;
+    for (const Side& side : sides) {
+        failures += side.failures;
+    }
+    return failures == 0 ? 0 : 1;
 }
 
 }  // namespace bench

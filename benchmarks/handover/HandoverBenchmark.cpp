@@ -13,54 +13,21 @@
 //
 //   handover_bench [--runs N] [--launcher PATH] [--sleep SECONDS]
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "../common/BenchSupport.h"
 
 namespace {
 
-long long nowNs() {
-    struct timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
-
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, int stderrFd) {
-    std::vector<char*> argv;
-    std::vector<char*> envp;
-    std::vector<std::string> a = args;
-    std::vector<std::string> e = env;
-    for (std::string& s : a) {
-        argv.push_back(s.data());
-    }
-    for (std::string& s : e) {
-        envp.push_back(s.data());
-    }
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int devNull = ::open("/dev/null", O_RDWR);
-        ::dup2(devNull, 0);
-        ::dup2(devNull, 1);
-        ::dup2(stderrFd >= 0 ? stderrFd : devNull, 2);
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
-    }
-    return pid;
-}
+const char USAGE[] = "handover_bench [--runs N] [--launcher PATH] [--sleep SECONDS]";
 
 std::string findSleep() {
     for (const char* candidate : {"/usr/bin/sleep", "/bin/sleep"}) {
@@ -81,15 +48,15 @@ struct Sample {
 Sample runOnce(const std::string& launcher, const std::string& sleepPath, const std::string& sleepText,
                const std::vector<std::string>& env) {
     Sample sample;
-    const pid_t awaited = spawn({sleepPath, sleepText}, env, -1);
+    const pid_t awaited = bench::spawn({sleepPath, sleepText}, env);
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, awaited, 0));
     int errPipe[2];
     if (pidfd < 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
         std::fprintf(stderr, "pidfd_open or pipe failed: %s\n", std::strerror(errno));
         return sample;
     }
-    const pid_t child = spawn({launcher, "--wait-for-pid", std::to_string(awaited), "--log-native-to-stdout"}, env,
-                              errPipe[1]);
+    const pid_t child = bench::spawn({launcher, "--wait-for-pid", std::to_string(awaited), "--log-native-to-stdout"},
+                                     env, -1, errPipe[1]);
     ::close(errPipe[1]);
 
     const std::string goneText = "Process " + std::to_string(awaited) + " has gone";
@@ -99,13 +66,13 @@ Sample runOnce(const std::string& launcher, const std::string& sleepPath, const 
     std::string pending;
     bool errOpen = true;
     bool awaitedRunning = true;
-    const long long giveUp = nowNs() + 30000000000LL;
-    while ((errOpen || awaitedRunning) && nowNs() < giveUp) {
+    const long long giveUp = bench::monoNs() + 30000000000LL;
+    while ((errOpen || awaitedRunning) && bench::monoNs() < giveUp) {
         struct pollfd fds[2] = {{awaitedRunning ? pidfd : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};
         if (::poll(fds, 2, 1000) < 0 && errno != EINTR) {
             break;
         }
-        const long long at = nowNs();
+        const long long at = bench::monoNs();
         if (awaitedRunning && fds[0].revents != 0) {
             endedAt = at;
             awaitedRunning = false;
@@ -136,33 +103,16 @@ Sample runOnce(const std::string& launcher, const std::string& sleepPath, const 
         ::kill(awaited, SIGKILL);
         ::waitpid(awaited, nullptr, 0);
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    sample.launcherStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    sample.launcherStatus = child > 0 ? bench::reap(child) : -1;
     sample.ok = endedAt != 0 && goneAt != 0 && startAt != 0;
     sample.toGoneMs = static_cast<double>(goneAt - endedAt) / 1e6;
     sample.toStartMs = static_cast<double>(startAt - endedAt) / 1e6;
     return sample;
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 void printFigures(const char* what, const std::vector<double>& values) {
-    std::printf("%-36s median %8.3f ms   min %8.3f ms   max %8.3f ms\n", what, median(values),
-                *std::min_element(values.begin(), values.end()), *std::max_element(values.begin(), values.end()));
-}
-
-bool makeDir(char* pattern) {
-    return ::mkdtemp(pattern) != nullptr;
-}
-
-int usage() {
-    std::fprintf(stderr, "usage: handover_bench [--runs N] [--launcher PATH] [--sleep SECONDS]\n");
-    return 2;
+    std::printf("%-36s median %8.3f ms   min %8.3f ms   max %8.3f ms\n", what, bench::median(values),
+                bench::minOf(values), bench::maxOf(values));
 }
 
 }  // namespace
@@ -171,33 +121,17 @@ int main(int argc, char** argv) {
     int runs = 15;
     std::string launcher = CORVANE_BENCH_LAUNCHER;
     std::string sleepText = "0.3";
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (i + 1 >= argc) {
-            return usage();
-        }
-        if (option == "--runs") {
-            runs = std::atoi(argv[++i]);
-        } else if (option == "--launcher") {
-            launcher = argv[++i];
-        } else if (option == "--sleep") {
-            sleepText = argv[++i];
-        } else {
-            return usage();
-        }
-    }
-    if (runs < 1 || ::access(launcher.c_str(), X_OK) != 0) {
-        return usage();
+    const bool parsed =
+        bench::parseOptions(argc, argv,
+                            {bench::numberOption("--runs", runs), bench::textOption("--launcher", launcher),
+                             bench::textOption("--sleep", sleepText)});
+    if (!parsed || runs < 1 || !bench::isExecutable(launcher)) {
+        return bench::usage(USAGE);
     }
 
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-    std::string logPattern = base + "/handover-log-XXXXXX";
-    std::string installPattern = base + "/handover-install-XXXXXX";
-    if (!makeDir(logPattern.data()) || !makeDir(installPattern.data())) {
-        std::fprintf(stderr, "cannot make scratch directories under %s\n", base.c_str());
-        return 1;
-    }
+    const std::string base = bench::defaultScratchParent();
+    const std::string logPattern = bench::makeScratchDir(base, "handover-log");
+    const std::string installPattern = bench::makeScratchDir(base, "handover-install");
     const std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LANG=C.UTF-8",
                                           "CORVANE_NATIVE_LOG_DIR_OVERRIDE=" + logPattern,
                                           "CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE=" + installPattern};
@@ -227,8 +161,7 @@ int main(int argc, char** argv) {
     }
     printFigures("end -> \"has gone\" line:", toGone);
     printFigures("end -> first line after the wait:", toStart);
-    std::printf("handover_median_ms=%.3f handover_min_ms=%.3f handover_max_ms=%.3f runs=%zu\n", median(toStart),
-                *std::min_element(toStart.begin(), toStart.end()), *std::max_element(toStart.begin(), toStart.end()),
-                toStart.size());
+    std::printf("handover_median_ms=%.3f handover_min_ms=%.3f handover_max_ms=%.3f runs=%zu\n",
+                bench::median(toStart), bench::minOf(toStart), bench::maxOf(toStart), toStart.size());
     return failed == 0 ? 0 : 1;
 }

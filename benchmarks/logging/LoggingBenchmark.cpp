@@ -181,10 +181,25 @@ void measure(Figure& figure, const std::string& parent, int threads, int lines) 
     figure.linesPerSecond.push_back(static_cast<double>(threads) * perThread / (static_cast<double>(elapsedNs) / 1e9));
 }
 
-int usage() {
-    std::fprintf(stderr, "usage: logging_bench [--lines N] [--threads T,T,...] [--repeat N] [--dir DIR]\n");
-    return 2;
+// "T,T,...": thread counts from 1 to 256; false for anything else.
+bool parseThreadCounts(const std::string& list, std::vector<int>& counts) {
+    counts.clear();
+    for (std::size_t from = 0; from <= list.size();) {
+        std::size_t comma = list.find(',', from);
+        if (comma == std::string::npos) {
+            comma = list.size();
+        }
+        const int count = bench::intOption(list.substr(from, comma - from).c_str(), 0);
+        if (count <= 0 || count > 256) {
+            return false;
+        }
+        counts.push_back(count);
+        from = comma + 1;
+    }
+    return true;
 }
+
+const char USAGE[] = "logging_bench [--lines N] [--threads T,T,...] [--repeat N] [--dir DIR]";
 
 }  // namespace
 
@@ -192,36 +207,13 @@ int main(int argc, char** argv) {
     int lines = 80000;
     int repeat = 3;
     std::string dir = bench::defaultScratchParent();
-    std::vector<int> threadCounts = {1, 8};
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string option = argv[i];
-        if (option == "--lines") {
-            lines = bench::intOption(argv[i + 1], lines);
-        } else if (option == "--repeat") {
-            repeat = bench::intOption(argv[i + 1], repeat);
-        } else if (option == "--dir") {
-            dir = argv[i + 1];
-        } else if (option == "--threads") {
-            threadCounts.clear();
-            std::string list = argv[i + 1];
-            for (std::size_t from = 0; from <= list.size();) {
-                std::size_t comma = list.find(',', from);
-                if (comma == std::string::npos) {
-                    comma = list.size();
-                }
-                const int count = bench::intOption(list.substr(from, comma - from).c_str(), 0);
-                if (count <= 0 || count > 256) {
-                    return usage();
-                }
-                threadCounts.push_back(count);
-                from = comma + 1;
-            }
-        } else {
-            return usage();
-        }
-    }
-    if (argc % 2 == 0) {
-        return usage();
+    std::string threadList = "1,8";
+    std::vector<int> threadCounts;
+    const bool parsed = bench::parseOptions(argc, argv,
+                                            {bench::countOption("--lines", lines), bench::countOption("--repeat", repeat),
+                                             bench::textOption("--dir", dir), bench::textOption("--threads", threadList)});
+    if (!parsed || !parseThreadCounts(threadList, threadCounts)) {
+        return bench::usage(USAGE);
     }
 
     std::printf("native log: %d lines per measurement, %d measurements per thread count, in %s\n", lines, repeat,

@@ -134,12 +134,9 @@ void runOnce(Side& side, const std::vector<std::string>& extraEnv, const std::st
     }
 }
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: memory_bench --tree DIR --java PATH [--extra-java PATH] [--display :N] "
-                 "[--ready-thread NAME | --ready-window TITLE] [--idle-ms N] [--rounds N] [--mode-env NAME=VALUE] [--scratch DIR]\n");
-    return 2;
-}
+const char USAGE[] =
+    "memory_bench --tree DIR --java PATH [--extra-java PATH] [--display :N] "
+    "[--ready-thread NAME | --ready-window TITLE] [--idle-ms N] [--rounds N] [--mode-env NAME=VALUE] [--scratch DIR]";
 
 }  // namespace
 
@@ -154,35 +151,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> extraEnv;
     int idleMs = 2000;
     int rounds = 5;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string option = argv[i];
-        if (option == "--tree") {
-            tree = argv[i + 1];
-        } else if (option == "--java") {
-            java = argv[i + 1];
-        } else if (option == "--extra-java") {
-            extraJava = argv[i + 1];
-        } else if (option == "--display") {
-            display = argv[i + 1];
-        } else if (option == "--ready-thread") {
-            readyThread = argv[i + 1];
-        } else if (option == "--ready-window") {
-            readyWindow = argv[i + 1];
-        } else if (option == "--idle-ms") {
-            idleMs = bench::intOption(argv[i + 1], idleMs);
-        } else if (option == "--rounds") {
-            rounds = bench::intOption(argv[i + 1], rounds);
-        } else if (option == "--mode-env") {
-            extraEnv.emplace_back(argv[i + 1]);
-        } else if (option == "--scratch") {
-            scratchParent = argv[i + 1];
-        } else {
-            return usage();
-        }
-    }
-    if (argc % 2 == 0 || !bench::isExecutable(tree + "/corvane") || !bench::isExecutable(java) ||
+    const bool parsed = bench::parseOptions(
+        argc, argv,
+        {bench::textOption("--tree", tree), bench::textOption("--java", java),
+         bench::textOption("--extra-java", extraJava), bench::textOption("--display", display),
+         bench::textOption("--ready-thread", readyThread), bench::textOption("--ready-window", readyWindow),
+         bench::countOption("--idle-ms", idleMs), bench::countOption("--rounds", rounds),
+         bench::listOption("--mode-env", extraEnv), bench::textOption("--scratch", scratchParent)});
+    if (!parsed || !bench::isExecutable(tree + "/corvane") || !bench::isExecutable(java) ||
         (!extraJava.empty() && !bench::isExecutable(extraJava))) {
-        return usage();
+        return bench::usage(USAGE);
     }
     if (!display.empty()) {
         extraEnv.push_back("DISPLAY=" + display);
@@ -202,20 +180,12 @@ int main(int argc, char** argv) {
         sides.push_back({"java (" + extraJava + ")", bench::javaCommand(extraJava, options, nonHook),
                          scratch + "/extra", {}, {}, {}, 0});
     }
-    for (const Side& side : sides) {
-        ::mkdir(side.logs.c_str(), 0700);
-    }
+    bench::makeLogDirs(sides);
     const int warmup = 1;
-    for (int round = 0; round < warmup + rounds; ++round) {
-        for (std::size_t k = 0; k < sides.size(); ++k) {
-            runOnce(sides[(k + static_cast<std::size_t>(round)) % sides.size()], extraEnv, readyThread, readyWindow,
-                    idleMs, round >= warmup);
-        }
-    }
-    for (const Side& side : sides) {
-        bench::removeDir(side.logs);
-    }
-    ::rmdir(scratch.c_str());
+    bench::runRotating(sides, warmup, rounds, [&](Side& side, bool count) {
+        runOnce(side, extraEnv, readyThread, readyWindow, idleMs, count);
+    });
+    bench::removeLogDirs(sides, scratch);
 
     const std::string readyText =
         readyWindow.empty() ? "thread '" + readyThread + "' exists" : "window '" + readyWindow + "' visible";
@@ -225,9 +195,7 @@ int main(int argc, char** argv) {
         bench::printSeries(side.name + ": peak RSS (VmHWM)", side.peakMiB, "MiB");
         bench::printSeries(side.name + ": RSS at the end (VmRSS)", side.rssMiB, "MiB");
         bench::printSeries(side.name + ": start -> ready", side.readyMs, "ms");
-        if (side.failures > 0) {
-            std::printf("  %s: %d runs failed\n", side.name.c_str(), side.failures);
-        }
+        bench::printFailures(side);
     }
     const std::string more = "rounds=" + std::to_string(rounds);
     bench::printResult("idle_peak", bench::median(sides[0].peakMiB), bench::median(sides[1].peakMiB), "MiB", more);
@@ -235,9 +203,5 @@ int main(int argc, char** argv) {
         bench::printResult("idle_peak_extra", bench::median(sides[0].peakMiB), bench::median(sides[2].peakMiB), "MiB",
                            more);
     }
-    int failures = 0;
-    for (const Side& side : sides) {
-        failures += side.failures;
-    }
-    return failures == 0 ? 0 : 1;
+    return bench::statusOf(sides);
 }

@@ -44,10 +44,7 @@ void runOnce(Side& side, bool count) {
     }
 }
 
-int usage() {
-    std::fprintf(stderr, "usage: overhead_bench --fake-tree DIR [--runs N] [--true PATH] [--scratch DIR]\n");
-    return 2;
-}
+const char USAGE[] = "overhead_bench --fake-tree DIR [--runs N] [--true PATH] [--scratch DIR]";
 
 }  // namespace
 
@@ -56,22 +53,12 @@ int main(int argc, char** argv) {
     std::string truePath = bench::isExecutable("/bin/true") ? "/bin/true" : "/usr/bin/true";
     std::string scratchParent = bench::defaultScratchParent();
     int runs = 300;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string option = argv[i];
-        if (option == "--fake-tree") {
-            fakeTree = argv[i + 1];
-        } else if (option == "--runs") {
-            runs = bench::intOption(argv[i + 1], runs);
-        } else if (option == "--true") {
-            truePath = argv[i + 1];
-        } else if (option == "--scratch") {
-            scratchParent = argv[i + 1];
-        } else {
-            return usage();
-        }
-    }
-    if (argc % 2 == 0 || !bench::isExecutable(fakeTree + "/corvane") || !bench::isExecutable(truePath)) {
-        return usage();
+    const bool parsed = bench::parseOptions(
+        argc, argv,
+        {bench::textOption("--fake-tree", fakeTree), bench::countOption("--runs", runs),
+         bench::textOption("--true", truePath), bench::textOption("--scratch", scratchParent)});
+    if (!parsed || !bench::isExecutable(fakeTree + "/corvane") || !bench::isExecutable(truePath)) {
+        return bench::usage(USAGE);
     }
 
     const std::string logs = bench::makeScratchDir(scratchParent, "overhead");
@@ -85,11 +72,7 @@ int main(int argc, char** argv) {
         {"true", {truePath}, plainEnv, {}, 0},
     };
     const int warmup = 20;
-    for (int round = 0; round < warmup + runs; ++round) {
-        for (std::size_t k = 0; k < sides.size(); ++k) {
-            runOnce(sides[(k + static_cast<std::size_t>(round)) % sides.size()], round >= warmup);
-        }
-    }
+    bench::runRotating(sides, warmup, runs, runOnce);
     const std::string log = bench::readFile(logs + "/corvane-native.log");
     bench::removeDir(logs);
     const auto linesPerRun = static_cast<double>(std::count(log.begin(), log.end(), '\n')) / (warmup + runs);

@@ -31,39 +31,27 @@ struct Side {
     int failures = 0;
 };
 
+const char USAGE[] = "startup_bench --tree DIR --stock-tree DIR --java PATH [--rounds N] [--warmup N] [--scratch DIR]";
+
 void runOnce(Side& side, bool count) {
     std::vector<std::string> env = bench::baseEnvironment();
     env.push_back("CORVANE_NATIVE_LOG_DIR_OVERRIDE=" + side.logs);
     env.push_back("CORVANE_BENCH_MODE=stamp-halt");
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) {
+    const bench::CapturedRun run = bench::runCapturingOutput(side.command, env, true);
+    if (!run.piped) {
         ++side.failures;
         return;
     }
-    const long long startUs = bench::realUs();
-    const pid_t pid = bench::spawn(side.command, env, out[1]);
-    ::close(out[1]);
-    const std::string text = pid > 0 ? bench::readAll(out[0]) : std::string();
-    const int status = pid > 0 ? bench::reap(pid) : -1;
-    const long long endUs = bench::realUs();
-    ::close(out[0]);
-    const long long entryUs = bench::numberAfter(text, "entry_us=");
-    if (status != 0 || entryUs < startUs) {
-        std::fprintf(stderr, "%s: status %d, output '%s'\n", side.name.c_str(), status, text.c_str());
+    const long long entryUs = bench::numberAfter(run.output, "entry_us=");
+    if (run.status != 0 || entryUs < run.startUs) {
+        std::fprintf(stderr, "%s: status %d, output '%s'\n", side.name.c_str(), run.status, run.output.c_str());
         ++side.failures;
         return;
     }
     if (count) {
-        side.toEntryMs.push_back(static_cast<double>(entryUs - startUs) / 1000.0);
-        side.wholeMs.push_back(static_cast<double>(endUs - startUs) / 1000.0);
+        side.toEntryMs.push_back(static_cast<double>(entryUs - run.startUs) / 1000.0);
+        side.wholeMs.push_back(static_cast<double>(run.endUs - run.startUs) / 1000.0);
     }
-}
-
-int usage() {
-    std::fprintf(stderr,
-                 "usage: startup_bench --tree DIR --stock-tree DIR --java PATH [--rounds N] [--warmup N] "
-                 "[--scratch DIR]\n");
-    return 2;
 }
 
 }  // namespace
@@ -75,35 +63,22 @@ int main(int argc, char** argv) {
     std::string scratchParent = bench::defaultScratchParent();
     int rounds = 15;
     int warmup = 2;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string option = argv[i];
-        if (option == "--tree") {
-            tree = argv[i + 1];
-        } else if (option == "--stock-tree") {
-            stockTree = argv[i + 1];
-        } else if (option == "--java") {
-            java = argv[i + 1];
-        } else if (option == "--rounds") {
-            rounds = bench::intOption(argv[i + 1], rounds);
-        } else if (option == "--warmup") {
-            warmup = std::atoi(argv[i + 1]);
-        } else if (option == "--scratch") {
-            scratchParent = argv[i + 1];
-        } else {
-            return usage();
-        }
-    }
-    if (argc % 2 == 0 || !bench::isExecutable(tree + "/corvane") || !bench::isExecutable(stockTree + "/corvane") ||
+    const bool parsed = bench::parseOptions(
+        argc, argv,
+        {bench::textOption("--tree", tree), bench::textOption("--stock-tree", stockTree),
+         bench::textOption("--java", java), bench::countOption("--rounds", rounds),
+         bench::numberOption("--warmup", warmup), bench::textOption("--scratch", scratchParent)});
+    if (!parsed || !bench::isExecutable(tree + "/corvane") || !bench::isExecutable(stockTree + "/corvane") ||
         !bench::isExecutable(java)) {
-        return usage();
+        return bench::usage(USAGE);
     }
 
     const std::vector<std::string> options = bench::harvestOptions(tree + "/corvane", scratchParent);
-    int nonHook = 0;
-    const std::vector<std::string> javaCommand = bench::javaCommand(java, options, nonHook);
     if (options.empty()) {
         return 1;
     }
+    int nonHook = 0;
+    const std::vector<std::string> javaCommand = bench::javaCommand(java, options, nonHook);
 
     const std::string scratch = bench::makeScratchDir(scratchParent, "startup");
     std::vector<Side> sides = {
@@ -111,18 +86,9 @@ int main(int argc, char** argv) {
         {"java", javaCommand, scratch + "/java", {}, {}, 0},
         {"stock", {stockTree + "/corvane"}, scratch + "/stock", {}, {}, 0},
     };
-    for (const Side& side : sides) {
-        ::mkdir(side.logs.c_str(), 0700);
-    }
-    for (int round = 0; round < warmup + rounds; ++round) {
-        for (std::size_t k = 0; k < sides.size(); ++k) {
-            runOnce(sides[(k + static_cast<std::size_t>(round)) % sides.size()], round >= warmup);
-        }
-    }
-    for (const Side& side : sides) {
-        bench::removeDir(side.logs);
-    }
-    ::rmdir(scratch.c_str());
+    bench::makeLogDirs(sides);
+    bench::runRotating(sides, warmup, rounds, runOnce);
+    bench::removeLogDirs(sides, scratch);
 
     std::printf("start to entry: %d rounds (+%d warm-up), sides in rotating order\n", rounds, warmup);
     std::printf("  java command: %s with %d non-hook options of the launcher's list (%zu entries), -cp, main class\n",
@@ -130,9 +96,7 @@ int main(int argc, char** argv) {
     for (const Side& side : sides) {
         bench::printSeries(side.name + ": start -> entry", side.toEntryMs, "ms");
         bench::printSeries(side.name + ": start -> end (whole run)", side.wholeMs, "ms");
-        if (side.failures > 0) {
-            std::printf("  %s: %d runs failed\n", side.name.c_str(), side.failures);
-        }
+        bench::printFailures(side);
     }
     const double javaMs = bench::median(sides[1].toEntryMs);
     const std::string more = "options=" + std::to_string(nonHook) + " rounds=" + std::to_string(rounds);
@@ -142,9 +106,5 @@ int main(int argc, char** argv) {
                        more);
     bench::printResult("start_stock_whole", bench::median(sides[2].wholeMs), bench::median(sides[1].wholeMs), "ms",
                        more);
-    int failures = 0;
-    for (const Side& side : sides) {
-        failures += side.failures;
-    }
-    return failures == 0 ? 0 : 1;
+    return bench::statusOf(sides);
 }
