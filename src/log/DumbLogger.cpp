@@ -63,15 +63,17 @@ bool writeAll(int fd, const std::string& text) {
 }
 
 // Each line goes out in one write to an O_APPEND descriptor, so lines of
-// concurrent writers (threads or processes) never interleave.
+// concurrent writers (threads or processes) never interleave. True when the
+// file could be opened: a line that cannot be written (a full disk) is lost,
+// but it does not stop the launcher.
 bool write_message_to_file(const std::string& text) {
     const int fd = openLogFileForAppend();
     if (fd < 0) {
         return false;
     }
-    const bool ok = writeAll(fd, text);
+    (void)writeAll(fd, text);
     ::close(fd);
-    return ok;
+    return true;
 }
 
 // Standard error is unbuffered: one write per line keeps lines whole here too.

@@ -163,6 +163,16 @@ TEST(SpineLogDir, LengthLimitOf2047Bytes) {
     }
 }
 
+// A log that opens but cannot be written (a full disk) loses its lines; it does not stop
+// the application from starting.
+TEST(SpineLogDir, FullDiskDoesNotStopTheStart) {
+    ScratchDir scratch("full");
+    ASSERT_EQ(::symlink("/dev/full", (scratch / LOG_NAME).c_str()), 0);
+    const auto result = spine::runLauncher({"--log-native-to-stdout"}, {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", scratch.path()}});
+    EXPECT_EQ(result.exitStatus, 53) << result.err;
+    EXPECT_TRUE(endsALine(result.err, "reportFatalAndExit Failed to start JVM")) << result.err;
+}
+
 TEST(SpineLogDir, ResolveLogsHomeRules) {
     struct Case {
         corvane::log::LogDirEnvironment env;  // override, TEST_TMPDIR, XDG_DATA_HOME, HOME
