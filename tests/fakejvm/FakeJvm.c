@@ -24,6 +24,10 @@
  *                                an exception) or "store:<i>" (an exception)
  *   FAKEJVM_ENTRY_RESULT=<int>   what the entry method returns (default 1)
  *   FAKEJVM_ENTRY_THROWS=1       the entry method leaves an exception pending
+ *   FAKEJVM_TIMES=<path>         append CLOCK_REALTIME stamps in microseconds,
+ *                                "<label> <us>" one a line, labels "create-enter",
+ *                                "create-leave", "entry-enter" and "entry-leave"
+ *                                (for timing the launcher around the two calls)
  *
  * Record lines written to FAKEJVM_RECORD:
  *   create version=<hex> nOptions=<n> ignoreUnrecognized=<0|1>
@@ -37,10 +41,13 @@
  */
 #include <jni.h>
 
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
+#include <unistd.h>
 
 static struct JNINativeInterface_ fakeFunctions;
 static struct JNIInvokeInterface_ fakeInvoke;
@@ -78,6 +85,29 @@ static void record(const char* format, ...) {
     va_end(args);
     fputc('\n', out);
     fclose(out);
+}
+
+/* Opened at the first stamp and left open, so that later stamps cost one
+ * write() each; -2 until then, -1 without the knob. */
+static int timesFd = -2;
+
+/* The clock is read first: opening the file and writing count as time spent
+ * in the call that the stamp opens, or after the one it closes. */
+static void stamp(const char* label) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (timesFd == -2) {
+        const char* path = getenv("FAKEJVM_TIMES");
+        timesFd = path != NULL ? open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
+    }
+    if (timesFd < 0) {
+        return;
+    }
+    char line[64];
+    int length = snprintf(line, sizeof line, "%s %lld\n", label,
+                          (long long)now.tv_sec * 1000000LL + (long long)(now.tv_nsec / 1000));
+    ssize_t written = write(timesFd, line, (size_t)length);
+    (void)written;
 }
 
 /* The text with every byte outside 0x21..0x7e (and the backslash) as \xHH. */
@@ -202,8 +232,7 @@ static void JNICALL fakeSetObjectArrayElement(JNIEnv* env, jobjectArray array, j
     }
 }
 
-static jint JNICALL fakeCallStaticIntMethodV(JNIEnv* env, jclass clazz, jmethodID method, va_list args) {
-    (void)env;
+static jint callEntry(jclass clazz, jmethodID method, va_list args) {
     checkNothingPending("CallStaticIntMethodV");
     jobject array = va_arg(args, jobject);
     if (clazz != (jclass)&entryClass || method != (jmethodID)&entryMethod || array != (jobject)&arrayObject) {
@@ -214,6 +243,14 @@ static jint JNICALL fakeCallStaticIntMethodV(JNIEnv* env, jclass clazz, jmethodI
         pending = (jthrowable)&pendingException;
     }
     return knobInt("FAKEJVM_ENTRY_RESULT", 1);
+}
+
+static jint JNICALL fakeCallStaticIntMethodV(JNIEnv* env, jclass clazz, jmethodID method, va_list args) {
+    (void)env;
+    stamp("entry-enter");
+    jint result = callEntry(clazz, method, args);
+    stamp("entry-leave");
+    return result;
 }
 
 static void JNICALL fakeCallVoidMethodV(JNIEnv* env, jobject object, jmethodID method, va_list args) {
@@ -297,7 +334,7 @@ static void callHooks(const JavaVMInitArgs* args) {
     }
 }
 
-JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* initArgs) {
+static jint createVm(JavaVM** pvm, void** penv, void* initArgs) {
     const JavaVMInitArgs* args = (const JavaVMInitArgs*)initArgs;
     record("create version=0x%x nOptions=%d ignoreUnrecognized=%d", (unsigned)args->version, (int)args->nOptions,
            (int)args->ignoreUnrecognized);
@@ -336,4 +373,11 @@ JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* initArg
     *pvm = (JavaVM*)&fakeVmPointer;
     *penv = (void*)&fakeEnvPointer;
     return 0;
+}
+
+JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* initArgs) {
+    stamp("create-enter");
+    jint result = createVm(pvm, penv, initArgs);
+    stamp("create-leave");
+    return result;
 }
