@@ -76,9 +76,9 @@ bool write_message_to_file(const std::string& text) {
     return true;
 }
 
-// Standard error is unbuffered: one write per line keeps lines whole here too.
+// One write per line keeps the console lines of concurrent threads whole too.
 bool message_handler_from_console(const std::string& line) {
-    writeAll(STDERR_FILENO, line);
+    (void)writeAll(STDERR_FILENO, line);
     return true;
 }
 
@@ -104,7 +104,7 @@ void logMessage(const std::string& message) {
 // fatal line would reach nobody, so the reason goes to standard error as well.
 [[noreturn]] void failLogSetup(const std::string& message, bool flag) {
     if (!isConsoleLoggingEnabled) {
-        writeAll(STDERR_FILENO, "corvane: " + message + "\n");
+        (void)writeAll(STDERR_FILENO, "corvane: " + message + "\n");
     }
     reportFatalAndExit(message, 1, flag);
 }
