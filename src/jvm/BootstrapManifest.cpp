@@ -4,6 +4,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "jvm/OSHelper.h"
 #include "log/FatalDialog.h"
 
 namespace corvane::jvm {
@@ -75,9 +76,8 @@ ManifestResult readManifestEntries(std::istream& in, const std::string& libDir) 
 
 ManifestResult readBootstrapManifest(const std::string& manifestPath, const std::string& libDir) {
     std::ifstream manifest(manifestPath, std::ios_base::in);
-    std::error_code ignored;
     // A directory opens like a file but reads as nothing: it is no manifest.
-    if (!manifest.is_open() || std::filesystem::is_directory(manifestPath, ignored)) {
+    if (!manifest.is_open() || OS::isDirectory(manifestPath.c_str())) {
         ManifestResult result;
         result.status = 51;
         result.message = "Bootstrap manifest is missing or not accessible: " + manifestPath;

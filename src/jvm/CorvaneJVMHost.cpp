@@ -3,13 +3,9 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 #include <vector>
 
 #include <dlfcn.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "BuildVersion.h"
@@ -59,14 +55,6 @@ JavaVMOption makeOpt(char* text) {
     return option;
 }
 
-bool isDirectory(const char* path) {
-    struct stat info {};
-    if (::stat(path, &info) != 0) {
-        return false;
-    }
-    return S_ISDIR(info.st_mode);
-}
-
 std::string computeStackSizeOpt() {
     return corvane::jvm::stackSizeOptForPageSize(::sysconf(_SC_PAGESIZE));
 }
@@ -96,18 +84,6 @@ bool toJavaVMOptions(const std::vector<OptionEntry>& entries, std::vector<JavaVM
     return true;
 }
 
-// Reads the JVM arguments file; false when it cannot be opened.
-bool readJvmArgsFile(const std::string& path, std::vector<std::string>& lines) {
-    std::ifstream file(path);
-    std::error_code ignored;
-    // A directory opens like a file but reads as nothing: it is no arguments file.
-    if (!file.is_open() || std::filesystem::is_directory(path, ignored)) {
-        return false;
-    }
-    lines = corvane::jvm::readJvmArgsLines(file);
-    return true;
-}
-
 // The parts of the option list that come from the environment and the system.
 void collectTuningInputs(corvane::jvm::OptionInputs& inputs) {
     inputs.logsDir = getLogsHome();
@@ -118,7 +94,7 @@ void collectTuningInputs(corvane::jvm::OptionInputs& inputs) {
     inputs.aggressiveReclaim = std::getenv("CORVANE_GC_AGGRESSIVE_RECLAIM");
     inputs.maxPauseMillis = std::getenv("CORVANE_GC_MAX_PAUSE_MILLIS");
     inputs.tmpDir = std::getenv("TMPDIR");
-    inputs.tmpDirIsDirectory = inputs.tmpDir != nullptr && isDirectory(inputs.tmpDir);
+    inputs.tmpDirIsDirectory = inputs.tmpDir != nullptr && OS::isDirectory(inputs.tmpDir);
     inputs.version = CORVANE_BUILD_VERSION;
     inputs.vprintfHook = reinterpret_cast<void*>(&jvm_vprintf);
     inputs.exitHook = reinterpret_cast<void*>(&jvm_exit);
@@ -154,7 +130,7 @@ JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {  // NOLINT(performan
     auto createJavaVM = reinterpret_cast<CreateJavaVMFunction>(createSymbol);
 
     corvane::jvm::OptionInputs inputs;
-    if (!jvmArgsPath.empty() && !readJvmArgsFile(jvmArgsPath, inputs.jvmArgsFileLines)) {
+    if (!jvmArgsPath.empty() && !corvane::jvm::readJvmArgsFile(jvmArgsPath, inputs.jvmArgsFileLines)) {
         CORVANE_LOG(ERROR) << "Unable to open jvm args file: " << jvmArgsPath;
         return nullptr;
     }

@@ -1,6 +1,9 @@
 #include "jvm/JvmOptions.h"
 
 #include <algorithm>
+#include <fstream>
+
+#include "jvm/OSHelper.h"
 
 namespace corvane::jvm {
 
@@ -48,6 +51,15 @@ std::vector<std::string> readJvmArgsLines(std::istream& in) {
         lines.push_back(line);
     }
     return lines;
+}
+
+bool readJvmArgsFile(const std::string& path, std::vector<std::string>& lines) {
+    std::ifstream file(path);
+    if (!file.is_open() || OS::isDirectory(path.c_str())) {
+        return false;
+    }
+    lines = readJvmArgsLines(file);
+    return true;
 }
 
 std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {

@@ -45,6 +45,10 @@ std::string stackSizeOptForPageSize(long pageSize);
 // no entry after a final line feed).
 std::vector<std::string> readJvmArgsLines(std::istream& in);
 
+// Reads the JVM arguments file at `path`; false when it cannot be opened or is
+// a directory (which opens like a file but reads as nothing).
+bool readJvmArgsFile(const std::string& path, std::vector<std::string>& lines);
+
 // The complete, ordered option list.
 std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs);
 

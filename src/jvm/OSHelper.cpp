@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace OS {
@@ -31,6 +32,11 @@ std::string getApplicationInstallDir() {
         return executable;
     }
     return executable.substr(0, slash);
+}
+
+bool isDirectory(const char* path) {
+    struct stat info {};
+    return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace OS

@@ -11,6 +11,9 @@ std::string getExecutableDirOverride();
 // directory of the running executable without a trailing "/", else empty.
 std::string getApplicationInstallDir();
 
+// True when `path` names an existing directory (symbolic links followed).
+bool isDirectory(const char* path);
+
 }  // namespace OS
 
 namespace OSHelper {

@@ -26,7 +26,6 @@ using ArgumentList = std::vector<std::string_view>;
 
 constexpr int WAIT_FOR_PID_TIMEOUT_MS = 20000;
 constexpr int JVM_START_FAILED = 53;
-constexpr int MAX_EXIT_STATUS = 255;
 const std::string_view JVM_ARGS_OPTION = "--jvm-args=";
 
 int getCommandLineWaitForPid(const ArgumentList& arguments) {
@@ -88,9 +87,7 @@ struct JvmThreadBody {
         const int result = CorvaneJVMApp::callMainMethod(vm, argc, argv);
         CORVANE_LOG(INFO) << "JVM main ended";
         if (result > 1) {
-            // An exit status keeps only the low 8 bits: 256 would read as success.
-            const int status = result > MAX_EXIT_STATUS ? MAX_EXIT_STATUS : result;
-            reportFatalAndExit("Failed to initialize Corvane JVM application: " + std::to_string(result), status,
+            reportFatalAndExit("Failed to initialize Corvane JVM application: " + std::to_string(result), result,
                                true);
         }
         if (result == 0) {

@@ -141,8 +141,7 @@ bool validateAndCreateLogsDir(const std::string& path) {
     if (path.empty() || path[0] != '/') {
         return false;
     }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (OS::isDirectory(path.c_str())) {
         return true;
     }
     for (std::size_t i = 1; i < path.size(); ++i) {
@@ -153,7 +152,7 @@ bool validateAndCreateLogsDir(const std::string& path) {
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
         return false;
     }
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return OS::isDirectory(path.c_str());
 }
 
 std::string format_log_message(const std::string& message) {
