@@ -114,9 +114,8 @@ int waitForPid(int pid, int timeoutMs, bool killOnTimeout) {
         return 0;
     }
     const int fd = openPidfd(pid);
-    const bool noSuchProcess = fd < 0 && errno == ESRCH;
+    bool ended = fd < 0 && errno == ESRCH;  // no such process: the first probe says it has gone
     PidfdHolder pidfd(fd);
-    bool ended = noSuchProcess;
 
     int remaining = timeoutMs;
     while (remaining > 0) {
