@@ -21,20 +21,14 @@ int hookTarget = 0;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string input(reinterpret_cast<const char*>(data), size);
-    std::size_t at = 0;
-    std::string aggressive;
-    std::string serial;
-    std::string parallel;
-    std::string reclaim;
-    std::string pause;
+    corvane::fuzz::FieldReader fields(data, size);
     corvane::jvm::OptionInputs inputs;
-    inputs.aggressiveOptimizations = corvane::fuzz::takeField(input, at, aggressive);
-    inputs.forceSerialGc = corvane::fuzz::takeField(input, at, serial);
-    inputs.forceParallelGc = corvane::fuzz::takeField(input, at, parallel);
-    inputs.aggressiveReclaim = corvane::fuzz::takeField(input, at, reclaim);
-    inputs.maxPauseMillis = corvane::fuzz::takeField(input, at, pause);
-    const std::string text = at < input.size() ? input.substr(at) : std::string();
+    inputs.aggressiveOptimizations = fields.next();
+    inputs.forceSerialGc = fields.next();
+    inputs.forceParallelGc = fields.next();
+    inputs.aggressiveReclaim = fields.next();
+    inputs.maxPauseMillis = fields.next();
+    const std::string text = fields.rest();
 
     std::istringstream in(text);
     const std::vector<std::string> lines = corvane::jvm::readJvmArgsLines(in);

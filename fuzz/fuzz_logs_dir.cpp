@@ -125,17 +125,12 @@ void checkCreation(const std::string& resolved) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string input(reinterpret_cast<const char*>(data), size);
-    std::size_t at = 0;
-    std::string overrideDir;
-    std::string testTmpDir;
-    std::string xdgDataHome;
-    std::string home;
+    corvane::fuzz::FieldReader fields(data, size);
     corvane::log::LogDirEnvironment env{};
-    env.nativeLogDirOverride = corvane::fuzz::takeField(input, at, overrideDir);
-    env.testTmpDir = corvane::fuzz::takeField(input, at, testTmpDir);
-    env.xdgDataHome = corvane::fuzz::takeField(input, at, xdgDataHome);
-    env.home = corvane::fuzz::takeField(input, at, home);
+    env.nativeLogDirOverride = fields.next();
+    env.testTmpDir = fields.next();
+    env.xdgDataHome = fields.next();
+    env.home = fields.next();
 
     bool hasBase = false;
     const std::string resolved = corvane::log::resolveLogsHome(env, hasBase);

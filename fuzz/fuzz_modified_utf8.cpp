@@ -13,45 +13,53 @@
 
 namespace {
 
+// Reads the byte sequence at text[i]: its length (at most maxLength) and the
+// value its bits spell. False for a stray continuation byte, a longer lead, a
+// sequence cut off by the text's end or a missing continuation byte.
+bool readSequence(const std::string& text, std::size_t i, std::size_t maxLength, std::size_t& length,
+                  std::uint32_t& value) {
+    const auto lead = static_cast<std::uint8_t>(text[i]);
+    if (lead < 0x80) {
+        length = 1;
+        value = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        value = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        value = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        value = lead & 0x07;
+    } else {
+        return false;
+    }
+    if (length > maxLength || i + length > text.size()) {
+        return false;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<std::uint8_t>(text[i + k]);
+        if ((next & 0xC0) != 0x80) {
+            return false;
+        }
+        value = (value << 6) | (next & 0x3F);
+    }
+    return true;
+}
+
+// The smallest value a sequence of each length may carry; less is overlong.
+constexpr std::uint32_t MINIMUM_FOR_LENGTH[] = {0, 0, 0x80, 0x800, 0x10000};
+
 // Code points of standard UTF-8 text; false when the text is not valid UTF-8
 // (overlong forms, surrogates, values above U+10FFFF, stray or missing
 // continuation bytes).
 bool decodeUtf8(const std::string& text, std::vector<std::uint32_t>& codePoints) {
     std::size_t i = 0;
     while (i < text.size()) {
-        const auto lead = static_cast<std::uint8_t>(text[i]);
         std::size_t length = 0;
         std::uint32_t value = 0;
-        std::uint32_t minimum = 0;
-        if (lead < 0x80) {
-            length = 1;
-            value = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            value = lead & 0x1F;
-            minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            value = lead & 0x0F;
-            minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            value = lead & 0x07;
-            minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<std::uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            value = (value << 6) | (next & 0x3F);
-        }
-        if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        if (!readSequence(text, i, 4, length, value) || value < MINIMUM_FOR_LENGTH[length] || value > 0x10FFFF ||
+            (value >= 0xD800 && value <= 0xDFFF)) {
             return false;
         }
         codePoints.push_back(value);
@@ -66,36 +74,16 @@ std::vector<std::uint32_t> decodeModifiedUtf8(const std::string& text) {
     std::vector<std::uint32_t> units;
     std::size_t i = 0;
     while (i < text.size()) {
-        const auto lead = static_cast<std::uint8_t>(text[i]);
-        if (lead == 0x00) {
+        if (text[i] == '\0') {
             std::abort();  // a raw NUL would end the C string early
         }
         std::size_t length = 0;
         std::uint32_t value = 0;
-        if (lead < 0x80) {
-            length = 1;
-            value = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            value = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            value = lead & 0x0F;
-        } else {
-            std::abort();  // a stray continuation byte, or a four-byte (or longer) lead
-        }
-        if (i + length > text.size()) {
-            std::abort();
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<std::uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                std::abort();
-            }
-            value = (value << 6) | (next & 0x3F);
+        if (!readSequence(text, i, 3, length, value)) {
+            std::abort();  // also a four-byte (or longer) lead
         }
         const bool nulPair = length == 2 && value == 0;
-        if ((length == 2 && value < 0x80 && !nulPair) || (length == 3 && value < 0x800)) {
+        if (value < MINIMUM_FOR_LENGTH[length] && !nulPair) {
             std::abort();  // overlong
         }
         units.push_back(value);

@@ -367,6 +367,58 @@ inline int usage(const char* synopsis) {
     return 2;
 }
 
+// The command line and the sides that startup_bench and exit_bench share:
+// corvane in an assembled tree ("tree"), the stock "java" with that tree's
+// option list ("java") and corvane in a tree whose "jre" is the stock JDK ("stock").
+struct TreeComparison {
+    std::string tree;
+    std::string stockTree;
+    std::string java;
+    std::string scratchParent = defaultScratchParent();
+    int rounds;
+    int warmup;
+    // Set by harvest(): the tree's option list and the "java" side's command.
+    std::vector<std::string> options;
+    std::vector<std::string> javaCommand;
+    int nonHook = 0;
+
+    TreeComparison(int defaultRounds, int defaultWarmup) : rounds(defaultRounds), warmup(defaultWarmup) {}
+
+    std::vector<Option> optionTable() {
+        return {textOption("--tree", tree),      textOption("--stock-tree", stockTree),
+                textOption("--java", java),      countOption("--rounds", rounds),
+                numberOption("--warmup", warmup), textOption("--scratch", scratchParent)};
+    }
+
+    bool usable() const {
+        return isExecutable(tree + "/corvane") && isExecutable(stockTree + "/corvane") && isExecutable(java);
+    }
+
+    // False when the tree's launcher logged no option list.
+    bool harvest() {
+        options = harvestOptions(tree + "/corvane", scratchParent);
+        javaCommand = bench::javaCommand(java, options, nonHook);
+        return !options.empty();
+    }
+
+    // The three sides in that order, each with a log folder in `scratch`.
+    template <typename Side>
+    std::vector<Side> sides(const std::string& scratch) const {
+        return {side<Side>("tree", {tree + "/corvane"}, scratch), side<Side>("java", javaCommand, scratch),
+                side<Side>("stock", {stockTree + "/corvane"}, scratch)};
+    }
+
+private:
+    template <typename Side>
+    static Side side(const std::string& name, const std::vector<std::string>& command, const std::string& scratch) {
+        Side made;
+        made.name = name;
+        made.command = command;
+        made.logs = scratch + "/" + name;
+        return made;
+    }
+};
+
 // Runs every side once a round, starting each round one side further on so
 // that no side always goes first; the first `warmup` rounds do not count.
 // `runOnce(side, counted)` does one run.

@@ -51,37 +51,21 @@ void runOnce(Side& side, int delayMs, bool count) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string tree;
-    std::string stockTree;
-    std::string java;
-    std::string scratchParent = bench::defaultScratchParent();
-    int rounds = 12;
-    int warmup = 1;
+    bench::TreeComparison compared(12, 1);
     int delayMs = 200;
-    const bool parsed = bench::parseOptions(
-        argc, argv,
-        {bench::textOption("--tree", tree), bench::textOption("--stock-tree", stockTree),
-         bench::textOption("--java", java), bench::countOption("--rounds", rounds),
-         bench::numberOption("--warmup", warmup), bench::countOption("--delay-ms", delayMs),
-         bench::textOption("--scratch", scratchParent)});
-    if (!parsed || !bench::isExecutable(tree + "/corvane") || !bench::isExecutable(stockTree + "/corvane") ||
-        !bench::isExecutable(java)) {
+    std::vector<bench::Option> table = compared.optionTable();
+    table.push_back(bench::countOption("--delay-ms", delayMs));
+    if (!bench::parseOptions(argc, argv, table) || !compared.usable()) {
         return bench::usage(USAGE);
     }
 
-    const std::vector<std::string> options = bench::harvestOptions(tree + "/corvane", scratchParent);
-    if (options.empty()) {
+    if (!compared.harvest()) {
         return 1;
     }
-    int nonHook = 0;
-    const std::vector<std::string> javaCommand = bench::javaCommand(java, options, nonHook);
-
-    const std::string scratch = bench::makeScratchDir(scratchParent, "exit");
-    std::vector<Side> sides = {
-        {"tree", {tree + "/corvane"}, scratch + "/tree", {}, 0},
-        {"java", javaCommand, scratch + "/java", {}, 0},
-        {"stock", {stockTree + "/corvane"}, scratch + "/stock", {}, 0},
-    };
+    const std::string scratch = bench::makeScratchDir(compared.scratchParent, "exit");
+    std::vector<Side> sides = compared.sides<Side>(scratch);
+    const int rounds = compared.rounds;
+    const int warmup = compared.warmup;
     bench::makeLogDirs(sides);
     bench::runRotating(sides, warmup, rounds, [delayMs](Side& side, bool count) { runOnce(side, delayMs, count); });
     bench::removeLogDirs(sides, scratch);

@@ -57,49 +57,32 @@ void runOnce(Side& side, bool count) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string tree;
-    std::string stockTree;
-    std::string java;
-    std::string scratchParent = bench::defaultScratchParent();
-    int rounds = 15;
-    int warmup = 2;
-    const bool parsed = bench::parseOptions(
-        argc, argv,
-        {bench::textOption("--tree", tree), bench::textOption("--stock-tree", stockTree),
-         bench::textOption("--java", java), bench::countOption("--rounds", rounds),
-         bench::numberOption("--warmup", warmup), bench::textOption("--scratch", scratchParent)});
-    if (!parsed || !bench::isExecutable(tree + "/corvane") || !bench::isExecutable(stockTree + "/corvane") ||
-        !bench::isExecutable(java)) {
+    bench::TreeComparison compared(15, 2);
+    if (!bench::parseOptions(argc, argv, compared.optionTable()) || !compared.usable()) {
         return bench::usage(USAGE);
     }
 
-    const std::vector<std::string> options = bench::harvestOptions(tree + "/corvane", scratchParent);
-    if (options.empty()) {
+    if (!compared.harvest()) {
         return 1;
     }
-    int nonHook = 0;
-    const std::vector<std::string> javaCommand = bench::javaCommand(java, options, nonHook);
-
-    const std::string scratch = bench::makeScratchDir(scratchParent, "startup");
-    std::vector<Side> sides = {
-        {"tree", {tree + "/corvane"}, scratch + "/tree", {}, {}, 0},
-        {"java", javaCommand, scratch + "/java", {}, {}, 0},
-        {"stock", {stockTree + "/corvane"}, scratch + "/stock", {}, {}, 0},
-    };
+    const std::string scratch = bench::makeScratchDir(compared.scratchParent, "startup");
+    std::vector<Side> sides = compared.sides<Side>(scratch);
+    const int rounds = compared.rounds;
+    const int warmup = compared.warmup;
     bench::makeLogDirs(sides);
     bench::runRotating(sides, warmup, rounds, runOnce);
     bench::removeLogDirs(sides, scratch);
 
     std::printf("start to entry: %d rounds (+%d warm-up), sides in rotating order\n", rounds, warmup);
     std::printf("  java command: %s with %d non-hook options of the launcher's list (%zu entries), -cp, main class\n",
-                java.c_str(), nonHook, options.size());
+                compared.java.c_str(), compared.nonHook, compared.options.size());
     for (const Side& side : sides) {
         bench::printSeries(side.name + ": start -> entry", side.toEntryMs, "ms");
         bench::printSeries(side.name + ": start -> end (whole run)", side.wholeMs, "ms");
         bench::printFailures(side);
     }
     const double javaMs = bench::median(sides[1].toEntryMs);
-    const std::string more = "options=" + std::to_string(nonHook) + " rounds=" + std::to_string(rounds);
+    const std::string more = "options=" + std::to_string(compared.nonHook) + " rounds=" + std::to_string(rounds);
     bench::printResult("start_tree", bench::median(sides[0].toEntryMs), javaMs, "ms", more);
     bench::printResult("start_stock", bench::median(sides[2].toEntryMs), javaMs, "ms", more);
     bench::printResult("start_tree_whole", bench::median(sides[0].wholeMs), bench::median(sides[1].wholeMs), "ms",

@@ -1,5 +1,9 @@
 # Shared shell helpers for the project's scripts. Source, don't run.
 
+CORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# What the runtime's X11 toolkit needs to open a window, a font included.
+CORVANE_DESKTOP_PACKAGES=(libxext6 libxrender1 libxtst6 libxi6 libfreetype6 libfontconfig1 fonts-dejavu-core)
+
 corvane_say() { printf '%s\n' "$*" >&2; }
 
 # Installs the Debian packages among "$@" that are not installed yet.
@@ -66,8 +70,7 @@ corvane_setup_jdk() {
 # The demo's window needs the runtime's X11 toolkit, its libraries and a font.
 # Debian's JDK packages are headless: the matching JRE package brings the toolkit.
 corvane_ensure_desktop_runtime() {
-  corvane_ensure_packages libxext6 libxrender1 libxtst6 libxi6 libfreetype6 libfontconfig1 fonts-dejavu-core \
-    || return 1
+  corvane_ensure_packages "${CORVANE_DESKTOP_PACKAGES[@]}" || return 1
   [ -f "$JAVA_HOME/lib/libawt_xawt.so" ] && return 0
   case $JAVA_HOME in
     /usr/lib/jvm/java-*-openjdk-*)
@@ -79,4 +82,29 @@ corvane_ensure_desktop_runtime() {
   [ -f "$JAVA_HOME/lib/libawt_xawt.so" ] \
     || corvane_say "NOTE: the JDK at $JAVA_HOME has no X11 toolkit: the demo shows its report instead of a window"
   return 0
+}
+
+# corvane_configure <build dir> <cmake arguments...>: configures the project
+# into the build folder, the output in <build dir>/configure.log (its end shown
+# when it fails).
+corvane_configure() {
+  local dir=$1; shift
+  local log="$dir/configure.log"
+  mkdir -p "$dir" && cmake -S "$CORVANE_ROOT" -B "$dir" "$@" >"$log" 2>&1 && return 0
+  tail -n 30 "$log" >&2
+  corvane_say "cmake configure failed (log: $log)"
+  return 1
+}
+
+# corvane_build <build dir> [target...]: builds the targets (all when none)
+# with CORVANE_BUILD_JOBS jobs (default: one a core), the output in
+# <build dir>/build.log (its end shown when it fails).
+corvane_build() {
+  local dir=$1; shift
+  local log="$dir/build.log" targets=()
+  [ $# -gt 0 ] && targets=(--target "$@")
+  cmake --build "$dir" -j "${CORVANE_BUILD_JOBS:-$(nproc)}" "${targets[@]}" >"$log" 2>&1 && return 0
+  tail -n 40 "$log" >&2
+  corvane_say "build failed (log: $log)"
+  return 1
 }
