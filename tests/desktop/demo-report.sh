@@ -37,7 +37,5 @@ expect_line "^ +jna.library.path = $TREE\$" "jna.library.path"
 expect_line "^ +vindo.library.path = $TREE\$" "vindo.library.path"
 expect_line '^ +--add-opens=java.desktop/sun.awt=ALL-UNNAMED$' "the launcher's VM options"
 
-log="$SCRATCH/logs/corvane-native.log"
-tail -n 3 "$log" | grep -q -F 'jvm_exit JVM: exit( 0 )' || fail "the native log's last lines lack the exit hook's line: $(tail -n 3 "$log")"
-grep -q -F 'JVM started successfully' "$log" || fail "the entry did not return 0 (no 'JVM started successfully' in the log)"
+expect_exit_0_logged
 finish

@@ -79,7 +79,5 @@ wait "$DEMO_PID"
 status=$?
 DEMO_PID=""
 [ "$status" = 0 ] || fail "the launcher ended with status $status after Quit"
-log="$SCRATCH/logs/corvane-native.log"
-tail -n 3 "$log" | grep -q -F 'jvm_exit JVM: exit( 0 )' || fail "the native log's last lines lack the exit hook's line: $(tail -n 3 "$log" | tr '\n' '|')"
-grep -q -F 'JVM started successfully' "$log" || fail "the entry did not return 0 (no 'JVM started successfully' in the log)"
+expect_exit_0_logged
 finish

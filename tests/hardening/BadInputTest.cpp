@@ -29,26 +29,16 @@ namespace {
 using namespace corvane::test;
 namespace fs = std::filesystem;
 
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& l : lines) {
-        text += l + "\n";
-    }
-    return text;
-}
-
 const char* const SETPRIV = "/usr/bin/setpriv";
 
 // Paths of a tree: {R} the install directory, {L} its lib directory (ending
 // in "/"), {S} the scratch directory that holds the tree, the logs and the
 // scratch files.
 std::string expand(std::string text, const InstallTree& tree) {
-    const std::string scratch = fs::path(tree.root()).parent_path().string();
-    const std::map<std::string, std::string> names = {{"{R}", tree.root()}, {"{L}", tree.libDir()}, {"{S}", scratch}};
+    const std::map<std::string, std::string> names = {
+        {"{R}", tree.root()}, {"{L}", tree.libDir()}, {"{S}", tree.scratchDir()}};
     for (const auto& [name, value] : names) {
-        for (std::size_t at; (at = text.find(name)) != std::string::npos;) {
-            text.replace(at, name.size(), value);
-        }
+        text = replaceAll(text, name, value);
     }
     return text;
 }
@@ -88,41 +78,32 @@ TEST_P(BadInputRun, StatusAndMessages) {
     const std::vector<std::string> arguments = c.prepare(tree);
 
     RunOptions options;
-    options.set["CORVANE_NATIVE_LOG_DIR_OVERRIDE"] = tree.logDir();
-    if (!jdkSupportsDefaultOptions()) {
-        options.set["CORVANE_AGGRESSIVE_OPTIMIZATIONS"] = "0";
-    }
     for (const auto& [key, value] : c.env) {
         options.set[key] = expand(value, tree);
     }
     options.timeoutSeconds = 60;
-    TreeRun run;
-    if (c.needsPermissions && asRoot) {
-        std::vector<std::string> args = {"--bounding-set=-dac_override,-dac_read_search", tree.launcher()};
-        args.insert(args.end(), arguments.begin(), arguments.end());
-        static_cast<RunResult&>(run) = runProgram(SETPRIV, args, options);
-    } else {
-        static_cast<RunResult&>(run) = runProgram(tree.launcher(), arguments, options);
-    }
-    run.log = logMessagesOfLastRun(tree.logFile());
+    const TreeRun run = c.needsPermissions && asRoot
+                            ? tree.runThrough({SETPRIV, "--bounding-set=-dac_override,-dac_read_search"}, arguments,
+                                              options)
+                            : tree.run(arguments, options);
     // Give back what the row locked, so that the scratch directory can go.
     for (const char* locked : {"{L}locked", "{S}/locked", "{S}/ro"}) {
         ::chmod(expand(locked, tree).c_str(), 0755);
     }
 
     ASSERT_FALSE(run.timedOut);
-    EXPECT_EQ(run.exitStatus, c.status) << joined(run.log) << run.err;
+    EXPECT_EQ(run.exitStatus, c.status) << joinLines(run.log) << run.err;
     if (c.lastMessages.empty()) {
-        EXPECT_TRUE(run.log.empty()) << joined(run.log);
+        EXPECT_TRUE(run.log.empty()) << joinLines(run.log);
     } else {
-        ASSERT_GE(run.log.size(), c.lastMessages.size()) << joined(run.log);
+        ASSERT_GE(run.log.size(), c.lastMessages.size()) << joinLines(run.log);
         std::vector<std::string> expected;
         for (const std::string& m : c.lastMessages) {
             expected.push_back(expand(m, tree));
         }
         EXPECT_EQ(std::vector<std::string>(run.log.end() - static_cast<long>(expected.size()), run.log.end()),
                   expected)
-            << joined(run.log) << run.err;
+            << joinLines(run.log) << run.err;
     }
     if (!c.onStderr.empty()) {
         const std::string line = expand(c.onStderr, tree);
@@ -130,10 +111,10 @@ TEST_P(BadInputRun, StatusAndMessages) {
     }
     const std::vector<std::string> list = run.jvmArgs();
     for (const std::string& o : c.options) {
-        EXPECT_NE(std::find(list.begin(), list.end(), expand(o, tree)), list.end()) << o << "\n" << joined(list);
+        EXPECT_NE(std::find(list.begin(), list.end(), expand(o, tree)), list.end()) << o << "\n" << joinLines(list);
     }
     for (const std::string& o : c.notOptions) {
-        EXPECT_EQ(std::find(list.begin(), list.end(), expand(o, tree)), list.end()) << o << "\n" << joined(list);
+        EXPECT_EQ(std::find(list.begin(), list.end(), expand(o, tree)), list.end()) << o << "\n" << joinLines(list);
     }
 }
 
@@ -195,11 +176,11 @@ std::vector<std::string> unreadableJvmArgs(const InstallTree& tree) {
 }
 
 std::vector<std::string> jvmArgsDirectory(const InstallTree& tree) {
-    return {"--jvm-args=" + fs::path(tree.root()).parent_path().string()};
+    return {"--jvm-args=" + tree.scratchDir()};
 }
 
 std::vector<std::string> lockedLogDirectories(const InstallTree& tree) {
-    const std::string scratch = fs::path(tree.root()).parent_path().string();
+    const std::string& scratch = tree.scratchDir();
     fs::create_directories(scratch + "/ro");
     ::chmod((scratch + "/ro").c_str(), 0555);
     fs::create_directories(scratch + "/locked/logs");
@@ -331,6 +312,6 @@ INSTANTIATE_TEST_SUITE_P(
                  {"operator() JVM main ended", "reportFatalAndExit Failed to initialize Corvane JVM application: 256"}},
         BadInput{"EntryReturnsIntMin", TreeRuntime::Jdk, nothing, {{"CORVANE_TESTAPP_MODE", "return:-2147483648"}},
                  false, 255, {"operator() JVM calling main", "operator() JVM main ended"}}),
-    [](const testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
+    RowName());
 
 }  // namespace

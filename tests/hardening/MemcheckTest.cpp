@@ -17,9 +17,7 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,14 +49,6 @@ std::string findValgrind() {
         start = end + 1;
     }
     return "";
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& l : lines) {
-        text += l + "\n";
-    }
-    return text;
 }
 
 // What memcheck wrote at the end of a run.
@@ -103,27 +93,9 @@ class Memcheck : public testing::TestWithParam<MemcheckRow> {};
 // Starts valgrind with the launcher, waits for the launcher to park its main
 // thread, ends it with SIGTERM (memcheck still does its leak check) and
 // returns the wait status, or -1 when it did not park.
-int runUntilParkedThenTerminate(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                                const std::string& logFile, std::string& problem) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& e : env) {
-        envp.push_back(const_cast<char*>(e.c_str()));
-    }
-    envp.push_back(nullptr);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        ::execve(args[0], args.data(), envp.data());
-        ::_exit(127);
-    }
+int runUntilParkedThenTerminate(const std::string& valgrind, const std::vector<std::string>& arguments,
+                                const RunOptions& options, const std::string& logFile, std::string& problem) {
+    const pid_t child = startProgram(valgrind, arguments, options);
     if (child < 0) {
         problem = "fork failed";
         return -1;
@@ -157,51 +129,42 @@ TEST_P(Memcheck, NoInvalidAccessNoDefiniteLeak) {
     ASSERT_FALSE(valgrind.empty()) << "valgrind is not on PATH; install it (tools/run-tests does: apt-get install "
                                       "valgrind). This test must not pass without it.";
 
-    InstallTree tree(TreeRuntime::FakeJvm);
+    const FakeRuntimeTree fake;
+    const InstallTree& tree = fake.tree;
     if (row.withoutManifest) {
         ASSERT_EQ(::unlink((tree.libDir() + "manifest-bootstrap.txt").c_str()), 0);
     }
     if (!row.manifest.empty()) {
         tree.writeManifest(row.manifest);
     }
-    const std::string record = tree.writeScratchFile("record.txt", "");
     const std::string memcheckLog = tree.writeScratchFile("memcheck.log", "");
     // A JVM arguments file with an empty line and a CRLF line, and arguments
     // that need the modified UTF-8 conversion (a surrogate pair, an invalid byte).
     const std::string argsFile = tree.writeScratchFile("jvm.args", "-Dfirst=1\n\n-Dcrlf=2\r\n");
 
-    std::vector<std::string> command = {valgrind};
-    command.insert(command.end(), std::begin(MEMCHECK_FLAGS), std::end(MEMCHECK_FLAGS));
-    command.push_back("--log-file=" + memcheckLog);
+    std::vector<std::string> valgrindArgs(std::begin(MEMCHECK_FLAGS), std::end(MEMCHECK_FLAGS));
+    valgrindArgs.push_back("--log-file=" + memcheckLog);
     if (row.suppressions != nullptr) {
-        command.push_back(std::string("--suppressions=") + CORVANE_TEST_SOURCE_DIR + "/tests/hardening/" +
+        valgrindArgs.push_back(std::string("--suppressions=") + CORVANE_TEST_SOURCE_DIR + "/tests/hardening/" +
                           row.suppressions);
     }
-    command.push_back(tree.launcher());
+    valgrindArgs.push_back(tree.launcher());
     const std::vector<std::string> launcherArgs = {"--jvm-args=" + argsFile, "party \xF0\x9F\x8E\x89", "bad\xFF", ""};
-    command.insert(command.end(), launcherArgs.begin(), launcherArgs.end());
+    valgrindArgs.insert(valgrindArgs.end(), launcherArgs.begin(), launcherArgs.end());
 
-    std::map<std::string, std::string> env = row.knobs;
-    env["FAKEJVM_RECORD"] = record;
-    env["CORVANE_NATIVE_LOG_DIR_OVERRIDE"] = tree.logDir();
-
+    RunOptions options;
+    options.set = row.knobs;
+    options.set["FAKEJVM_RECORD"] = fake.recordPath;
+    options.set["CORVANE_NATIVE_LOG_DIR_OVERRIDE"] = tree.logDir();
+    options.timeoutSeconds = 240;
     if (row.status >= 0) {
-        RunOptions options;
-        options.set = env;
-        options.timeoutSeconds = 240;
-        const RunResult run =
-            runProgram(command[0], std::vector<std::string>(command.begin() + 1, command.end()), options);
+        const RunResult run = runProgram(valgrind, valgrindArgs, options);
         ASSERT_FALSE(run.timedOut);
         EXPECT_EQ(run.exitStatus, row.status)
             << "status 1 is valgrind's error exit code\n" << readFile(memcheckLog) << run.err;
     } else {
-        std::vector<std::string> envList = {std::string("PATH=") + (std::getenv("PATH") ? std::getenv("PATH") : ""),
-                                            "LANG=C.UTF-8"};
-        for (const auto& [key, value] : env) {
-            envList.push_back(key + "=" + value);
-        }
         std::string problem;
-        const int status = runUntilParkedThenTerminate(command, envList, tree.logFile(), problem);
+        const int status = runUntilParkedThenTerminate(valgrind, valgrindArgs, options, tree.logFile(), problem);
         EXPECT_EQ(problem, "");
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "wait status " << status;
     }
@@ -214,13 +177,8 @@ TEST_P(Memcheck, NoInvalidAccessNoDefiniteLeak) {
     // The launcher went the road the row is about.
     const std::vector<std::string> log = logMessagesOfLastRun(tree.logFile());
     ASSERT_FALSE(log.empty());
-    std::string lastMessage = row.lastMessage;
-    const std::size_t lib = lastMessage.find("{L}");
-    if (lib != std::string::npos) {
-        lastMessage.replace(lib, 3, tree.libDir());
-    }
-    EXPECT_EQ(log.back(), lastMessage) << joined(log);
-    EXPECT_EQ(readFile(record).find("violation"), std::string::npos) << readFile(record);
+    EXPECT_EQ(log.back(), replaceAll(row.lastMessage, "{L}", tree.libDir())) << joinLines(log);
+    EXPECT_FALSE(fake.recorded("violation")) << readFile(fake.recordPath);
 }
 
 const std::string JVM_FAILED = "reportFatalAndExit Failed to start JVM";
@@ -254,6 +212,6 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr},
         MemcheckRow{"ManifestEntryMissing", {}, false, "corvane-testapp.jar\nmissing.jar\n", 52,
                     "reportFatalAndExit Bootstrap manifest entry does not exist: {L}missing.jar", nullptr}),
-    [](const testing::TestParamInfo<MemcheckRow>& info) { return std::string(info.param.name); });
+    RowName());
 
 }  // namespace

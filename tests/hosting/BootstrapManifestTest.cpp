@@ -25,8 +25,8 @@ void PrintTo(const ManifestCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-std::string expand(std::string text, const std::string& lib) {
-    return corvane::jvm::string_replace(std::move(text), "{L}", lib);
+std::string expand(const std::string& text, const std::string& lib) {
+    return corvane::test::replaceAll(text, "{L}", lib);
 }
 
 class ManifestTest : public testing::TestWithParam<ManifestCase> {};
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "Bootstrap manifest entry does not exist: {L}nodir/a.jar"},
         ManifestCase{"LinkLoopCannotBeChecked", "a.jar\nloop/x.jar\n", 52,
                      "Bootstrap manifest entry cannot be checked: {L}loop/x.jar: " + ELOOP_TEXT}),
-    [](const testing::TestParamInfo<ManifestCase>& info) { return std::string(info.param.name); });
+    corvane::test::RowName());
 
 TEST(BootstrapManifest, MissingManifestIs51WithThePath) {
     ScratchDir scratch("manifest");

@@ -137,6 +137,16 @@ inline void PrintTo(const SwitchCase& c, std::ostream* os) {
     *os << c.name;
 }
 
+// The case's environment with "{dir}" and "{file}" filled in.
+inline std::map<std::string, std::string> switchEnvironment(const SwitchCase& c, const std::string& dir,
+                                                            const std::string& file) {
+    std::map<std::string, std::string> env;
+    for (const auto& [key, value] : c.env) {
+        env[key] = value == "{dir}" ? dir : value == "{file}" ? file : value;
+    }
+    return env;
+}
+
 inline const std::vector<SwitchCase>& switchCases() {
     static const std::vector<SwitchCase> cases = {
         {"Default", {}, [](OptionList&, const std::string&) {}, true},
@@ -193,10 +203,6 @@ inline const std::vector<SwitchCase>& switchCases() {
         {"TmpDirMissing", {{"TMPDIR", "/nonexistent/corvane-tmp"}}, [](OptionList&, const std::string&) {}, false},
     };
     return cases;
-}
-
-inline std::string caseName(const testing::TestParamInfo<SwitchCase>& info) {
-    return info.param.name;
 }
 
 }  // namespace corvane::test

@@ -15,38 +15,6 @@ namespace {
 
 using namespace corvane::test;
 
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& l : lines) {
-        text += l + "\n";
-    }
-    return text;
-}
-
-// A fake-runtime tree and its record file.
-struct FakeTree {
-    InstallTree tree{TreeRuntime::FakeJvm};
-    std::string recordPath = tree.writeScratchFile("record.txt", "");
-
-    TreeRun run(std::map<std::string, std::string> knobs, const std::vector<std::string>& args = {},
-                const std::optional<std::string>& argv0 = std::nullopt) const {
-        RunOptions options;
-        options.set = std::move(knobs);
-        options.set["FAKEJVM_RECORD"] = recordPath;
-        options.timeoutSeconds = 20;
-        return tree.run(args, options, argv0);
-    }
-    std::vector<std::string> records() const { return splitLines(readFile(recordPath)); }
-    bool recorded(const std::string& prefix) const {
-        for (const std::string& r : records()) {
-            if (r.compare(0, prefix.size(), prefix) == 0) {
-                return true;
-            }
-        }
-        return false;
-    }
-};
-
 // Messages after "Program arguments", in order.
 std::vector<std::string> afterArguments(const TreeRun& run) {
     const int at = run.find("run Program arguments:");
@@ -58,7 +26,7 @@ TEST(FakeVm, NoRuntimeLibraryLogsTheLoaderReason) {
     const TreeRun run = tree.run();
     EXPECT_EQ(run.exitStatus, 53);
     const std::vector<std::string> lines = afterArguments(run);
-    ASSERT_EQ(lines.size(), 3u) << joined(run.log);
+    ASSERT_EQ(lines.size(), 3u) << joinLines(run.log);
     const std::string path = tree.root() + "/jre/lib/server/libjvm.so";
     EXPECT_EQ(lines[0].rfind("resolveJNICreateFunction Cannot load  " + path + " :  " + path + ": ", 0), 0u) << lines[0];
     EXPECT_EQ(lines[1], "startJVM Failed to locate exported function to start VM");
@@ -74,7 +42,7 @@ TEST(FakeVm, LibraryWithoutCreateFunctionLogsOnlyTheError) {
 }
 
 TEST(FakeVm, FailedCreationLogsTheCodeAndIs53) {
-    FakeTree fake;
+    FakeRuntimeTree fake;
     const TreeRun run = fake.run({{"FAKEJVM_CREATE_RESULT", "-6"}});
     EXPECT_EQ(run.exitStatus, 53);
     const std::vector<std::string> lines = afterArguments(run);
@@ -104,11 +72,11 @@ class FakeVmEntryFailure : public testing::TestWithParam<EntryFailure> {};
 
 TEST_P(FakeVmEntryFailure, EndsWithItsStatus) {
     const EntryFailure& c = GetParam();
-    FakeTree fake;
+    FakeRuntimeTree fake;
     const TreeRun run = fake.run(c.knobs);
-    EXPECT_EQ(run.exitStatus, c.status) << joined(run.log);
+    EXPECT_EQ(run.exitStatus, c.status) << joinLines(run.log);
     const int at = run.find("operator() JVM calling main");
-    ASSERT_GE(at, 0) << joined(run.log);
+    ASSERT_GE(at, 0) << joinLines(run.log);
     std::vector<std::string> expected = c.messages;
     expected.push_back("operator() JVM main ended");
     expected.push_back("reportFatalAndExit Failed to initialize Corvane JVM application: " + std::to_string(c.status));
@@ -152,16 +120,16 @@ INSTANTIATE_TEST_SUITE_P(
         EntryFailure{"ArrayAllocationFails", {{"FAKEJVM_FAIL_AT", "array"}}, 108, {PASS_FAILED}, true, false},
         EntryFailure{"StringCreationFails", {{"FAKEJVM_FAIL_AT", "string:0"}}, 108, {PASS_FAILED}, true, false},
         EntryFailure{"ElementStoreFails", {{"FAKEJVM_FAIL_AT", "store:0"}}, 108, {PASS_FAILED}, true, false}),
-    [](const testing::TestParamInfo<EntryFailure>& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST(FakeVm, HooksLogTheVmsOutputExitAndAbort) {
-    FakeTree fake;
+    FakeRuntimeTree fake;
     const TreeRun run = fake.run({{"FAKEJVM_HOOKS", "1"}, {"FAKEJVM_HOOK_EXIT_CODE", "3"}});
-    EXPECT_EQ(run.exitStatus, 0) << joined(run.log);
+    EXPECT_EQ(run.exitStatus, 0) << joinLines(run.log);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
     const std::string shortText = "fake vm says hello 42\n";
-    EXPECT_TRUE(run.has("jvm_vprintf JVM:  " + shortText)) << joined(run.log);
+    EXPECT_TRUE(run.has("jvm_vprintf JVM:  " + shortText)) << joinLines(run.log);
     // A long message is cut to its first 1019 characters; the hook returns the full length.
     const int at = run.find("jvm_vprintf JVM:  xxx");
     ASSERT_GE(at, 0);
@@ -190,15 +158,15 @@ void PrintTo(const StartCase& c, std::ostream* os) {
 class FakeVmStart : public testing::TestWithParam<StartCase> {};
 
 TEST_P(FakeVmStart, HandsOverOptionsAndArgumentsAndDetaches) {
-    FakeTree fake;
+    FakeRuntimeTree fake;
     const std::string argsFile = fake.tree.writeScratchFile("jvm.args", "-Dfirst=1\n\n-Dcrlf=2\r\n");
     const std::vector<std::string> args = {"--jvm-args=" + argsFile, "party \xF0\x9F\x8E\x89", "bad\xFF",
                                            "caf\xC3\xA9", ""};
     const TreeRun run = fake.run({{"FAKEJVM_ENTRY_RESULT", GetParam().entryResult}}, args, std::string("app name"));
-    EXPECT_EQ(run.exitStatus, GetParam().status) << joined(run.log);
+    EXPECT_EQ(run.exitStatus, GetParam().status) << joinLines(run.log);
 
     const std::vector<std::string> logged = run.jvmArgs();
-    ASSERT_FALSE(logged.empty()) << joined(run.log);
+    ASSERT_FALSE(logged.empty()) << joinLines(run.log);
     std::vector<std::string> options;
     std::vector<std::string> strings;
     std::string create;
@@ -238,6 +206,6 @@ TEST_P(FakeVmStart, HandsOverOptionsAndArgumentsAndDetaches) {
 
 INSTANTIATE_TEST_SUITE_P(Results, FakeVmStart,
                          testing::Values(StartCase{"ExitAfterStartup", "1", 0}, StartCase{"Negative", "-1", 255}),
-                         [](const testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
+                         RowName());
 
 }  // namespace

@@ -54,10 +54,7 @@ TEST_P(OptionSwitchTest, GivesTheExpectedList) {
     ASSERT_TRUE(writeFile(file, "x"));
 
     const SwitchCase& c = GetParam();
-    std::map<std::string, std::string> env;
-    for (const auto& [key, value] : c.env) {
-        env[key] = value == "{dir}" ? dir : value == "{file}" ? file : value;
-    }
+    const std::map<std::string, std::string> env = switchEnvironment(c, dir, file);
     OptionInputs in = sampleInputs();
     auto get = [&env](const char* key) -> const char* {
         auto it = env.find(key);
@@ -76,7 +73,7 @@ TEST_P(OptionSwitchTest, GivesTheExpectedList) {
     EXPECT_EQ(texts(corvane::jvm::buildJvmOptionEntries(in)), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, OptionSwitchTest, testing::ValuesIn(switchCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(Table, OptionSwitchTest, testing::ValuesIn(switchCases()), RowName());
 
 TEST(JvmOptions, DefaultListHas47EntriesAndOnlyHooksCarryExtraInfo) {
     const std::vector<OptionEntry> entries = corvane::jvm::buildJvmOptionEntries(sampleInputs());

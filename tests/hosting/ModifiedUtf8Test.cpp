@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "jvm/ModifiedUtf8.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -67,6 +68,6 @@ INSTANTIATE_TEST_SUITE_P(
         Utf8Case{"LoneContinuation", "a\x80" "b", "a" + FFFD + "b"},
         Utf8Case{"ContinuationRun", "\x80\xBF", FFFD + FFFD},
         Utf8Case{"ValidAfterInvalid", "\xFF\xF0\x9F\x98\x80", FFFD + "\xED\xA0\xBD\xED\xB8\x80"}),
-    [](const testing::TestParamInfo<Utf8Case>& info) { return std::string(info.param.name); });
+    corvane::test::RowName());
 
 }  // namespace

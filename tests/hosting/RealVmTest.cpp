@@ -59,14 +59,6 @@ void expectInOrder(const TreeRun& run, const std::vector<std::string>& expected)
     }
 }
 
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& l : lines) {
-        text += l + "\n";
-    }
-    return text;
-}
-
 bool setsAggressive(const std::map<std::string, std::string>& env) {
     auto it = env.find("CORVANE_AGGRESSIVE_OPTIMIZATIONS");
     return it != env.end() && !it->second.empty() && it->second[0] == '0';
@@ -83,16 +75,13 @@ TEST_P(RealVmOptionList, IsLoggedExactlyAndAcceptedByTheVm) {
                      << "; this list holds -XX:+UseCompactObjectHeaders, which needs 24 or newer";
     }
     InstallTree tree;
-    const std::string dir = tree.writeScratchFile("tmp/.keep", "");
-    const std::string tmpDir = std::filesystem::path(dir).parent_path();
+    const std::string tmpDir = tree.makeScratchDir("tmp");
     const std::string tmpFile = tree.writeScratchFile("tmpfile", "x");
     RunOptions options;
-    for (const auto& [key, value] : c.env) {
-        options.set[key] = value == "{dir}" ? tmpDir : value == "{file}" ? tmpFile : value;
-    }
+    options.set = switchEnvironment(c, tmpDir, tmpFile);
     options.set["CORVANE_TESTAPP_MODE"] = "return:1";
     const TreeRun run = tree.run({}, options);
-    ASSERT_EQ(run.exitStatus, 0) << joined(run.log) << run.err;
+    ASSERT_EQ(run.exitStatus, 0) << joinLines(run.log) << run.err;
 
     OptionList expected = defaultOptionList(treePaths(tree, run, tree.libDir() + "corvane-testapp.jar"));
     c.change(expected, tmpDir);
@@ -109,7 +98,7 @@ std::vector<SwitchCase> realVmSwitchCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Switches, RealVmOptionList, testing::ValuesIn(realVmSwitchCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(Switches, RealVmOptionList, testing::ValuesIn(realVmSwitchCases()), RowName());
 
 // --- the JVM arguments file ----------------------------------------------
 
@@ -121,7 +110,7 @@ TEST(RealVm, JvmArgsFileLinesFollowTheHeapLimitVerbatim) {
     RunOptions options;
     options.set["CORVANE_TESTAPP_REPORT"] = report;
     const TreeRun run = tree.run({"--jvm-args=" + argsFile}, options);
-    ASSERT_EQ(run.exitStatus, 0) << joined(run.log) << run.err;
+    ASSERT_EQ(run.exitStatus, 0) << joinLines(run.log) << run.err;
 
     const std::vector<std::string> list = run.jvmArgs();
     ASSERT_GE(list.size(), 5u);
@@ -150,7 +139,7 @@ TEST(RealVm, OptionTheVmRejectsIs53) {
     const TreeRun run = tree.run({"--jvm-args=" + argsFile});
     EXPECT_EQ(run.exitStatus, 53);
     const int at = run.find("startJVM Error creating VM: code= ");
-    ASSERT_GE(at, 0) << joined(run.log);
+    ASSERT_GE(at, 0) << joinLines(run.log);
     EXPECT_TRUE(std::regex_match(run.log[static_cast<std::size_t>(at)],
                                  std::regex("startJVM Error creating VM: code= -[0-9]+ \\. Exiting\\.\\.\\.\n")))
         << run.log[static_cast<std::size_t>(at)];
@@ -164,7 +153,7 @@ TEST(RealVm, JavaSideSeesEveryPropertyAndArgument) {
     InstallTree tree;
     std::filesystem::create_directories(tree.libDir() + "classes");
     tree.writeManifest("corvane-testapp.jar\r\n \t \r\nclasses\r\n");
-    const std::string tmpDir = std::filesystem::path(tree.writeScratchFile("tmp/.keep", "")).parent_path();
+    const std::string tmpDir = tree.makeScratchDir("tmp");
     const std::string report = tree.writeScratchFile("report.txt", "");
     const std::string argsFile = tree.writeScratchFile("jvm.args", "");
     RunOptions options;
@@ -173,12 +162,12 @@ TEST(RealVm, JavaSideSeesEveryPropertyAndArgument) {
     const std::vector<std::string> args = {"--jvm-args=" + argsFile, "plain", "two words",
                                            "party \xF0\x9F\x8E\x89.txt", "bad\xFF" "byte", "caf\xC3\xA9 \xE2\x82\xAC", ""};
     const TreeRun run = tree.run(args, options, std::string("./corvane as called"));
-    ASSERT_EQ(run.exitStatus, 0) << joined(run.log) << run.err;
+    ASSERT_EQ(run.exitStatus, 0) << joinLines(run.log) << run.err;
 
     const std::string lib = tree.libDir();
     const std::string classPath = lib + "corvane-testapp.jar:" + lib + "classes";
     EXPECT_TRUE(run.has("startJVM Using class path:  " + lib + "corvane-testapp.jar\n" + lib + "classes"))
-        << joined(run.log);
+        << joinLines(run.log);
 
     const auto seen = readReport(report);
     const std::map<std::string, std::string> properties = {
@@ -249,7 +238,7 @@ TEST_P(RealVmEntryResult, EndsTheProcessAsExpected) {
     options.timeoutSeconds = 20;
     const TreeRun run = tree.run({"--log-native-to-stdout"}, options);
     EXPECT_FALSE(run.timedOut);
-    EXPECT_EQ(run.exitStatus, c.status) << joined(run.log) << run.err;
+    EXPECT_EQ(run.exitStatus, c.status) << joinLines(run.log) << run.err;
     expectInOrder(run, c.inOrder);
     for (const std::string& prefix : c.absent) {
         EXPECT_FALSE(run.has(prefix)) << prefix;
@@ -274,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(
                   road({"reportFatalAndExit Failed to initialize Corvane JVM application: 3"}), {"callMainMethod"}},
         EntryCase{"ReturnsMinusOne", "return:-7", 255, ROAD,
                   {"operator() JVM started successfully", "run JVM Start completed!", "reportFatalAndExit"}}),
-    [](const testing::TestParamInfo<EntryCase>& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST(RealVm, ApplicationThreadEndsTheParkedProcessWithItsStatus) {
     InstallTree tree;
@@ -282,8 +271,8 @@ TEST(RealVm, ApplicationThreadEndsTheParkedProcessWithItsStatus) {
     options.set["CORVANE_TESTAPP_MODE"] = "exit:42";
     options.timeoutSeconds = 30;
     const TreeRun run = tree.run({}, options);
-    ASSERT_FALSE(run.timedOut) << joined(run.log);
-    EXPECT_EQ(run.exitStatus, 42) << joined(run.log) << run.err;
+    ASSERT_FALSE(run.timedOut) << joinLines(run.log);
+    EXPECT_EQ(run.exitStatus, 42) << joinLines(run.log) << run.err;
     expectInOrder(run, road({"operator() JVM started successfully", "run JVM Start completed!",
                              "run Entering dummy main loop", "jvm_exit JVM: exit( 42 )"}));
     EXPECT_FALSE(run.has("reportFatalAndExit"));
@@ -314,7 +303,7 @@ TEST(RealVm, MissingEntryClassIs104WithTheVmsException) {
     std::filesystem::create_directories(tree.libDir() + "empty");
     tree.writeManifest("empty\n");
     const TreeRun run = tree.run({"--log-native-to-stdout"});
-    EXPECT_EQ(run.exitStatus, 104) << joined(run.log) << run.err;
+    EXPECT_EQ(run.exitStatus, 104) << joinLines(run.log) << run.err;
     expectInOrder(run, {"callMainMethod Failed to find  CorvaneProcessEarlyEntry  class",
                         "callMainMethod Finding  CorvaneProcessEarlyEntry  class failed with exception!",
                         "reportFatalAndExit Failed to initialize Corvane JVM application: 104"});
@@ -328,7 +317,7 @@ TEST(RealVm, EntryClassWithoutTheEntryMethodIs106) {
     tree.addToLib(noMethodJar(), "app.jar");
     tree.writeManifest("app.jar\n");
     const TreeRun run = tree.run();
-    EXPECT_EQ(run.exitStatus, 106) << joined(run.log);
+    EXPECT_EQ(run.exitStatus, 106) << joinLines(run.log);
     expectInOrder(run, {"callMainMethod Failed to find method ' startCorvane ' on  CorvaneProcessEarlyEntry",
                         "reportFatalAndExit Failed to initialize Corvane JVM application: 106"});
 }
@@ -357,11 +346,9 @@ TEST_P(RealVmManifest, EndsWithItsStatus) {
         tree.writeManifest(c.manifest);
     }
     const TreeRun run = tree.run();
-    EXPECT_EQ(run.exitStatus, c.status) << joined(run.log);
-    std::string message = c.message;
-    message.replace(message.find("{L}"), 3, tree.libDir());
+    EXPECT_EQ(run.exitStatus, c.status) << joinLines(run.log);
     ASSERT_FALSE(run.log.empty());
-    EXPECT_EQ(run.log.back(), "reportFatalAndExit " + message);
+    EXPECT_EQ(run.log.back(), "reportFatalAndExit " + replaceAll(c.message, "{L}", tree.libDir()));
     EXPECT_FALSE(run.has("startJVM Starting JVM"));
 }
 
@@ -375,7 +362,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "Bootstrap manifest entry does not exist: {L} corvane-testapp.jar"},
         ManifestRunCase{"UndecidableEntry", "corvane-testapp.jar\r\nloop/a.jar\r\n", 52,
                         "Bootstrap manifest entry cannot be checked: {L}loop/a.jar: Too many levels of symbolic links"}),
-    [](const testing::TestParamInfo<ManifestRunCase>& info) { return std::string(info.param.name); });
+    RowName());
 
 // --- the VM's console output -----------------------------------------------
 
@@ -392,7 +379,7 @@ TEST(RealVm, VmOutputGoesToTheLogThroughTheHookNoneLost) {
     RunOptions options;
     options.set["CORVANE_TESTAPP_MODE"] = "gc-exit:0";
     const TreeRun run = tree.run({"--jvm-args=" + argsFile}, options);
-    ASSERT_EQ(run.exitStatus, 0) << joined(run.log) << run.err;
+    ASSERT_EQ(run.exitStatus, 0) << joinLines(run.log) << run.err;
     EXPECT_EQ(run.out, "");  // nothing on the terminal's standard output
 
     std::map<std::string, int> counts;

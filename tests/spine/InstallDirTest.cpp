@@ -16,7 +16,7 @@ const std::string LIBRARY = "/jre/lib/server/libjvm.so";
 
 // The path in "resolveJNICreateFunction Cannot load  <path> :  <reason>" of the run logged in `dir`.
 std::string attemptedLibrary(const std::string& logDir) {
-    const auto messages = spine::messagesAfterLastBanner(readFile(logDir + "/corvane-native.log"));
+    const auto messages = corvane::test::logMessagesOfLastRun(logDir + "/corvane-native.log");
     const std::string head = "resolveJNICreateFunction Cannot load  ";
     for (const std::string& m : messages) {
         const std::size_t reason = m.find(" :  ");
@@ -50,7 +50,7 @@ TEST(SpineInstallDir, OverrideOrExecutableDirectory) {
         if (c.override) {
             env["CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE"] = spine::at(*c.override, scratch.path());
         }
-        const auto result = spine::runLauncher({}, env, scratch.path());
+        const auto result = corvane::test::runLauncher({}, env, scratch.path());
         EXPECT_EQ(result.exitStatus, 53);
         EXPECT_EQ(attemptedLibrary(scratch.path()), spine::at(c.library, scratch.path()));
     }

@@ -74,7 +74,7 @@ void expectEveryLineOnceAndWhole(const std::string& text, const std::set<long>& 
             ++bannerLines;
             continue;
         }
-        const auto parsed = spine::parseLogLine(line);
+        const auto parsed = corvane::test::parseLogLine(line);
         const auto found = parsed ? expected.find(std::to_string(parsed->pid) + " " + parsed->message) : expected.end();
         if (found == expected.end() || found->second-- != 1) {
             bad.push_back(line.substr(0, 200));
@@ -91,7 +91,7 @@ TEST(SpineLogConcurrency, ThreadsOfOneProcess) {
     const int threads = 8;
     const int lines = 2000;
     const pid_t child = spine::startChild([&] { return logFromThreads(scratch.path(), -1, threads, lines); });
-    ASSERT_EQ(spine::finishChild(child), 0);
+    ASSERT_EQ(corvane::test::finishChild(child), 0);
     expectEveryLineOnceAndWhole(corvane::test::readFile(scratch / "corvane-native.log"), {child}, threads, lines);
 }
 
@@ -112,7 +112,7 @@ TEST(SpineLogConcurrency, TwoProcessesShareOneLog) {
     ::usleep(100000);  // let both set up their logging; the gate opens when the write end closes
     ::close(gate[1]);
     for (const long pid : pids) {
-        EXPECT_EQ(spine::finishChild(static_cast<pid_t>(pid)), 0);
+        EXPECT_EQ(corvane::test::finishChild(static_cast<pid_t>(pid)), 0);
     }
     expectEveryLineOnceAndWhole(corvane::test::readFile(scratch / "corvane-native.log"), pids, threads, lines);
 }

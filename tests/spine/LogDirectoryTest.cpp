@@ -59,12 +59,12 @@ TEST(SpineLogDir, ResolvedFromTheEnvironment) {
         const auto at = [&](const std::string& s) { return spine::at(s, scratch.path()); };
         ASSERT_EQ(::mkdir((scratch / "keep").c_str(), 0751), 0);
         ASSERT_EQ(::chmod((scratch / "keep").c_str(), 0751), 0);
-        const auto result = spine::runLauncher({}, spine::at(c.env, scratch.path()));
+        const auto result = corvane::test::runLauncher({}, spine::at(c.env, scratch.path()));
         EXPECT_EQ(result.exitStatus, 53) << result.err;
         EXPECT_EQ(result.err, "");
         const std::string dir = at(c.logDir);
         EXPECT_EQ(spine::entriesOf(dir), std::vector<std::string>{LOG_NAME});
-        EXPECT_EQ(spine::messagesAfterLastBanner(readFile(dir + "/" + LOG_NAME)).size(), 4u);
+        EXPECT_EQ(corvane::test::logMessagesOfLastRun(dir + "/" + LOG_NAME).size(), 4u);
         for (const std::string& created : c.created) {
             EXPECT_EQ(spine::modeOf(at(created)), CREATED_MODE) << created;
         }
@@ -105,7 +105,7 @@ TEST(SpineLogDir, RefusedWithStatus1) {
             std::filesystem::create_directories(scratch / ("busy/" + LOG_NAME));
             ::mkdir((scratch / "ro").c_str(), 0500);
             const auto before = spine::entriesOf(scratch.path());
-            const auto result = spine::runLauncher(console ? std::vector<std::string>{"--log-native-to-stdout"}
+            const auto result = corvane::test::runLauncher(console ? std::vector<std::string>{"--log-native-to-stdout"}
                                                            : std::vector<std::string>{},
                                                    spine::at(c.env, scratch.path()), scratch.path());
             EXPECT_EQ(result.exitStatus, 1);
@@ -146,10 +146,10 @@ TEST(SpineLogDir, LengthLimitOf2047Bytes) {
         SCOPED_TRACE(c.dirLength);
         const std::string dir = dirOfLength(c.dirLength);
         ASSERT_EQ(dir.size(), c.dirLength);
-        const auto result = spine::runLauncher({}, {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", dir}});
+        const auto result = corvane::test::runLauncher({}, {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", dir}});
         EXPECT_EQ(result.exitStatus, c.status);
         if (c.status == 53) {
-            EXPECT_EQ(spine::messagesAfterLastBanner(readFile(dir + "/" + LOG_NAME)).size(), 4u);
+            EXPECT_EQ(corvane::test::logMessagesOfLastRun(dir + "/" + LOG_NAME).size(), 4u);
         } else {
             const std::string path = c.message == BAD_DIR ? dir : dir + "/" + LOG_NAME;
             EXPECT_TRUE(endsALine(result.err, c.message + path)) << result.err.substr(0, 200);
@@ -168,7 +168,7 @@ TEST(SpineLogDir, LengthLimitOf2047Bytes) {
 TEST(SpineLogDir, FullDiskDoesNotStopTheStart) {
     ScratchDir scratch("full");
     ASSERT_EQ(::symlink("/dev/full", (scratch / LOG_NAME).c_str()), 0);
-    const auto result = spine::runLauncher({"--log-native-to-stdout"}, {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", scratch.path()}});
+    const auto result = corvane::test::runLauncher({"--log-native-to-stdout"}, {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", scratch.path()}});
     EXPECT_EQ(result.exitStatus, 53) << result.err;
     EXPECT_TRUE(endsALine(result.err, "reportFatalAndExit Failed to start JVM")) << result.err;
 }

@@ -50,11 +50,11 @@ TEST(SpineLogFormat, LinesBannerAndConsoleCopy) {
     for (int runIndex = 0; runIndex < 2; ++runIndex) {
         SCOPED_TRACE(runIndex);
         const long before = static_cast<long>(std::time(nullptr));
-        const auto result = spine::runLauncher({"--log-native-to-stdout", "x y"}, env);
+        const auto result = corvane::test::runLauncher({"--log-native-to-stdout", "x y"}, env);
         const long after = static_cast<long>(std::time(nullptr));
         EXPECT_EQ(result.exitStatus, 53);
         EXPECT_EQ(result.out, "");
-        expected += spine::BANNER + result.err;
+        expected += corvane::test::LOG_BANNER + result.err;
         ASSERT_EQ(readFile(logFile), expected) << "the console copy differs from the file";
 
         const auto lines = splitLines(result.err);
@@ -62,18 +62,18 @@ TEST(SpineLogFormat, LinesBannerAndConsoleCopy) {
         EXPECT_EQ(result.err.back(), '\n');
         for (const std::string& line : lines) {
             SCOPED_TRACE(line);
-            const auto parsed = spine::parseLogLine(line);
+            const auto parsed = corvane::test::parseLogLine(line);
             ASSERT_TRUE(parsed.has_value());
-            EXPECT_EQ(parsed->pid, spine::parseLogLine(lines[0])->pid);
+            EXPECT_EQ(parsed->pid, corvane::test::parseLogLine(lines[0])->pid);
             const long stamped = secondsOf(parsed->timestamp);
             EXPECT_GE(stamped, before - 5);
             EXPECT_LE(stamped, after + 5);
         }
-        EXPECT_EQ(spine::parseLogLine(lines[0])->message, "run Program arguments:  --log-native-to-stdout x y ");
+        EXPECT_EQ(corvane::test::parseLogLine(lines[0])->message, "run Program arguments:  --log-native-to-stdout x y ");
         // The tag is followed by the message's own blank: eighteen blanks after "(native)".
         EXPECT_NE(lines[3].find("(native)" + std::string(18, ' ') + "reportFatalAndExit Failed to start JVM"),
                   std::string::npos);
-        pids.insert(spine::parseLogLine(lines[0])->pid);
+        pids.insert(corvane::test::parseLogLine(lines[0])->pid);
     }
     EXPECT_EQ(pids.size(), 2u) << "each run carries its own pid";
 }
@@ -106,10 +106,10 @@ TEST(SpineLogFormat, StatementJoinsPiecesAndFatalExitEnds) {
         ::setenv("CORVANE_NATIVE_LOG_DIR_OVERRIDE", scratch.path().c_str(), 1);
         return logJoinCases();
     });
-    EXPECT_EQ(spine::finishChild(child), 7);
+    EXPECT_EQ(corvane::test::finishChild(child), 7);
     const std::string log = readFile(scratch / "corvane-native.log");
-    ASSERT_EQ(log.rfind(spine::BANNER, 0), 0u);
-    EXPECT_EQ(log.substr(spine::BANNER.size()), readFile(errFile));
+    ASSERT_EQ(log.rfind(corvane::test::LOG_BANNER, 0), 0u);
+    EXPECT_EQ(log.substr(corvane::test::LOG_BANNER.size()), readFile(errFile));
     const std::vector<std::string> expected = {
         "logJoinCases",
         "logJoinCases ",
@@ -123,7 +123,7 @@ TEST(SpineLogFormat, StatementJoinsPiecesAndFatalExitEnds) {
         "logJoinCases two\nlines",
         "reportFatalAndExit ",
     };
-    EXPECT_EQ(spine::messagesAfterLastBanner(log), expected);
+    EXPECT_EQ(corvane::test::messagesAfterLastBanner(log), expected);
     EXPECT_NE(log.find(" ends in a line feed\n\n"), std::string::npos) << "a piece's line feed leaves an empty line";
 }
 
@@ -155,9 +155,9 @@ TEST(SpineLogFormat, NestedLogCallsStopAtTwoLevels) {
         CORVANE_LOG(INFO) << "again";
         return 0;
     });
-    ASSERT_EQ(spine::finishChild(child), 0);
+    ASSERT_EQ(corvane::test::finishChild(child), 0);
     const std::string log = readFile(scratch / "corvane-native.log");
-    EXPECT_EQ(spine::messagesAfterLastBanner(log),
+    EXPECT_EQ(corvane::test::messagesAfterLastBanner(log),
               (std::vector<std::string>{"operator() outer", "logFromSignalHandler echo", "operator() again",
                                         "logFromSignalHandler echo"}));
 }

@@ -34,7 +34,7 @@ TEST(SpineVersion, AnswersFromAnyPositionWithoutLogging) {
     for (const auto& arguments : cases) {
         SCOPED_TRACE(::testing::PrintToString(arguments));
         ScratchDir scratch("version");
-        const auto result = spine::runLauncher(arguments, {{"TEST_TMPDIR", scratch / "tmp"},
+        const auto result = corvane::test::runLauncher(arguments, {{"TEST_TMPDIR", scratch / "tmp"},
                                                            {"HOME", scratch / "home"}});
         EXPECT_EQ(result.exitStatus, 0);
         EXPECT_EQ(result.out, VERSION_LINE);
@@ -51,12 +51,11 @@ TEST(SpineVersion, LookalikesStartNormally) {
     for (const auto& [argv0, arguments] : cases) {
         SCOPED_TRACE(argv0 + " " + ::testing::PrintToString(arguments));
         ScratchDir scratch("lookalike");
-        corvane::test::RunOptions options;
-        options.set = {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", scratch.path()}};
-        const auto result = corvane::test::runProgram(corvane::test::launcherPath(), arguments, options, argv0);
+        const auto result =
+            corvane::test::runLauncher(arguments, {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", scratch.path()}}, "", argv0);
         EXPECT_EQ(result.exitStatus, 53);
         EXPECT_EQ(result.out, "");
-        expectStartWithoutRuntime(spine::messagesAfterLastBanner(readFile(scratch / "corvane-native.log")),
+        expectStartWithoutRuntime(corvane::test::logMessagesOfLastRun(scratch / "corvane-native.log"),
                                   arguments.empty() ? "" : arguments[0] + " ");
     }
 }
@@ -82,13 +81,13 @@ TEST(SpineRun, ProgramArgumentsLineAndCourseOfAStart) {
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.arguments));
         ScratchDir scratch("args");
-        const auto result = spine::runLauncher(c.arguments, {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", scratch.path()}});
+        const auto result = corvane::test::runLauncher(c.arguments, {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", scratch.path()}});
         EXPECT_EQ(result.exitStatus, 53);
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err, "") << "nothing reaches standard error without --log-native-to-stdout";
         const std::string log = readFile(scratch / "corvane-native.log");
-        EXPECT_EQ(log.rfind(spine::BANNER, 0), 0u);
-        expectStartWithoutRuntime(spine::messagesAfterLastBanner(log), c.text);
+        EXPECT_EQ(log.rfind(corvane::test::LOG_BANNER, 0), 0u);
+        expectStartWithoutRuntime(corvane::test::messagesAfterLastBanner(log), c.text);
     }
 }
 
@@ -108,7 +107,7 @@ TEST(SpineRun, JvmThreadThatCannotBeCreatedEndsWith53) {
     ASSERT_EQ(result.err, "");
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.exitStatus, 53);
-    const auto messages = spine::messagesAfterLastBanner(readFile(scratch / "corvane-native.log"));
+    const auto messages = corvane::test::logMessagesOfLastRun(scratch / "corvane-native.log");
     ASSERT_EQ(messages.size(), 2u) << ::testing::PrintToString(messages);
     EXPECT_EQ(messages[0], "run Program arguments:  ");
     EXPECT_EQ(messages[1].rfind("reportFatalAndExit Failed to start JVM", 0), 0u) << messages[1];

@@ -1,7 +1,5 @@
 #include "support/InstallTree.h"
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -85,32 +83,69 @@ std::string InstallTree::writeScratchFile(const std::string& name, const std::st
     return path;
 }
 
-TreeRun InstallTree::run(const std::vector<std::string>& arguments, RunOptions options,
-                         const std::optional<std::string>& argv0) const {
-    options.set["CORVANE_NATIVE_LOG_DIR_OVERRIDE"] = logDir_;
-    const std::string aggressive = "CORVANE_AGGRESSIVE_OPTIMIZATIONS";
-    const bool chosen = options.set.count(aggressive) != 0 ||
-                        std::find(options.unset.begin(), options.unset.end(), aggressive) != options.unset.end();
-    if (!jdkSupportsDefaultOptions() && !chosen) {
-        options.set[aggressive] = "0";
+std::string InstallTree::makeScratchDir(const std::string& name) const {
+    const std::string path = scratch_ / name;
+    fs::create_directories(path);
+    return path;
+}
+
+RunOptions InstallTree::withDefaults(RunOptions options) const {
+    if (options.set.count("CORVANE_NATIVE_LOG_DIR_OVERRIDE") == 0) {
+        options.set["CORVANE_NATIVE_LOG_DIR_OVERRIDE"] = logDir_;
+    }
+    if (!jdkSupportsDefaultOptions() && options.set.count("CORVANE_AGGRESSIVE_OPTIMIZATIONS") == 0) {
+        options.set["CORVANE_AGGRESSIVE_OPTIMIZATIONS"] = "0";
     }
     if (options.timeoutSeconds == RunOptions().timeoutSeconds) {
         options.timeoutSeconds = 30;
     }
+    return options;
+}
+
+TreeRun InstallTree::withLog(const RunResult& run) const {
     TreeRun result;
-    static_cast<RunResult&>(result) = runProgram(launcher(), arguments, options, argv0);
-    result.log = logMessagesOfLastRun(logFile());
-    // Every line starts with "<version> <pid> ".
+    static_cast<RunResult&>(result) = run;
     const std::string text = readFile(logFile());
-    const std::size_t lastBanner = text.rfind("Logger initialized\n");
+    result.log = messagesAfterLastBanner(text);
+    // The run's first line carries the launcher's pid.
+    const std::size_t lastBanner = text.rfind(LOG_BANNER);
     if (lastBanner != std::string::npos) {
-        const std::size_t lineStart = lastBanner + std::string("Logger initialized\n").size();
-        const std::size_t blank = text.find(' ', lineStart);
-        if (blank != std::string::npos) {
-            result.pid = std::atoi(text.c_str() + blank + 1);
-        }
+        const std::size_t lineStart = lastBanner + LOG_BANNER.size();
+        const auto first = parseLogLine(text.substr(lineStart, text.find('\n', lineStart) - lineStart));
+        result.pid = first ? static_cast<int>(first->pid) : 0;
     }
     return result;
+}
+
+TreeRun InstallTree::run(const std::vector<std::string>& arguments, RunOptions options,
+                         const std::optional<std::string>& argv0) const {
+    return withLog(runProgram(launcher(), arguments, withDefaults(std::move(options)), argv0));
+}
+
+TreeRun InstallTree::runThrough(const std::vector<std::string>& wrapper, const std::vector<std::string>& arguments,
+                                RunOptions options) const {
+    std::vector<std::string> wrapperArgs(wrapper.begin() + 1, wrapper.end());
+    wrapperArgs.push_back(launcher());
+    wrapperArgs.insert(wrapperArgs.end(), arguments.begin(), arguments.end());
+    return withLog(runProgram(wrapper.at(0), wrapperArgs, withDefaults(std::move(options))));
+}
+
+TreeRun FakeRuntimeTree::run(std::map<std::string, std::string> knobs, const std::vector<std::string>& args,
+                             const std::optional<std::string>& argv0) const {
+    RunOptions options;
+    options.set = std::move(knobs);
+    options.set["FAKEJVM_RECORD"] = recordPath;
+    options.timeoutSeconds = 20;
+    return tree.run(args, options, argv0);
+}
+
+bool FakeRuntimeTree::recorded(const std::string& prefix) const {
+    for (const std::string& r : records()) {
+        if (r.compare(0, prefix.size(), prefix) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace corvane::test

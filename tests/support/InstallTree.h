@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +48,7 @@ public:
     explicit InstallTree(TreeRuntime runtime = TreeRuntime::Jdk, bool withTestApp = true);
 
     const std::string& root() const { return root_; }  // the install directory, no trailing "/"
+    const std::string& scratchDir() const { return scratch_.path(); }  // holds the tree and logDir()
     std::string libDir() const { return root_ + "/lib/"; }
     std::string launcher() const { return root_ + "/corvane"; }
     const std::string& logDir() const { return logDir_; }
@@ -58,18 +60,40 @@ public:
     void writeManifest(const std::string& content) const;
     // Writes a file below the scratch directory (outside the tree); returns its path.
     std::string writeScratchFile(const std::string& name, const std::string& content) const;
+    // Makes a directory below the scratch directory; returns its path.
+    std::string makeScratchDir(const std::string& name) const;
 
     // Runs the launcher with `arguments` (argv[0] is launcher() unless argv0 is
-    // given). CORVANE_NATIVE_LOG_DIR_OVERRIDE is set to logDir(); with a JDK older
-    // than 24 CORVANE_AGGRESSIVE_OPTIMIZATIONS=0 is added unless the options set
-    // or unset it. The default timeout is 30 s.
+    // given). CORVANE_NATIVE_LOG_DIR_OVERRIDE is set to logDir() and, with a JDK
+    // older than 24, CORVANE_AGGRESSIVE_OPTIMIZATIONS to 0, each unless the
+    // options set it. The default timeout is 30 s.
     TreeRun run(const std::vector<std::string>& arguments = {}, RunOptions options = RunOptions(),
                 const std::optional<std::string>& argv0 = std::nullopt) const;
+    // The same, with the launcher started by `wrapper` (a program and its
+    // arguments, which launcher() and `arguments` follow).
+    TreeRun runThrough(const std::vector<std::string>& wrapper, const std::vector<std::string>& arguments,
+                       RunOptions options = RunOptions()) const;
 
 private:
+    RunOptions withDefaults(RunOptions options) const;
+    TreeRun withLog(const RunResult& run) const;
+
     ScratchDir scratch_;
     std::string root_;
     std::string logDir_;
+};
+
+// A tree with the fake runtime, and the file where the fake records what it
+// was handed (FAKEJVM_RECORD; see tests/fakejvm/FakeJvm.c).
+struct FakeRuntimeTree {
+    InstallTree tree{TreeRuntime::FakeJvm};
+    std::string recordPath = tree.writeScratchFile("record.txt", "");
+
+    // tree.run() with the FAKEJVM_* `knobs`, the record file and a 20 s timeout.
+    TreeRun run(std::map<std::string, std::string> knobs, const std::vector<std::string>& args = {},
+                const std::optional<std::string>& argv0 = std::nullopt) const;
+    std::vector<std::string> records() const { return splitLines(readFile(recordPath)); }
+    bool recorded(const std::string& prefix) const;  // a record starts with `prefix`
 };
 
 }  // namespace corvane::test

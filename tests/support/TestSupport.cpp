@@ -4,9 +4,9 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include <fcntl.h>
@@ -22,36 +22,56 @@ namespace {
 
 std::vector<std::string> buildEnvironment(const RunOptions& options) {
     std::map<std::string, std::string> env;
-    if (options.inheritEnvironment) {
-        for (char** e = environ; *e != nullptr; ++e) {
-            const char* eq = std::strchr(*e, '=');
-            if (eq != nullptr) {
-                env[std::string(*e, static_cast<std::size_t>(eq - *e))] = eq + 1;
-            }
-        }
-    } else {
-        const char* path = std::getenv("PATH");
-        env["PATH"] = path != nullptr ? path : "/usr/bin:/bin";
-        env["LANG"] = "C.UTF-8";
-        // A sanitizer build's settings reach the launcher processes it starts.
-        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
-            const char* value = std::getenv(name);
-            if (value != nullptr) {
-                env[name] = value;
-            }
+    const char* path = std::getenv("PATH");
+    env["PATH"] = path != nullptr ? path : "/usr/bin:/bin";
+    env["LANG"] = "C.UTF-8";
+    // A sanitizer build's settings reach the launcher processes it starts.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr) {
+            env[name] = value;
         }
     }
     for (const auto& [key, value] : options.set) {
         env[key] = value;
-    }
-    for (const std::string& key : options.unset) {
-        env.erase(key);
     }
     std::vector<std::string> result;
     for (const auto& [key, value] : env) {
         result.push_back(key + "=" + value);
     }
     return result;
+}
+
+// Pointers into `strings`, ended by a null pointer, as execve takes them.
+std::vector<char*> cStrings(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (std::string& s : strings) {
+        pointers.push_back(s.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+std::vector<std::string> argumentList(const std::string& argv0, const std::vector<std::string>& arguments) {
+    std::vector<std::string> all = {argv0};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return all;
+}
+
+using Deadline = std::chrono::time_point<std::chrono::steady_clock, std::chrono::duration<double>>;
+
+// Reaps `child` into `status`; false when it was still running at `deadline`
+// (then it is killed and reaped all the same).
+bool reapBefore(pid_t child, Deadline deadline, int& status) {
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return false;
+        }
+        ::usleep(2000);
+    }
+    return true;
 }
 
 void drain(int fd, std::string& into, bool& open) {
@@ -77,19 +97,9 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         return result;
     }
     std::vector<std::string> envStrings = buildEnvironment(options);
-    std::vector<char*> envp;
-    for (std::string& s : envStrings) {
-        envp.push_back(s.data());
-    }
-    envp.push_back(nullptr);
-    std::vector<std::string> argStrings;
-    argStrings.push_back(argv0 ? *argv0 : program);
-    argStrings.insert(argStrings.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& s : argStrings) {
-        argv.push_back(s.data());
-    }
-    argv.push_back(nullptr);
+    const std::vector<char*> envp = cStrings(envStrings);
+    std::vector<std::string> argStrings = argumentList(argv0 ? *argv0 : program, arguments);
+    const std::vector<char*> argv = cStrings(argStrings);
 
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
@@ -106,11 +116,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     ::close(outPipe[1]);
     ::close(errPipe[1]);
     ::close(inPipe[0]);
-    if (!options.standardInput.empty()) {
-        const ssize_t ignored = ::write(inPipe[1], options.standardInput.data(), options.standardInput.size());
-        (void)ignored;
-    }
-    ::close(inPipe[1]);
+    ::close(inPipe[1]);  // the program reads an empty standard input
 
     bool outOpen = true;
     bool errOpen = true;
@@ -137,18 +143,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     int status = 0;
     // The pipes may close before the process ends (a child that closes them);
     // bound the wait for its end too.
-    for (;;) {
-        const pid_t done = ::waitpid(child, &status, WNOHANG);
-        if (done == child) {
-            break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            result.timedOut = true;
-            ::waitpid(child, &status, 0);
-            break;
-        }
-        ::usleep(2000);
+    if (!reapBefore(child, deadline, status)) {
+        result.timedOut = true;
     }
     ::close(outPipe[0]);
     ::close(errPipe[0]);
@@ -159,6 +155,41 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         result.signal = WTERMSIG(status);
     }
     return result;
+}
+
+RunResult runLauncher(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& env,
+                      const std::string& workingDirectory, const std::optional<std::string>& argv0) {
+    RunOptions options;
+    options.set = env;
+    options.workingDirectory = workingDirectory;
+    return runProgram(launcherPath(), arguments, options, argv0);
+}
+
+pid_t startProgram(const std::string& program, const std::vector<std::string>& arguments, const RunOptions& options) {
+    std::vector<std::string> envStrings = buildEnvironment(options);
+    const std::vector<char*> envp = cStrings(envStrings);
+    std::vector<std::string> argStrings = argumentList(program, arguments);
+    const std::vector<char*> argv = cStrings(argStrings);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int devNull = ::open("/dev/null", O_RDWR);
+        ::dup2(devNull, 0);
+        ::dup2(devNull, 1);
+        ::dup2(devNull, 2);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+int finishChild(pid_t child, double timeoutSeconds) {
+    if (child < 0) {
+        return -1;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    int status = 0;
+    const bool ended = reapBefore(child, deadline, status);
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 ScratchDir::ScratchDir(const std::string& tag) {
@@ -224,6 +255,24 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
+std::string joinLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + "\n";
+    }
+    return text;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    if (from.empty()) {
+        return text;
+    }
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
 std::string launcherPath() {
     return CORVANE_TEST_LAUNCHER;
 }
@@ -240,23 +289,44 @@ bool jdkSupportsDefaultOptions() {
     return jdkMajor() >= 24;
 }
 
-std::vector<std::string> logMessagesOfLastRun(const std::string& logFile) {
-    const std::string text = readFile(logFile);
-    const std::string banner = "==========================================\nLogger initialized\n";
-    const std::size_t at = text.rfind(banner);
-    const std::string tail = at == std::string::npos ? text : text.substr(at + banner.size());
-    const std::string tag = " INFO   ---- (native)                  ";
+const std::string LOG_BANNER = "\n\n" + std::string(42, '=') + "\nLogger initialized\n";
+namespace {
+const std::string LOG_TAG = " INFO   ---- (native)" + std::string(17, ' ');  // the 38-character level tag
+}  // namespace
+
+std::optional<LogLine> parseLogLine(const std::string& line) {
+    // Version, pid and timestamp come before the tag; the message follows it after one blank.
+    static const std::regex head(std::regex_replace(CORVANE_TEST_VERSION, std::regex("\\."), "\\.") +
+                                 " ([1-9][0-9]{0,9}) ([0-9]{4}-(0[1-9]|1[0-2])-(0[1-9]|[12][0-9]|3[01]) "
+                                 "([01][0-9]|2[0-3]):[0-5][0-9]:[0-6][0-9]\\.[0-9]{3})");
+    const std::size_t tag = line.find(LOG_TAG);
+    std::smatch match;
+    const std::string before = line.substr(0, tag);
+    if (tag == std::string::npos || !std::regex_match(before, match, head) || line.size() < tag + LOG_TAG.size() + 2 ||
+        line[tag + LOG_TAG.size()] != ' ' || line[tag + LOG_TAG.size() + 1] == ' ') {
+        return std::nullopt;
+    }
+    return LogLine{std::stol(match[1]), match[2], line.substr(tag + LOG_TAG.size() + 1)};
+}
+
+std::vector<std::string> messagesAfterLastBanner(const std::string& text) {
+    const std::size_t at = text.rfind(LOG_BANNER);
+    const std::string tail = at == std::string::npos ? text : text.substr(at + LOG_BANNER.size());
     std::vector<std::string> messages;
     for (const std::string& line : splitLines(tail)) {
-        const std::size_t t = line.find(tag);
-        if (t != std::string::npos) {
-            messages.push_back(line.substr(t + tag.size()));
-        } else if (!messages.empty()) {
-            // A message that held line feeds goes on over several lines.
+        if (const auto parsed = parseLogLine(line)) {
+            messages.push_back(parsed->message);
+        } else if (messages.empty()) {
+            messages.push_back("<stray>" + line);
+        } else {
             messages.back() += "\n" + line;
         }
     }
     return messages;
+}
+
+std::vector<std::string> logMessagesOfLastRun(const std::string& logFile) {
+    return messagesAfterLastBanner(readFile(logFile));
 }
 
 }  // namespace corvane::test

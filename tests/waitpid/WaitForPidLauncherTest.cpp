@@ -2,14 +2,9 @@
 // every start ends with status 53 after "Failed to start JVM": that is how far
 // these runs go, and it shows that the start went on after the wait.
 
-#include <csignal>
-#include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -21,25 +16,10 @@ namespace {
 using namespace corvane::waitpidtest;
 using corvane::test::RunOptions;
 using corvane::test::ScratchDir;
-using Lines = std::vector<std::string>;
 
 constexpr int NO_VM = 53;
 const char* const LAST_LINE = "reportFatalAndExit Failed to start JVM";
-
-Lines concat(std::initializer_list<Lines> parts) {
-    Lines all;
-    for (const Lines& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
 const Lines NONE = {};
-const Lines WAITING = {"waitForPid Waiting for pid {pid} to exit"};
-const Lines GONE = {"waitForPid Process {pid} has gone or not accessible"};
-const Lines TIMEOUT = {"waitForPid Timeout waiting for process {pid} to finish"};
-const Lines STILL_ALIVE = {"waitForPid Timeout. {pid}  is still alive"};
-const Lines KILLING = {"waitForPid Killing process pid {pid}"};
 
 Lines ignoring(const std::string& text) {
     return {"getCommandLineWaitForPid Ignoring --wait-for-pid value '" + text + "'..."};
@@ -51,13 +31,11 @@ struct Places {
     ScratchDir logDir{"waitpid-log"};
     ScratchDir installDir{"waitpid-install"};
 
-    RunOptions options() const {
-        RunOptions options;
-        options.set["CORVANE_NATIVE_LOG_DIR_OVERRIDE"] = logDir.path();
-        options.set["CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE"] = installDir.path();
-        options.timeoutSeconds = 60;
-        return options;
+    std::map<std::string, std::string> env() const {
+        return {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", logDir.path()},
+                {"CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE", installDir.path()}};
     }
+    std::string logFile() const { return logDir / "corvane-native.log"; }
 };
 
 enum class Kind { None, NoProcess, Living, EndsSoon, EndsLateChild, EndsLateGrandchild };
@@ -106,7 +84,7 @@ TEST_P(WaitForPidLauncher, WaitsAsTheCommandLineSaysAndThenStarts) {
     long long launcherEndNs = 0;
     if (row.sandboxed) {
         const SandboxResult sandbox = runInPidNamespace([&](pid_t) {
-            return corvane::test::runProgram(corvane::test::launcherPath(), args, places.options(), argv0).exitStatus;
+            return corvane::test::runLauncher(args, places.env(), "", argv0).exitStatus;
         });
         if (!sandbox.available) {
             settle(bystander);
@@ -115,15 +93,14 @@ TEST_P(WaitForPidLauncher, WaitsAsTheCommandLineSaysAndThenStarts) {
         exitStatus = sandbox.bodyStatus;
         EXPECT_TRUE(sandbox.siblingAlive) << "a process next to the launcher was signalled";
     } else {
-        const corvane::test::RunResult run =
-            corvane::test::runProgram(corvane::test::launcherPath(), args, places.options(), argv0);
+        const corvane::test::RunResult run = corvane::test::runLauncher(args, places.env(), "", argv0);
         launcherEndNs = monotonicNs();
         exitStatus = run.exitStatus;
         EXPECT_FALSE(run.timedOut);
     }
 
     EXPECT_EQ(exitStatus, NO_VM);
-    const Lines messages = allMessages(places.logDir.path());
+    const Lines messages = corvane::test::logMessagesOfLastRun(places.logFile());
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), LAST_LINE);
     Lines expected;
@@ -187,62 +164,16 @@ const LauncherRow LAUNCHER_ROWS[] = {
      concat({WAITING, progressLines(20000, 3), GONE}), Fate::Gone, false, nullptr},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, WaitForPidLauncher, ::testing::ValuesIn(LAUNCHER_ROWS),
-                         [](const ::testing::TestParamInfo<LauncherRow>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Rows, WaitForPidLauncher, ::testing::ValuesIn(LAUNCHER_ROWS), corvane::test::RowName());
 
 // ---------------------------------------------------------------------------
 // The one slow case: a process that outlives the 20 s. Three launchers wait at
 // once, without and with each kill flag.
 
 pid_t startLauncherQuietly(const Lines& args, const Places& places) {
-    std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
-        if (const char* value = std::getenv(name)) {
-            env.push_back(std::string(name) + "=" + value);
-        }
-    }
-    for (const auto& [key, value] : places.options().set) {
-        env.push_back(key + "=" + value);
-    }
-    std::vector<std::string> argStrings = {corvane::test::launcherPath()};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        std::vector<char*> envp;
-        for (std::string& s : argStrings) {
-            argv.push_back(s.data());
-        }
-        for (std::string& s : env) {
-            envp.push_back(s.data());
-        }
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        const int devNull = ::open("/dev/null", O_RDWR);
-        ::dup2(devNull, 0);
-        ::dup2(devNull, 1);
-        ::dup2(devNull, 2);
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-// The exit status, or -1 when it had to be killed after `seconds`.
-int exitStatusWithin(pid_t pid, int seconds) {
-    const long long giveUp = monotonicNs() + seconds * 1000000000LL;
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (monotonicNs() > giveUp) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            return -1;
-        }
-        ::usleep(20000);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    RunOptions options;
+    options.set = places.env();
+    return corvane::test::startProgram(corvane::test::launcherPath(), args, options);
 }
 
 TEST(WaitForPidLauncherSlow, ProcessOutlivingTheWaitIsKilledOnlyWithAKillFlag) {
@@ -272,13 +203,13 @@ TEST(WaitForPidLauncherSlow, ProcessOutlivingTheWaitIsKilledOnlyWithAKillFlag) {
     }
     for (std::size_t i = 0; i < std::size(runs); ++i) {
         const std::string flag = cases[i].flag != nullptr ? cases[i].flag : "no kill flag";
-        EXPECT_EQ(exitStatusWithin(runs[i].launcher, 60), NO_VM) << flag;
+        EXPECT_EQ(corvane::test::finishChild(runs[i].launcher, 60), NO_VM) << flag;
         Lines expected;
         for (const std::string& line : concat({WAITING, progressLines(20000), TIMEOUT, cases[i].end})) {
             expected.push_back(expand(line, runs[i].target.pid, 0));
         }
         EXPECT_TRUE(linesMatch(expected, waitLines(runs[i].places.logDir.path()))) << flag;
-        const Lines messages = allMessages(runs[i].places.logDir.path());
+        const Lines messages = corvane::test::logMessagesOfLastRun(runs[i].places.logFile());
         EXPECT_TRUE(!messages.empty() && messages.back() == LAST_LINE) << flag;
         EXPECT_STREQ(fateName(settle(runs[i].target, cases[i].fate == Fate::Killed ? 2000 : 0)),
                      fateName(cases[i].fate))

@@ -22,7 +22,6 @@ namespace {
 
 using namespace corvane::waitpidtest;
 using corvane::test::ScratchDir;
-using Lines = std::vector<std::string>;
 
 // ---------------------------------------------------------------------------
 // The pid text
@@ -117,19 +116,6 @@ struct WaitRow {
     Fate fate;        // what becomes of the awaited process
 };
 
-Lines concat(std::initializer_list<Lines> parts) {
-    Lines all;
-    for (const Lines& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
-const Lines WAITING = {"waitForPid Waiting for pid {pid} to exit"};
-const Lines GONE = {"waitForPid Process {pid} has gone or not accessible"};
-const Lines TIMEOUT = {"waitForPid Timeout waiting for process {pid} to finish"};
-const Lines STILL_ALIVE = {"waitForPid Timeout. {pid}  is still alive"};
-const Lines KILLING = {"waitForPid Killing process pid {pid}"};
 const Lines KILL_FAILED = {"waitForPid Failed to kill process  {pid}  on timeout"};
 
 void PrintTo(const WaitRow& row, std::ostream* out) {
@@ -201,8 +187,7 @@ const WaitRow WAIT_ROWS[] = {
     {"PidZeroIsNeverSignalled", Kind::PidZero, 0, 0, true, concat({WAITING, GONE}), 0, Fate::Gone},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, WaitForPidTable, ::testing::ValuesIn(WAIT_ROWS),
-                         [](const ::testing::TestParamInfo<WaitRow>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, WaitForPidTable, ::testing::ValuesIn(WAIT_ROWS), corvane::test::RowName());
 
 // ---------------------------------------------------------------------------
 // A pid that is reused while the wait is paused

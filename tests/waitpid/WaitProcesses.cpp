@@ -195,13 +195,9 @@ Fate settle(Target& target, int graceMs) {
     return fate;
 }
 
-std::vector<std::string> allMessages(const std::string& logDir) {
-    return corvane::test::logMessagesOfLastRun(logDir + "/corvane-native.log");
-}
-
 std::vector<std::string> waitLines(const std::string& logDir) {
     std::vector<std::string> lines;
-    for (const std::string& message : allMessages(logDir)) {
+    for (const std::string& message : corvane::test::logMessagesOfLastRun(logDir + "/corvane-native.log")) {
         if (message.rfind("waitForPid ", 0) == 0 || message.rfind("getCommandLineWaitForPid ", 0) == 0) {
             lines.push_back(message);
         }
@@ -209,16 +205,17 @@ std::vector<std::string> waitLines(const std::string& logDir) {
     return lines;
 }
 
-std::string expand(const std::string& pattern, pid_t pid, pid_t other) {
-    std::string text = pattern;
-    const std::pair<std::string, std::string> fills[] = {{"{pid}", std::to_string(pid)},
-                                                         {"{other}", std::to_string(other)}};
-    for (const auto& [key, value] : fills) {
-        for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size())) {
-            text.replace(at, key.size(), value);
-        }
+Lines concat(std::initializer_list<Lines> parts) {
+    Lines all;
+    for (const Lines& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
     }
-    return text;
+    return all;
+}
+
+std::string expand(const std::string& pattern, pid_t pid, pid_t other) {
+    return corvane::test::replaceAll(corvane::test::replaceAll(pattern, "{pid}", std::to_string(pid)), "{other}",
+                                     std::to_string(other));
 }
 
 ::testing::AssertionResult linesMatch(const std::vector<std::string>& expected,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,7 +42,16 @@ Fate settle(Target& target, int graceMs = 0);
 // The waitForPid lines (and the line that ignores a pid text) among the
 // messages of the last run in the given log directory.
 std::vector<std::string> waitLines(const std::string& logDir);
-std::vector<std::string> allMessages(const std::string& logDir);
+
+// The lines that waitForPid logs; "{pid}" is the awaited pid.
+using Lines = std::vector<std::string>;
+// Inline, so that they are made before the tables of a test file that use them.
+inline const Lines WAITING = {"waitForPid Waiting for pid {pid} to exit"};
+inline const Lines GONE = {"waitForPid Process {pid} has gone or not accessible"};
+inline const Lines TIMEOUT = {"waitForPid Timeout waiting for process {pid} to finish"};
+inline const Lines STILL_ALIVE = {"waitForPid Timeout. {pid}  is still alive"};
+inline const Lines KILLING = {"waitForPid Killing process pid {pid}"};
+Lines concat(std::initializer_list<Lines> parts);
 
 // Fills in "{pid}" and "{other}".
 std::string expand(const std::string& pattern, pid_t pid, pid_t other);
