@@ -1,11 +1,13 @@
 #include "jvm/CorvaneJVMHost.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "BuildVersion.h"
@@ -102,6 +104,23 @@ void collectTuningInputs(corvane::jvm::OptionInputs& inputs) {
     inputs.stackSizeOption = computeStackSizeOpt();
 }
 
+// Reads the tree's own JVM options file into `lines`. A tree without one has
+// no such options; one that exists but cannot be read stops the start, since
+// the packager's options (a larger heap, opened modules) may be essential.
+bool readTreeOptions(const std::string& libDir, std::vector<std::string>& lines) {
+    const std::string path = libDir + corvane::jvm::TREE_JVM_OPTIONS_FILE;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) {
+        return true;
+    }
+    if (!corvane::jvm::readJvmArgsFile(path, lines)) {
+        CORVANE_LOG(ERROR) << "Unable to open the tree's jvm options file: " << path;
+        return false;
+    }
+    CORVANE_LOG(INFO) << "Using the tree's jvm options file: " << path;
+    return true;
+}
+
 }  // namespace
 
 void* CorvaneJVMHost::resolveJNICreateFunction() {
@@ -136,6 +155,9 @@ JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {  // NOLINT(performan
     }
     inputs.installDir = OS::getApplicationInstallDir();
     const std::string libDir = corvane::jvm::libDirFor(inputs.installDir);
+    if (!readTreeOptions(libDir, inputs.treeOptionLines)) {
+        return nullptr;
+    }
     inputs.classPath = corvane::jvm::collectJarsFromManifest(libDir + "manifest-bootstrap.txt", libDir);
     CORVANE_LOG(DEBUG) << "Using class path: "
                        << corvane::jvm::string_replace(inputs.classPath, corvane::jvm::CLASSPATH_SEPARATOR,

@@ -32,6 +32,8 @@ Collector chooseCollector(const OptionInputs& inputs) {
 
 }  // namespace
 
+const char TREE_JVM_OPTIONS_FILE[] = "jvm-options.txt";
+
 std::string libDirFor(const std::string& installDir) {
     return installDir + "/lib/";
 }
@@ -71,8 +73,12 @@ std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {
     std::vector<OptionEntry> list;
     auto add = [&list](std::string text) { list.push_back(OptionEntry{std::move(text), nullptr}); };
 
-    // The default heap limit comes first so that a JVM arguments file can override it.
+    // The default heap limit comes first so that the tree's options can override
+    // it, and the user's JVM arguments file comes after both so that it wins.
     add("-Xmx160m");
+    for (const std::string& line : inputs.treeOptionLines) {
+        add(line);
+    }
     for (const std::string& line : inputs.jvmArgsFileLines) {
         add(line);
     }

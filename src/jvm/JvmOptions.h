@@ -16,7 +16,8 @@ struct OptionEntry {
 // Everything the option list depends on. Environment values are null when
 // the variable is unset.
 struct OptionInputs {
-    std::vector<std::string> jvmArgsFileLines;
+    std::vector<std::string> treeOptionLines;   // the tree's own JVM options file
+    std::vector<std::string> jvmArgsFileLines;  // the --jvm-args= file
     std::string installDir;
     std::string classPath;
     std::string logsDir;
@@ -34,6 +35,10 @@ struct OptionInputs {
     void* exitHook = nullptr;
     void* abortHook = nullptr;
 };
+
+// The tree's own JVM options file, in the lib directory: the packager's
+// options for every start, read with the JVM arguments file's line rules.
+extern const char TREE_JVM_OPTIONS_FILE[];
 
 // The lib directory: the install directory followed by "/lib/".
 std::string libDirFor(const std::string& installDir);

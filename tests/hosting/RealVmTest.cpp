@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -120,6 +121,38 @@ TEST(RealVm, JvmArgsFileLinesFollowTheHeapLimitVerbatim) {
     const auto seen = readReport(report);
     EXPECT_EQ(seen.at("prop.corvane.test.first"), "from file");
     EXPECT_EQ(seen.at("prop.corvane.test.crlf"), "kept\\{d}");
+}
+
+TEST(RealVm, TreeOptionsFileComesBeforeTheUsersFileWhichWins) {
+    InstallTree tree;
+    ASSERT_TRUE(writeFile(tree.libDir() + "jvm-options.txt", "-Dcorvane.test.tree=tree\n-Dcorvane.test.both=tree\n"));
+    const std::string argsFile = tree.writeScratchFile("jvm.args", "-Dcorvane.test.both=user\n");
+    const std::string report = tree.writeScratchFile("report.txt", "");
+    RunOptions options;
+    options.set["CORVANE_TESTAPP_REPORT"] = report;
+    const TreeRun run = tree.run({"--jvm-args=" + argsFile}, options);
+    ASSERT_EQ(run.exitStatus, 0) << joinLines(run.log) << run.err;
+
+    const std::vector<std::string> list = run.jvmArgs();
+    ASSERT_GE(list.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + 5),
+              (std::vector<std::string>{"-Xmx160m", "-Dcorvane.test.tree=tree", "-Dcorvane.test.both=tree",
+                                        "-Dcorvane.test.both=user", "-Dcorvane.jars.path=" + tree.libDir()}));
+    expectInOrder(run, {"readTreeOptions Using the tree's jvm options file:  " + tree.libDir() + "jvm-options.txt",
+                        "startJVM JVM Args:"});
+    const auto seen = readReport(report);
+    EXPECT_EQ(seen.at("prop.corvane.test.tree"), "tree");
+    EXPECT_EQ(seen.at("prop.corvane.test.both"), "user");
+}
+
+TEST(RealVm, UnreadableTreeOptionsFileIs53) {
+    InstallTree tree;
+    ASSERT_EQ(::mkdir((tree.libDir() + "jvm-options.txt").c_str(), 0755), 0);
+    const TreeRun run = tree.run();
+    EXPECT_EQ(run.exitStatus, 53);
+    expectInOrder(run, {"readTreeOptions Unable to open the tree's jvm options file:  " + tree.libDir() + "jvm-options.txt",
+                        "reportFatalAndExit Failed to start JVM"});
+    EXPECT_FALSE(run.has("startJVM Starting JVM"));
 }
 
 TEST(RealVm, MissingJvmArgsFileIs53) {
