@@ -74,6 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         std::string line = text.substr(start, end - start);
         trimTrailing(line);
+        if (line.find(':') != std::string::npos) {
+            std::abort();  // an entry with the class path separator is refused
+        }
         if (!line.empty()) {
             if (!expected.empty()) {
                 expected.push_back(':');
@@ -84,6 +87,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (result.classPath != expected) {
         std::abort();
+    }
+    // Every piece the VM will see is a full path below the lib directory:
+    // none is relative to the working directory.
+    for (std::size_t piece = 0; !result.classPath.empty() && piece != std::string::npos;) {
+        if (result.classPath.compare(piece, dir.size(), dir) != 0) {
+            std::abort();
+        }
+        piece = result.classPath.find(':', piece);
+        piece = piece == std::string::npos ? piece : piece + 1;
     }
     return 0;
 }
