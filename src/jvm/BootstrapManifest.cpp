@@ -4,8 +4,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "os/OSHelper.h"
 #include "log/FatalDialog.h"
+#include "os/OSHelper.h"
 
 namespace corvane::jvm {
 

@@ -12,9 +12,9 @@
 #include "jvm/BootstrapManifest.h"
 #include "jvm/InstallDir.h"
 #include "jvm/JvmOptions.h"
-#include "os/OSHelper.h"
 #include "log/DumbLogger.h"
 #include "log/DumpLoggerBuilder.h"
+#include "os/OSHelper.h"
 
 using corvane::jvm::OptionEntry;
 
