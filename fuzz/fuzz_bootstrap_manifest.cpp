@@ -1,5 +1,6 @@
 // Fuzzes the bootstrap manifest reader: any bytes as manifest text, entries
-// resolved against a scratch lib directory that holds a few jars.
+// resolved against a scratch lib directory that holds a few jars (one with
+// the class path separator in its name).
 
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +22,7 @@ const std::string& libDir() {
         const std::string root = corvane::fuzz::scratchRoot("corvane-fuzz-manifest") + "/lib/";
         ::mkdir(root.c_str(), 0700);
         ::mkdir((root + "sub").c_str(), 0700);
-        for (const char* name : {"a.jar", "b.jar", "app core.jar", "sub/c.jar"}) {
+        for (const char* name : {"a.jar", "b.jar", "app core.jar", "sub/c.jar", "a:b.jar"}) {
             std::ofstream(root + name) << "jar";
         }
         return root;
