@@ -1,5 +1,6 @@
 // Fuzzes the bootstrap manifest reader: any bytes as manifest text, entries
-// resolved against a scratch lib directory that holds a few jars.
+// resolved against a scratch lib directory that holds a few jars (one with
+// the class path separator in its name).
 
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +22,7 @@ const std::string& libDir() {
         const std::string root = corvane::fuzz::scratchRoot("corvane-fuzz-manifest") + "/lib/";
         ::mkdir(root.c_str(), 0700);
         ::mkdir((root + "sub").c_str(), 0700);
-        for (const char* name : {"a.jar", "b.jar", "app core.jar", "sub/c.jar"}) {
+        for (const char* name : {"a.jar", "b.jar", "app core.jar", "sub/c.jar", "a:b.jar"}) {
             std::ofstream(root + name) << "jar";
         }
         return root;
@@ -74,6 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         std::string line = text.substr(start, end - start);
         trimTrailing(line);
+        if (line.find(':') != std::string::npos) {
+            std::abort();  // an entry with the class path separator is refused
+        }
         if (!line.empty()) {
             if (!expected.empty()) {
                 expected.push_back(':');
@@ -84,6 +88,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (result.classPath != expected) {
         std::abort();
+    }
+    // Every piece the VM will see is a full path below the lib directory:
+    // none is relative to the working directory.
+    for (std::size_t piece = 0; !result.classPath.empty() && piece != std::string::npos;) {
+        if (result.classPath.compare(piece, dir.size(), dir) != 0) {
+            std::abort();
+        }
+        piece = result.classPath.find(':', piece);
+        piece = piece == std::string::npos ? piece : piece + 1;
     }
     return 0;
 }

@@ -4,13 +4,17 @@
 #include <fstream>
 #include <system_error>
 
-#include "jvm/OSHelper.h"
 #include "log/FatalDialog.h"
+#include "os/OSHelper.h"
 
 namespace corvane::jvm {
 
 const char* const CLASSPATH_SEPARATOR = ":";
 const char* const CLASSPATH_SEPARATOR_FOR_LOGS = "\n";
+
+std::string separatorInPathReason() {
+    return std::string("it holds '") + CLASSPATH_SEPARATOR + "', which separates class path entries";
+}
 
 void trimTrailingWhitespace(std::string& line) {
     while (!line.empty()) {
@@ -52,6 +56,13 @@ ManifestResult readManifestEntries(std::istream& in, const std::string& libDir) 
             return result;
         }
         const std::string entryPath = libDir + line;
+        if (line.find(CLASSPATH_SEPARATOR) != std::string::npos) {
+            // The VM would read the entry as two paths, the second one relative
+            // to the working directory.
+            result.status = 52;
+            result.message = "Bootstrap manifest entry cannot be used: " + entryPath + ": " + separatorInPathReason();
+            return result;
+        }
         std::error_code error;
         const bool exists = std::filesystem::exists(entryPath, error);
         if (error) {

@@ -8,6 +8,9 @@ namespace corvane::jvm {
 extern const char* const CLASSPATH_SEPARATOR;           // ":" between class path entries
 extern const char* const CLASSPATH_SEPARATOR_FOR_LOGS;  // "\n" in the class path's log form
 
+// Why a path with CLASSPATH_SEPARATOR in it cannot go into a class path.
+std::string separatorInPathReason();
+
 // Removes trailing carriage returns, line feeds, blanks and tabs in place.
 void trimTrailingWhitespace(std::string& line);
 
@@ -16,8 +19,8 @@ void trimTrailingWhitespace(std::string& line);
 std::string string_replace(std::string subject, const std::string& from, const std::string& to);
 
 // What reading a bootstrap manifest gave: a class path, or the exit status and
-// message of the failure (51: manifest not readable; 52: an entry missing or
-// not checkable).
+// message of the failure (51: manifest not readable; 52: an entry missing,
+// not checkable, or holding the class path separator).
 struct ManifestResult {
     int status = 0;
     std::string classPath;

@@ -12,10 +12,11 @@
 
 #include "BuildVersion.h"
 #include "jvm/BootstrapManifest.h"
+#include "jvm/InstallDir.h"
 #include "jvm/JvmOptions.h"
-#include "jvm/OSHelper.h"
 #include "log/DumbLogger.h"
 #include "log/DumpLoggerBuilder.h"
+#include "os/OSHelper.h"
 
 using corvane::jvm::OptionEntry;
 
@@ -124,11 +125,8 @@ bool readTreeOptions(const std::string& libDir, std::vector<std::string>& lines)
 }  // namespace
 
 void* CorvaneJVMHost::resolveJNICreateFunction() {
-    std::string path = JVM_LIBRARY_RELATIVE_PATH;
-    const std::string installDir = OS::getApplicationInstallDir();
-    if (!installDir.empty()) {
-        path = installDir + "/" + JVM_LIBRARY_RELATIVE_PATH;
-    }
+    // Never relative to the working directory: startJVM has checked the install directory.
+    const std::string path = OS::getApplicationInstallDir() + "/" + JVM_LIBRARY_RELATIVE_PATH;
     void* library = ::dlopen(path.c_str(), RTLD_NOW);
     if (library == nullptr) {
         const char* reason = ::dlerror();
@@ -141,6 +139,11 @@ void* CorvaneJVMHost::resolveJNICreateFunction() {
 // By value on purpose: the JVM thread hands over a copy of run's path.
 // cppcheck-suppress passedByValue
 JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {  // NOLINT(performance-unnecessary-value-param)
+    const std::string installDirProblem = corvane::jvm::installDirProblem(OS::lookUpApplicationInstallDir());
+    if (!installDirProblem.empty()) {
+        CORVANE_LOG(ERROR) << installDirProblem;
+        return nullptr;
+    }
     void* createSymbol = resolveJNICreateFunction();
     if (createSymbol == nullptr) {
         CORVANE_LOG(ERROR) << "Failed to locate exported function to start VM";

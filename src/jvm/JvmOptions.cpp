@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "jvm/OSHelper.h"
+#include "os/OSHelper.h"
 
 namespace corvane::jvm {
 

@@ -17,6 +17,8 @@
 #include "log/DumbLogger.h"
 #include "log/DumpLoggerBuilder.h"
 #include "log/FatalDialog.h"
+#include "os/OSHelper.h"
+#include "os/ProcessSetup.h"
 
 [[noreturn]] void dummyMainLoop();
 
@@ -26,6 +28,10 @@ using ArgumentList = std::vector<std::string_view>;
 
 constexpr int WAIT_FOR_PID_TIMEOUT_MS = 20000;
 constexpr int JVM_START_FAILED = 53;
+// The JVM thread's stack, whatever RLIMIT_STACK says: the VM is created on this
+// thread. The size it gets under the usual 8 MiB limit, and well above the
+// 1 MiB that java gives the thread it creates its VM on.
+constexpr std::size_t JVM_THREAD_STACK_BYTES = std::size_t{8} * 1024 * 1024;
 const std::string_view JVM_ARGS_OPTION = "--jvm-args=";
 
 int getCommandLineWaitForPid(const ArgumentList& arguments) {
@@ -37,9 +43,14 @@ int getCommandLineWaitForPid(const ArgumentList& arguments) {
             return 0;
         }
         const corvane::launcher::PidText pidText = corvane::launcher::parsePidText(arguments[i + 1].data());
-        if (!pidText.ignoredBecause.empty()) {
+        // Waiting for itself would only lose 20 s, and with a kill flag end the launcher.
+        const std::string ignoredBecause =
+            pidText.pid != 0 && pidText.pid == OSHelper::getPid() ? "it is the launcher's own pid"
+                                                                  : pidText.ignoredBecause;
+        if (!ignoredBecause.empty()) {
             CORVANE_LOG(INFO) << "Ignoring --wait-for-pid value '" + std::string(arguments[i + 1]) +
-                                     "': " + pidText.ignoredBecause + "; not waiting";
+                                     "': " + ignoredBecause + "; not waiting";
+            return 0;
         }
         return pidText.pid;
     }
@@ -109,7 +120,26 @@ void* runJvmThread(void* body) {
     return nullptr;
 }
 
+// Starts the JVM thread with a stack of its own size; an error number, or 0.
+int startJvmThread(pthread_t& thread, const JvmThreadBody& body) {
+    pthread_attr_t attributes;
+    int result = pthread_attr_init(&attributes);
+    if (result != 0) {
+        return result;
+    }
+    result = pthread_attr_setstacksize(&attributes, JVM_THREAD_STACK_BYTES);
+    if (result == 0) {
+        result = pthread_create(&thread, &attributes, runJvmThread, const_cast<JvmThreadBody*>(&body));
+    }
+    pthread_attr_destroy(&attributes);
+    return result;
+}
+
 int run(int argc, char** argv) {
+    // Before anything opens a file or writes: closed standard descriptors
+    // would otherwise be taken by the log or the runtime's files.
+    OS::openClosedStandardDescriptors();
+    OS::ignoreWriteSignals();
     mallopt(M_ARENA_MAX, 1);  // NOLINT(concurrency-mt-unsafe): first call of run, no other thread exists yet
 
     ArgumentList arguments;
@@ -154,7 +184,7 @@ int run(int argc, char** argv) {
     LaunchState state{{255}, {false}};
     const JvmThreadBody body{jvmArgsPath, argc, argv, state.exitCode, state.exitRequested};
     pthread_t jvmThread;
-    const int created = pthread_create(&jvmThread, nullptr, runJvmThread, const_cast<JvmThreadBody*>(&body));
+    const int created = startJvmThread(jvmThread, body);
     if (created != 0) {
         // NOLINTNEXTLINE(concurrency-mt-unsafe): the JVM thread was not created, no other thread exists
         reportFatalAndExit(std::string("Failed to start JVM: cannot create the JVM thread: ") + std::strerror(created),

@@ -6,14 +6,14 @@
 #include <cstring>
 #include <ctime>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "BuildVersion.h"
-#include "jvm/OSHelper.h"
 #include "log/DumpLoggerBuilder.h"
 #include "log/FatalDialog.h"
+#include "log/LogFile.h"
+#include "os/OSHelper.h"
 
 namespace {
 
@@ -37,48 +37,17 @@ const char LOG_LEVEL_TAG[] = " INFO   ---- (native)                 ";
 const char LOG_BANNER[] = "\n\n==========================================\nLogger initialized\n";
 const char LOG_FILE_NAME[] = "/corvane-native.log";
 
-int openLogFileForAppend() {
-    int fd;
-    do {
-        fd = ::open(logFile, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-bool writeAll(int fd, const std::string& text) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Each line goes out in one write to an O_APPEND descriptor, so lines of
-// concurrent writers (threads or processes) never interleave. True when the
-// file could be opened: a line that cannot be written (a full disk) is lost,
+// concurrent writers (threads or processes) never interleave. A line that
+// cannot be written (a full disk) is lost and said once on standard error,
 // but it does not stop the launcher.
 bool write_message_to_file(const std::string& text) {
-    const int fd = openLogFileForAppend();
-    if (fd < 0) {
-        return false;
-    }
-    (void)writeAll(fd, text);
-    ::close(fd);
-    return true;
+    return corvane::log::appendLine(logFile, text);
 }
 
 // One write per line keeps the console lines of concurrent threads whole too.
 bool message_handler_from_console(const std::string& line) {
-    (void)writeAll(STDERR_FILENO, line);
+    (void)corvane::log::writeAll(STDERR_FILENO, line);
     return true;
 }
 
@@ -104,7 +73,7 @@ void logMessage(const std::string& message) {
 // fatal line would reach nobody, so the reason goes to standard error as well.
 [[noreturn]] void failLogSetup(const std::string& message, bool flag) {
     if (!isConsoleLoggingEnabled) {
-        (void)writeAll(STDERR_FILENO, "corvane: " + message + "\n");
+        (void)corvane::log::writeAll(STDERR_FILENO, "corvane: " + message + "\n");
     }
     reportFatalAndExit(message, 1, flag);
 }
@@ -229,8 +198,8 @@ void initialize_logging(bool consoleLogging) {
     (void)std::snprintf(logFile, sizeof logFile, "%s", file.c_str());
     logsDirInitialized = true;
 
-    isFileLoggingEnabled = write_message_to_file(LOG_BANNER);
-    if (!isFileLoggingEnabled) {
+    if (!corvane::log::openLogFile(logsDir, logFile, LOG_BANNER)) {
         failLogSetup("Failed to open log file for writing: " + file, true);
     }
+    isFileLoggingEnabled = true;
 }

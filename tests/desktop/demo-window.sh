@@ -53,7 +53,13 @@ if [ -z "$WID" ]; then
   finish
 fi
 note "window $WID"
-owner=$(xprop -id "$WID" _NET_WM_PID | sed -n 's/.* = \([0-9]*\)$/\1/p')
+# The toolkit may set _NET_WM_PID after the title: wait for the property itself.
+owner=""
+for _ in $(seq 200); do
+  owner=$(xprop -id "$WID" _NET_WM_PID 2>/dev/null | sed -n 's/.* = \([0-9]*\)$/\1/p')
+  [ -n "$owner" ] && break
+  sleep 0.1
+done
 [ "$owner" = "$DEMO_PID" ] || fail "the window belongs to process '$owner', not to the launcher ($DEMO_PID)"
 
 # The window paints after it is mapped: take screenshots until it shows up

@@ -163,14 +163,18 @@ TEST(SpineLogDir, LengthLimitOf2047Bytes) {
     }
 }
 
-// A log that opens but cannot be written (a full disk) loses its lines; it does not stop
-// the application from starting.
+// A log that opens but cannot be written (a full disk) loses its lines and says so once; it
+// does not stop the application from starting.
 TEST(SpineLogDir, FullDiskDoesNotStopTheStart) {
     ScratchDir scratch("full");
     ASSERT_EQ(::symlink("/dev/full", (scratch / LOG_NAME).c_str()), 0);
     const auto result = corvane::test::runLauncher({"--log-native-to-stdout"}, {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", scratch.path()}});
     EXPECT_EQ(result.exitStatus, 53) << result.err;
     EXPECT_TRUE(endsALine(result.err, "reportFatalAndExit Failed to start JVM")) << result.err;
+    const std::string said = "corvane: cannot write the native log " + (scratch / LOG_NAME) + ": No space left on device\n";
+    const std::size_t at = result.err.find(said);
+    EXPECT_NE(at, std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find(said, at + 1), std::string::npos) << "said once: " << result.err;
 }
 
 TEST(SpineLogDir, ResolveLogsHomeRules) {

@@ -46,8 +46,8 @@ std::vector<std::string> TreeRun::jvmArgs() const {
     return entries;
 }
 
-InstallTree::InstallTree(TreeRuntime runtime, bool withTestApp)
-    : scratch_("tree"), root_(scratch_ / "app"), logDir_(scratch_ / "logs") {
+InstallTree::InstallTree(TreeRuntime runtime, bool withTestApp, const std::string& appName)
+    : scratch_("tree"), root_(scratch_ / appName), logDir_(scratch_ / "logs") {
     fs::create_directories(root_ + "/lib");
     fs::copy_file(launcherPath(), launcher());
     switch (runtime) {

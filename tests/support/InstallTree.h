@@ -45,7 +45,9 @@ struct TreeRun : RunResult {
 //   <scratch>/logs/                           the native log directory of every run
 class InstallTree {
 public:
-    explicit InstallTree(TreeRuntime runtime = TreeRuntime::Jdk, bool withTestApp = true);
+    // `appName`: the install directory's name in the scratch directory.
+    explicit InstallTree(TreeRuntime runtime = TreeRuntime::Jdk, bool withTestApp = true,
+                         const std::string& appName = "app");
 
     const std::string& root() const { return root_; }  // the install directory, no trailing "/"
     const std::string& scratchDir() const { return scratch_.path(); }  // holds the tree and logDir()

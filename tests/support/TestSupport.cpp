@@ -110,6 +110,9 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
             _exit(126);
         }
+        if (options.inChild && !options.inChild()) {
+            _exit(125);
+        }
         ::execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }

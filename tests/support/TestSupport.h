@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -26,6 +27,9 @@ struct RunOptions {
     std::map<std::string, std::string> set;
     double timeoutSeconds = 60;
     std::string workingDirectory;  // empty: the current one
+    // Runs in the child, after its descriptors are set up and before the exec
+    // (closing a descriptor, setting a limit); false ends the child with 125.
+    std::function<bool()> inChild;
 };
 
 // Runs `program` with `arguments` (argv[0] is `program` unless argv0 is given).

@@ -12,11 +12,13 @@ import java.nio.file.Paths;
  * <li>CORVANE_TESTAPP_REPORT=path: first writes the system properties that the
  * launcher sets and every argument to that file, one "key=value" per line,
  * values escaped (printable ASCII as is, everything else as \{hex code point},
- * a backslash as \{5c});</li>
+ * a backslash as \{5c}), then what descriptors 0 to 2 are open on
+ * ("fd.N=" and the path, or "&lt;closed&gt;");</li>
  * <li>CORVANE_TESTAPP_MODE: "return:N" (default "return:1") returns N;
  * "throw" throws an IllegalStateException; "exit:N" starts a non-daemon thread
  * that calls System.exit(N) after a short delay and returns 0; "gc-exit:N" the
- * same after two System.gc() calls.</li>
+ * same after two System.gc() calls; "exhaust-exit:N" the same after opening
+ * files until no descriptor is left (they stay open).</li>
  * </ul>
  */
 public final class CorvaneProcessEarlyEntry {
@@ -26,6 +28,8 @@ public final class CorvaneProcessEarlyEntry {
         "vindo.gpu.resourceCacheLimit", "vindo.buffering", "jdk.lang.processReaperUseDefaultStackSize",
         "java.io.tmpdir", "corvane.test.first", "corvane.test.crlf", "corvane.test.tree", "corvane.test.both",
     };
+
+    private static final java.util.List<java.io.FileInputStream> HELD = new java.util.ArrayList<>();
 
     private CorvaneProcessEarlyEntry() {
     }
@@ -55,7 +59,26 @@ public final class CorvaneProcessEarlyEntry {
         for (int i = 0; i < args.length; i++) {
             out.append("arg.").append(i).append('=').append(escape(args[i])).append('\n');
         }
+        for (int fd = 0; fd <= 2; fd++) {
+            String target;
+            try {
+                target = Files.readSymbolicLink(Paths.get("/proc/self/fd/" + fd)).toString();
+            } catch (IOException e) {
+                target = "<closed>";
+            }
+            out.append("fd.").append(fd).append('=').append(escape(target)).append('\n');
+        }
         Files.write(Paths.get(path), out.toString().getBytes(StandardCharsets.US_ASCII));
+    }
+
+    private static void exhaustDescriptors() {
+        try {
+            while (true) {
+                HELD.add(new java.io.FileInputStream("/dev/null"));
+            }
+        } catch (IOException e) {
+            // "Too many open files": every descriptor is in use now.
+        }
     }
 
     private static void exitLater(int status, boolean collect) {
@@ -93,6 +116,10 @@ public final class CorvaneProcessEarlyEntry {
         switch (action) {
             case "return":
                 return value;
+            case "exhaust-exit":
+                exhaustDescriptors();
+                exitLater(value, false);
+                return 0;
             case "exit":
             case "gc-exit":
                 exitLater(value, action.equals("gc-exit"));

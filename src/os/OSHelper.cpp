@@ -1,4 +1,5 @@
-#include "jvm/OSHelper.h"
+// Install directory, pid and directory test, straight from the system calls.
+#include "os/OSHelper.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -13,25 +14,29 @@ std::string getExecutableDirOverride() {
     return value != nullptr ? std::string(value) : std::string();
 }
 
-std::string getApplicationInstallDir() {
+InstallDirLookup lookUpApplicationInstallDir() {
     std::string overrideDir = getExecutableDirOverride();
     if (!overrideDir.empty()) {
-        return overrideDir;
+        return {overrideDir, true};
     }
     char path[4096];
     std::memset(path, 0, sizeof path);
     // One byte stays free for the terminator.
     const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
     if (length <= 0) {
-        return std::string();
+        return {std::string(), false};
     }
     path[length] = '\0';
     std::string executable(path, static_cast<std::size_t>(length));
     const std::size_t slash = executable.rfind('/');
     if (slash == std::string::npos) {
-        return executable;
+        return {executable, true};
     }
-    return executable.substr(0, slash);
+    return {executable.substr(0, slash), true};
+}
+
+std::string getApplicationInstallDir() {
+    return lookUpApplicationInstallDir().path;
 }
 
 bool isDirectory(const char* path) {

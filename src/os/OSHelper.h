@@ -1,3 +1,5 @@
+// The launcher's window on the operating system: install directory, pid and
+// directory test. Uses nothing of the launcher's own; every other folder may use it.
 #pragma once
 
 #include <string>
@@ -6,6 +8,14 @@ namespace OS {
 
 // The value of CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE, or empty when unset.
 std::string getExecutableDirOverride();
+
+// The install directory as found, and whether it was found at all: an empty
+// path is also the directory of an executable in the root directory.
+struct InstallDirLookup {
+    std::string path;
+    bool known = false;
+};
+InstallDirLookup lookUpApplicationInstallDir();
 
 // The install directory: the override when set and not empty, else the
 // directory of the running executable without a trailing "/", else empty.
