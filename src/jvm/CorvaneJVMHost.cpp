@@ -108,8 +108,8 @@ void collectTuningInputs(corvane::jvm::OptionInputs& inputs) {
 // Reads the tree's own JVM options file into `lines`. A tree without one has
 // no such options; one that exists but cannot be read stops the start, since
 // the packager's options (a larger heap, opened modules) may be essential.
-bool readTreeOptions(const std::string& libDir, std::vector<std::string>& lines) {
-    const std::string path = libDir + corvane::jvm::TREE_JVM_OPTIONS_FILE;
+bool readTreeOptions(const std::string& installDir, std::vector<std::string>& lines) {
+    const std::string path = corvane::jvm::libDirFor(installDir) + corvane::jvm::TREE_JVM_OPTIONS_FILE;
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) {
         return true;
@@ -119,6 +119,7 @@ bool readTreeOptions(const std::string& libDir, std::vector<std::string>& lines)
         return false;
     }
     CORVANE_LOG(INFO) << "Using the tree's jvm options file: " << path;
+    corvane::jvm::expandInstallDir(lines, installDir);
     return true;
 }
 
@@ -158,7 +159,7 @@ JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {  // NOLINT(performan
     }
     inputs.installDir = OS::getApplicationInstallDir();
     const std::string libDir = corvane::jvm::libDirFor(inputs.installDir);
-    if (!readTreeOptions(libDir, inputs.treeOptionLines)) {
+    if (!readTreeOptions(inputs.installDir, inputs.treeOptionLines)) {
         return nullptr;
     }
     inputs.classPath = corvane::jvm::collectJarsFromManifest(libDir + "manifest-bootstrap.txt", libDir);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "jvm/BootstrapManifest.h"
 #include "os/OSHelper.h"
 
 namespace corvane::jvm {
@@ -33,6 +34,13 @@ Collector chooseCollector(const OptionInputs& inputs) {
 }  // namespace
 
 const char TREE_JVM_OPTIONS_FILE[] = "jvm-options.txt";
+const char INSTALL_DIR_TOKEN[] = "${INSTALL_DIR}";
+
+void expandInstallDir(std::vector<std::string>& lines, const std::string& installDir) {
+    for (std::string& line : lines) {
+        line = string_replace(line, INSTALL_DIR_TOKEN, installDir);
+    }
+}
 
 std::string libDirFor(const std::string& installDir) {
     return installDir + "/lib/";

@@ -38,7 +38,13 @@ struct OptionInputs {
 
 // The tree's own JVM options file, in the lib directory: the packager's
 // options for every start, read with the JVM arguments file's line rules.
+// INSTALL_DIR_TOKEN in its lines stands for the install directory, so that
+// a tree keeps its options (an archive layer's path, say) wherever it lies.
 extern const char TREE_JVM_OPTIONS_FILE[];
+extern const char INSTALL_DIR_TOKEN[];
+
+// Puts `installDir` in place of every INSTALL_DIR_TOKEN in `lines`.
+void expandInstallDir(std::vector<std::string>& lines, const std::string& installDir);
 
 // The lib directory: the install directory followed by "/lib/".
 std::string libDirFor(const std::string& installDir);

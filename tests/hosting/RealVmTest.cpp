@@ -125,7 +125,7 @@ TEST(RealVm, JvmArgsFileLinesFollowTheHeapLimitVerbatim) {
 
 TEST(RealVm, TreeOptionsFileComesBeforeTheUsersFileWhichWins) {
     InstallTree tree;
-    ASSERT_TRUE(writeFile(tree.libDir() + "jvm-options.txt", "-Dcorvane.test.tree=tree\n-Dcorvane.test.both=tree\n"));
+    ASSERT_TRUE(writeFile(tree.libDir() + "jvm-options.txt", "-Dcorvane.test.tree=${INSTALL_DIR}/x\n-Dcorvane.test.both=tree\n"));
     const std::string argsFile = tree.writeScratchFile("jvm.args", "-Dcorvane.test.both=user\n");
     const std::string report = tree.writeScratchFile("report.txt", "");
     RunOptions options;
@@ -136,12 +136,12 @@ TEST(RealVm, TreeOptionsFileComesBeforeTheUsersFileWhichWins) {
     const std::vector<std::string> list = run.jvmArgs();
     ASSERT_GE(list.size(), 5u);
     EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + 5),
-              (std::vector<std::string>{"-Xmx160m", "-Dcorvane.test.tree=tree", "-Dcorvane.test.both=tree",
+              (std::vector<std::string>{"-Xmx160m", "-Dcorvane.test.tree=" + tree.root() + "/x", "-Dcorvane.test.both=tree",
                                         "-Dcorvane.test.both=user", "-Dcorvane.jars.path=" + tree.libDir()}));
     expectInOrder(run, {"readTreeOptions Using the tree's jvm options file:  " + tree.libDir() + "jvm-options.txt",
                         "startJVM JVM Args:"});
     const auto seen = readReport(report);
-    EXPECT_EQ(seen.at("prop.corvane.test.tree"), "tree");
+    EXPECT_EQ(seen.at("prop.corvane.test.tree"), tree.root() + "/x");
     EXPECT_EQ(seen.at("prop.corvane.test.both"), "user");
 }
 
