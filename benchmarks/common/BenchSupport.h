@@ -268,7 +268,8 @@ inline std::vector<std::string> harvestOptions(const std::string& launcher, cons
 }
 
 // The stock "java" command line with the launcher's options: the hook entries
-// are left out, and "-Djava.class.path=X" becomes "-cp X"; the main class calls
+// and a trained tree's archive layer ("-XX:SharedArchiveFile=", made for the
+// tree's own runtime) are left out, and "-Djava.class.path=X" becomes "-cp X"; the main class calls
 // the entry method the way the launcher does. `nonHook` gets the number of
 // non-hook options taken over (the class path counted once).
 inline std::vector<std::string> javaCommand(const std::string& java, const std::vector<std::string>& options,
@@ -276,7 +277,8 @@ inline std::vector<std::string> javaCommand(const std::string& java, const std::
     std::vector<std::string> command = {java};
     nonHook = 0;
     for (const std::string& option : options) {
-        if (option == "vfprintf" || option == "exit" || option == "abort") {
+        if (option == "vfprintf" || option == "exit" || option == "abort" ||
+            option.rfind("-XX:SharedArchiveFile=", 0) == 0) {
             continue;
         }
         ++nonHook;

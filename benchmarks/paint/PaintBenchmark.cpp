@@ -56,6 +56,14 @@ void runOnce(Side& side, bool count) {
     }
 }
 
+Side side(const std::string& name, const std::vector<std::string>& command, const std::string& scratch) {
+    Side made;
+    made.name = name;
+    made.command = command;
+    made.logs = scratch + "/" + name;
+    return made;
+}
+
 std::vector<double> valid(const std::vector<double>& values) {
     std::vector<double> kept;
     for (double value : values) {
@@ -103,10 +111,9 @@ int main(int argc, char** argv) {
     const std::vector<std::string> javaCommand = bench::javaCommand(java, options, nonHook);
 
     const std::string scratch = bench::makeScratchDir(scratchParent, "paint");
-    std::vector<Side> sides = {{"java", javaCommand, scratch + "/java"},
-                               {"untrained", {untrained + "/corvane"}, scratch + "/untrained"},
-                               {"trained", {trained + "/corvane"}, scratch + "/trained"},
-                               {"stale", {stale + "/corvane"}, scratch + "/stale"}};
+    std::vector<Side> sides = {side("java", javaCommand, scratch), side("untrained", {untrained + "/corvane"}, scratch),
+                               side("trained", {trained + "/corvane"}, scratch),
+                               side("stale", {stale + "/corvane"}, scratch)};
     bench::makeLogDirs(sides);
     bench::runRotating(sides, warmup, rounds, runOnce);
     bench::removeLogDirs(sides, scratch);
