@@ -1,7 +1,8 @@
 # Class-data sharing for tools/assemble-tree: dumps the tree's default archives
 # with the runtime's own java and the option list the launcher logs, optionally
 # trained on runs of the application, and checks with the VM's own logging that
-# they are used. Sourced by assemble-tree (uses its WORK, SCRATCH, JDK, say, die).
+# they are used. Sourced by assemble-tree: uses its variables (WORK, SCRATCH,
+# JDK, JARS, AGGRESSIVE...) and its say and die.
 
 # The application's own archive layer, on top of the default archive.
 TOP_ARCHIVE_NAME=app-classes.jsa
@@ -113,7 +114,7 @@ start_display() {
     TRAIN_DISPLAY=$DISPLAY
     return 0
   fi
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$SCRATCH/display" 2>"$SCRATCH/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$SCRATCH/display" >/dev/null 2>"$SCRATCH/xvfb.log" &
   TRAIN_XVFB_PID=$!
   local i
   for ((i = 0; i < 100; i++)); do
@@ -181,8 +182,8 @@ check_top_archive() {
 # lib/jvm-options.txt with its path in the installed tree.
 train_archives() {
   local top="$WORK/lib/$TOP_ARCHIVE_NAME" aggressive
-  TRAIN_VARIANT=0
-  [ "$JDK_MAJOR" -ge 24 ] && TRAIN_VARIANT=1
+  # The option list the caller's environment gives: its layer fits that one.
+  TRAIN_VARIANT=$AGGRESSIVE
   start_display
   say "training run: the application once, up to $TRAIN_SECONDS s"
   train_run train-list "-XX:DumpLoadedClassList=$SCRATCH/classes.lst"
