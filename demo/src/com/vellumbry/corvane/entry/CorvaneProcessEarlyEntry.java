@@ -48,7 +48,7 @@ public final class CorvaneProcessEarlyEntry {
             case "train":
                 break;
             default:
-                System.err.println("corvane demo: unknown mode '" + mode + "' (window, report or probe); using window");
+                System.err.println("corvane demo: unknown mode '" + mode + "' (window, report, probe or train); using window");
                 break;
         }
         if (GraphicsEnvironment.isHeadless()) {
