@@ -82,7 +82,9 @@ dump_default_archive() {
   mapfile -t options < <(launcher_options "$SCRATCH/options-$aggressive/corvane-native.log" "$SCRATCH/options-$aggressive.args")
   [ ${#options[@]} -gt 0 ] || die "the launcher logged no option list (no 'JVM Args:' block in its native log)"
   write_argfile "$SCRATCH/dump-$aggressive.argfile" "${options[@]}"
-  [ -n "$list" ] && extra=(-XX:SharedClassListFile="$list" -XX:+AOTClassLinking)
+  [ -n "$list" ] && extra=(-XX:SharedClassListFile="$list")
+  # Ahead-of-time class linking came with JDK 24.
+  [ -n "$list" ] && [ "$JDK_MAJOR" -ge 24 ] && extra+=(-XX:+AOTClassLinking)
   touch "$SCRATCH/before-dump-$aggressive"
   sleep 0.01
   "$WORK/jre/bin/java" "@$SCRATCH/dump-$aggressive.argfile" -Xshare:dump "${extra[@]}" \
@@ -160,9 +162,9 @@ app_class_names() {
 check_top_archive() {
   local top=$1 log="$SCRATCH/train-check/corvane-native.log" messages loaded shared total entry
   messages=$(vm_messages "$log")
-  grep -q -x -F "Opened shared archive file $top." <<<"$messages" \
+  grep -q -E "^Opened (shared )?archive (file )?$top\.?\$" <<<"$messages" \
     || die "the check run did not map the application's archive $top: $(grep -m1 -i -E 'mismatch|not the one|error|disabl' <<<"$messages")"
-  grep -q -x 'full module graph: enabled' <<<"$messages" \
+  grep -q -x 'full module graph: enabled' <<<"$messages" || [ "$JDK_MAJOR" -lt 24 ] \
     || die "the check run with the application's archive has no full module graph: $(grep -m1 -i 'module graph' <<<"$messages")"
   app_class_names >"$SCRATCH/app-classes.txt"
   loaded=$(grep -E '^[^ ]+ source: ' <<<"$messages" | awk 'NR == FNR { app[$0] = 1; next } ($1 in app)' "$SCRATCH/app-classes.txt" -)
