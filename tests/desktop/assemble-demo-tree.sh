@@ -10,6 +10,11 @@ if [ "$CORVANE_TEST_JDK_MAJOR" -lt 24 ]; then
   note "JDK $CORVANE_TEST_JDK_MAJOR is older than 24: assembling with CORVANE_AGGRESSIVE_OPTIMIZATIONS=0"
   env_args+=(CORVANE_AGGRESSIVE_OPTIMIZATIONS=0)
 fi
+# Under AddressSanitizer the VM's writing of the archive layer trips the memcpy
+# interceptor inside libjvm.so (see asan-jvm.supp).
+if [ -n "${ASAN_OPTIONS:-}" ]; then
+  export ASAN_OPTIONS="$ASAN_OPTIONS:suppressions=$CORVANE_TEST_SOURCE_DIR/tests/desktop/asan-jvm.supp"
+fi
 rm -rf "$TREE"
 # A second jar, so that the manifest's order is checked too.
 mkdir -p "$SCRATCH/extra" && echo "extra" >"$SCRATCH/extra/extra.txt"
