@@ -234,6 +234,6 @@ EOF
       dump_default_archive "$aggressive" ""
     done
   fi
-  rm -rf "$WORK/lib/$PROBE_DIR"
+  rm -rf "${WORK:?}/lib/$PROBE_DIR"
   printf '%s' "$APP_MANIFEST" >"$WORK/lib/manifest-bootstrap.txt" || die "cannot write the bootstrap manifest"
 }
