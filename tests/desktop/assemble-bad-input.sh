@@ -54,6 +54,20 @@ fi
 echo "a file" >"$SCRATCH/plain-file"
 refuses "destination below a file" "not writable" "$SCRATCH/plain-file/tree" --jdk "$JDK" "$JAR"
 
+# Training options.
+refuses "--train-seconds 0" "train-seconds" "$D" --jdk "$JDK" --train --train-seconds 0 "$JAR"
+refuses "--train-seconds not a number" "train-seconds" "$D" --jdk "$JDK" --train-seconds=ten "$JAR"
+refuses "--train with --no-cds" "no-cds" "$D" --jdk "$JDK" --train --no-cds "$JAR"
+refuses "relative --install-dir" "absolute" "$D" --jdk "$JDK" --train --install-dir opt/app "$JAR"
+# No DISPLAY and no Xvfb: a PATH of everything in /usr/bin and /bin but Xvfb.
+mkdir -p "$SCRATCH/no-xvfb-bin"
+for tool in /usr/bin/* /bin/*; do ln -sf "$tool" "$SCRATCH/no-xvfb-bin/"; done
+rm -f "$SCRATCH/no-xvfb-bin/Xvfb"
+saved_env=("${env_args[@]}")
+env_args+=(-u DISPLAY PATH="$SCRATCH/no-xvfb-bin")
+refuses "--train without a display or Xvfb" "Xvfb" "$D" --jdk "$JDK" --train "$JAR"
+env_args=("${saved_env[@]}")
+
 # A non-empty directory that is no install tree is never replaced.
 mkdir -p "$SCRATCH/precious" && echo keep >"$SCRATCH/precious/data.txt"
 env "${env_args[@]}" timeout 120 "$TOOL" --launcher "$CORVANE_TEST_LAUNCHER" --dest "$SCRATCH/precious" --jdk "$JDK" "$JAR" \

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo tree's runtime carries a default class-data-sharing archive that
-# matches the launcher's option list: the VM maps it with the full module graph.
+# matches the launcher's option list: the VM maps it with the full module graph,
+# and the application's archive layer on top of it, which holds the entry class.
 source "$(dirname "$0")/lib.sh"
 [ "$CORVANE_TEST_JDK_MAJOR" -ge 24 ] || skip "JDK $CORVANE_TEST_JDK_MAJOR is older than 24: the launcher's default options (compact object headers) cannot run"
 require_demo_tree
@@ -23,11 +24,16 @@ check_probe() {
 }
 
 # The default option list: compact object headers, G1, both --add-opens.
-probe_tree -Xlog:cds
+probe_tree -Xlog:cds -Xlog:class+load
 check_probe "$ARCHIVE" "default options"
+grep -q -x -F "Opened shared archive file $TREE/lib/app-classes.jsa." "$SCRATCH/vm-messages.txt" \
+  || fail "the VM did not open the application's layer $TREE/lib/app-classes.jsa"
+grep -q -x -F 'com.vellumbry.corvane.entry.CorvaneProcessEarlyEntry source: shared objects file (top)' "$SCRATCH/vm-messages.txt" \
+  || fail "the entry class does not come from the application's layer: $(grep -m1 '^com\.vellumbry\.corvane\.entry\.CorvaneProcessEarlyEntry ' "$SCRATCH/vm-messages.txt")"
 note "default options: $(grep -m1 '^Opened shared archive' "$SCRATCH/vm-messages.txt"); $(grep -m1 '^full module graph' "$SCRATCH/vm-messages.txt")"
 
-# The reduced option list (no compact headers) has its own archive.
+# The reduced option list (no compact headers) has its own archive; the
+# application's layer, made for compact headers, is dropped alone.
 saved_env=("${demo_env[@]}")
 demo_env+=(CORVANE_AGGRESSIVE_OPTIMIZATIONS=0)
 probe_tree -Xlog:cds

@@ -2,7 +2,12 @@ package com.vellumbry.corvane.entry;
 
 import com.vellumbry.corvane.demo.DemoFacts;
 import com.vellumbry.corvane.demo.DemoWindow;
+import java.awt.Frame;
+import java.awt.Graphics;
 import java.awt.GraphicsEnvironment;
+import javax.swing.JComponent;
+import javax.swing.JFrame;
+import javax.swing.SwingUtilities;
 
 /**
  * The demo application's entry point, called by the corvane launcher on its
@@ -17,7 +22,9 @@ import java.awt.GraphicsEnvironment;
  * <ul>
  *   <li>{@code window} (default): a window when a display is usable, else the report;</li>
  *   <li>{@code report}: the facts on standard output, then exit with status 0;</li>
- *   <li>{@code probe}: exit with status 0 at once (start-up probes).</li>
+ *   <li>{@code probe}: exit with status 0 at once (start-up probes);</li>
+ *   <li>{@code train}: like {@code window}, but exit with status 0 once the window
+ *   has painted (training runs for the class-data archive).</li>
  * </ul>
  */
 public final class CorvaneProcessEarlyEntry {
@@ -38,9 +45,10 @@ public final class CorvaneProcessEarlyEntry {
                 printReportAndExit(args, null);
                 return 0;
             case "window":
+            case "train":
                 break;
             default:
-                System.err.println("corvane demo: unknown mode '" + mode + "' (window, report or probe); using window");
+                System.err.println("corvane demo: unknown mode '" + mode + "' (window, report, probe or train); using window");
                 break;
         }
         if (GraphicsEnvironment.isHeadless()) {
@@ -49,10 +57,38 @@ public final class CorvaneProcessEarlyEntry {
         }
         try {
             DemoWindow.open(args);
+            if (mode.equals("train")) {
+                SwingUtilities.invokeLater(CorvaneProcessEarlyEntry::exitAfterFirstPaint);
+            }
         } catch (Throwable t) {
             printReportAndExit(args, "the display cannot be used: " + t);
         }
         return 0;
+    }
+
+    /**
+     * Covers each window with an empty glass pane whose first paint, which comes
+     * after the window's own, ends the VM with status 0.
+     */
+    private static void exitAfterFirstPaint() {
+        for (Frame frame : Frame.getFrames()) {
+            if (frame instanceof JFrame jframe) {
+                JComponent glass = new JComponent() {
+                    private static final long serialVersionUID = 1L;
+                    private boolean painted;
+
+                    @Override
+                    protected void paintComponent(Graphics g) {
+                        if (!painted) {
+                            painted = true;
+                            SwingUtilities.invokeLater(() -> System.exit(0));
+                        }
+                    }
+                };
+                jframe.setGlassPane(glass);
+                glass.setVisible(true);
+            }
+        }
     }
 
     /**

@@ -11,6 +11,9 @@ import java.time.Instant;
  * <li>"stamp-exit:N": returns 0; a non-daemon thread waits N ms, prints
  * "exit_us=" and the wall-clock time in microseconds, and calls System.exit(0);</li>
  * <li>"idle": returns 0; a non-daemon thread sleeps until the process is ended;</li>
+ * <li>"paint-halt": returns 0 after opening a window with menus, a tree, a table
+ * and a text area; once its first paint has completed, prints "paint_us=" and
+ * the wall-clock time in microseconds and halts the VM with status 0;</li>
  * <li>anything else, or unset: returns 1.</li>
  * </ul>
  * The time is printed as one line and flushed before the VM ends.
@@ -54,6 +57,13 @@ public final class CorvaneProcessEarlyEntry {
                 stamp("exit_us=");
                 System.exit(0);
             }, "bench-exit");
+            return 0;
+        }
+        if (mode.equals("paint-halt")) {
+            PaintWindow.open(() -> {
+                stamp("paint_us=");
+                Runtime.getRuntime().halt(0);
+            });
             return 0;
         }
         if (mode.equals("idle")) {

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# A trained tree whose jar was replaced after training: the VM drops the
+# application's archive layer alone, keeps the default archive, and runs the
+# new jar's classes, not the archived ones.
+source "$(dirname "$0")/lib.sh"
+[ "$CORVANE_TEST_JDK_MAJOR" -ge 24 ] || skip "JDK $CORVANE_TEST_JDK_MAJOR is older than 24: the application's layer is made for compact object headers"
+require_demo_tree
+TREE="$SCRATCH/tree"
+DEMO_JAR_NAME=$(basename "$CORVANE_TEST_DEMO_JAR")
+cp -a "$CORVANE_TEST_DEMO_TREE" "$TREE" || { fail "cannot copy the demo tree"; finish; }
+sed -i "s#^-XX:SharedArchiveFile=$CORVANE_TEST_DEMO_TREE/#-XX:SharedArchiveFile=$TREE/#" "$TREE/lib/jvm-options.txt"
+
+# runs_entry <what> <expected output line>: starts the copy; checks the status and the output.
+runs_entry() {
+  rm -rf "$SCRATCH/logs" && mkdir -p "$SCRATCH/logs"
+  printf '%s\n' -Xlog:cds -Xlog:class+load >"$SCRATCH/check.args"
+  env -u DISPLAY "${demo_env[@]}" CORVANE_DEMO_MODE=report timeout 60 "$TREE/corvane" "--jvm-args=$SCRATCH/check.args" \
+    >"$SCRATCH/run.out" 2>&1 </dev/null
+  local status=$?
+  vm_messages "$SCRATCH/logs/corvane-native.log" >"$SCRATCH/vm-messages.txt"
+  [ "$status" = 0 ] || fail "$1: status $status: $(tail -n 3 "$SCRATCH/run.out" | tr '\n' '|')"
+  grep -q -x -F "$2" "$SCRATCH/run.out" || fail "$1: the output lacks '$2': $(head -n 3 "$SCRATCH/run.out" | tr '\n' '|')"
+}
+# entry_source: where the entry class came from in the last run.
+entry_source() {
+  sed -n 's/^com\.vellumbry\.corvane\.entry\.CorvaneProcessEarlyEntry source: //p' "$SCRATCH/vm-messages.txt" | head -n1
+}
+
+# Before: the copy's own layer serves the entry class.
+runs_entry "trained copy" "Java home:          $TREE/jre"
+[ "$(entry_source)" = "shared objects file (top)" ] || fail "trained copy: the entry class came from '$(entry_source)', not the layer"
+
+# A replaced jar of the same name with an entry of its own, written later than the layer.
+mkdir -p "$SCRATCH/src/com/vellumbry/corvane/entry" "$SCRATCH/classes"
+cat >"$SCRATCH/src/com/vellumbry/corvane/entry/CorvaneProcessEarlyEntry.java" <<'JAVA'
+package com.vellumbry.corvane.entry;
+public final class CorvaneProcessEarlyEntry {
+    public static int startCorvane(String[] args) {
+        System.out.println("replaced entry");
+        return 1;
+    }
+}
+JAVA
+"$CORVANE_TEST_JDK_HOME/bin/javac" --release 17 -d "$SCRATCH/classes" "$SCRATCH/src/com/vellumbry/corvane/entry/CorvaneProcessEarlyEntry.java" \
+  && "$CORVANE_TEST_JDK_HOME/bin/jar" --create --file "$TREE/lib/$DEMO_JAR_NAME" -C "$SCRATCH/classes" . \
+  || { fail "cannot build the replacement jar"; finish; }
+touch -d "@$(( $(stat -c %Y "$TREE/lib/app-classes.jsa") + 60 ))" "$TREE/lib/$DEMO_JAR_NAME"
+
+runs_entry "replaced jar" "replaced entry"
+[[ $(entry_source) == file:* ]] || fail "replaced jar: the entry class came from '$(entry_source)', not from the jar"
+grep -q -x -F "Opened shared archive file $TREE/jre/lib/server/classes_coh.jsa." "$SCRATCH/vm-messages.txt" \
+  || fail "replaced jar: the default archive is not mapped"
+grep -q -x 'java.lang.Object source: shared objects file' "$SCRATCH/vm-messages.txt" \
+  || fail "replaced jar: the runtime's classes do not come from the default archive"
+grep -q -x 'full module graph: enabled' "$SCRATCH/vm-messages.txt" || fail "replaced jar: no full module graph"
+note "replaced jar: entry from $(entry_source); $(grep -m1 -i 'not the one used' "$SCRATCH/vm-messages.txt")"
+finish
