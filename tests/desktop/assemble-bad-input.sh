@@ -58,7 +58,6 @@ refuses "destination below a file" "not writable" "$SCRATCH/plain-file/tree" --j
 refuses "--train-seconds 0" "train-seconds" "$D" --jdk "$JDK" --train --train-seconds 0 "$JAR"
 refuses "--train-seconds not a number" "train-seconds" "$D" --jdk "$JDK" --train-seconds=ten "$JAR"
 refuses "--train with --no-cds" "no-cds" "$D" --jdk "$JDK" --train --no-cds "$JAR"
-refuses "relative --install-dir" "absolute" "$D" --jdk "$JDK" --train --install-dir opt/app "$JAR"
 # No DISPLAY and no Xvfb: a PATH of everything in /usr/bin and /bin but Xvfb.
 mkdir -p "$SCRATCH/no-xvfb-bin"
 for tool in /usr/bin/* /bin/*; do ln -sf "$tool" "$SCRATCH/no-xvfb-bin/"; done

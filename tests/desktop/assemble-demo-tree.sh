@@ -43,7 +43,7 @@ wanted=$(printf '%s\n%s' "$(basename "$CORVANE_TEST_DEMO_JAR")" aaa-extra.jar)
 [ "$manifest" = "$wanted" ] || fail "manifest-bootstrap.txt is '$manifest', wanted the jars in the given order: '$wanted'"
 cmp -s "$TREE/lib/$(basename "$CORVANE_TEST_DEMO_JAR")" "$CORVANE_TEST_DEMO_JAR" || fail "the demo jar in lib/ differs"
 [ -f "$TREE/lib/aaa-extra.jar" ] || fail "lib/aaa-extra.jar missing"
-[ "$(cat "$TREE/lib/jvm-options.txt" 2>/dev/null)" = "-XX:SharedArchiveFile=$TREE/lib/app-classes.jsa" ] \
+[ "$(cat "$TREE/lib/jvm-options.txt" 2>/dev/null)" = '-XX:SharedArchiveFile=${INSTALL_DIR}/lib/app-classes.jsa' ] \
   || fail "lib/jvm-options.txt does not name the application's archive layer: $(cat "$TREE/lib/jvm-options.txt" 2>&1)"
 [ -s "$TREE/lib/app-classes.jsa" ] || fail "no application archive layer lib/app-classes.jsa"
 extra=$(ls -A "$TREE/lib" | grep -v -x -e manifest-bootstrap.txt -e aaa-extra.jar -e "$(basename "$CORVANE_TEST_DEMO_JAR")" \

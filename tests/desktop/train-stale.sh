@@ -8,7 +8,6 @@ require_demo_tree
 TREE="$SCRATCH/tree"
 DEMO_JAR_NAME=$(basename "$CORVANE_TEST_DEMO_JAR")
 cp -a "$CORVANE_TEST_DEMO_TREE" "$TREE" || { fail "cannot copy the demo tree"; finish; }
-sed -i "s#^-XX:SharedArchiveFile=$CORVANE_TEST_DEMO_TREE/#-XX:SharedArchiveFile=$TREE/#" "$TREE/lib/jvm-options.txt"
 
 # runs_entry <what> <expected output line>: starts the copy; checks the status and the output.
 runs_entry() {
@@ -26,7 +25,7 @@ entry_source() {
   sed -n 's/^com\.vellumbry\.corvane\.entry\.CorvaneProcessEarlyEntry source: //p' "$SCRATCH/vm-messages.txt" | head -n1
 }
 
-# Before: the copy's own layer serves the entry class.
+# Before: the copy, a moved tree, finds its own layer, which serves the entry class.
 runs_entry "trained copy" "Java home:          $TREE/jre"
 [ "$(entry_source)" = "shared objects file (top)" ] || fail "trained copy: the entry class came from '$(entry_source)', not the layer"
 

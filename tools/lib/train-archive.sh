@@ -8,7 +8,7 @@
 TOP_ARCHIVE_NAME=app-classes.jsa
 # Where the probe entry lives below lib/, apart from the application's jars.
 PROBE_DIR=.cds-probe
-TRAIN=0 TRAIN_SECONDS=60 TRAIN_ARGS=() INSTALL_DIR=""
+TRAIN=0 TRAIN_SECONDS=60 TRAIN_ARGS=()
 TRAIN_DISPLAY="" TRAIN_XVFB_PID=""
 
 # Checks the training options before anything is built.
@@ -19,9 +19,6 @@ train_check_inputs() {
   [ "$CDS" = 1 ] || die "--train makes a class-data-sharing archive: it cannot go with --no-cds"
   [ -n "${DISPLAY:-}" ] || command -v Xvfb >/dev/null 2>&1 \
     || die "--train needs a display for the application: DISPLAY is not set and Xvfb is not installed (Debian package xvfb)"
-  if [ -n "$INSTALL_DIR" ]; then
-    [[ $INSTALL_DIR == /* ]] || die "--install-dir must be an absolute path, not '$INSTALL_DIR'"
-  fi
 }
 
 # Runs the tree's launcher with a JVM arguments file holding "$@" (after the
@@ -201,7 +198,10 @@ train_archives() {
   train_run train-check "-XX:SharedArchiveFile=$top" -Xlog:cds -Xlog:class+load
   check_top_archive "$top"
   stop_display
-  echo "-XX:SharedArchiveFile=${INSTALL_DIR:-$DEST}/lib/$TOP_ARCHIVE_NAME" >>"$WORK/lib/jvm-options.txt" \
+  # The launcher puts the tree's own directory in place of ${INSTALL_DIR}: the
+  # layer is found wherever the tree is unpacked or installed.
+  # shellcheck disable=SC2016
+  echo '-XX:SharedArchiveFile=${INSTALL_DIR}'"/lib/$TOP_ARCHIVE_NAME" >>"$WORK/lib/jvm-options.txt" \
     || die "cannot write $WORK/lib/jvm-options.txt"
   ARCHIVES+=("$TOP_ARCHIVE_NAME (the application's layer)")
 }
