@@ -32,7 +32,7 @@ mkdir -p "$SCRATCH/logs"
 env "${demo_env[@]}" XDG_DATA_DIRS=/usr/local/share:/usr/share \
   timeout 60 gtk-launch "$CORVANE_TEST_PACKAGE_ID" >"$SCRATCH/launch.out" 2>&1 </dev/null \
   || { fail "gtk-launch $CORVANE_TEST_PACKAGE_ID failed: $(tr '\n' '|' <"$SCRATCH/launch.out")"; finish; }
-WID=$(wait_window "Corvane demo" 60)
+WID=$(wait_window "^Corvane demo\$" 60)
 [ -n "$WID" ] || { fail "no window 'Corvane demo' within 60 s of gtk-launch"; finish; }
 APP_PID=$(window_pid "$WID")
 [ "$(readlink "/proc/$APP_PID/exe" 2>/dev/null)" = "/opt/$N/corvane" ] \

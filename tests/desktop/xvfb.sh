@@ -14,9 +14,10 @@ start_xvfb() {
   note "Xvfb on display $DISPLAY"
 }
 
-# Prints the first window titled exactly $1, waiting up to $2 seconds.
+# Prints the first window whose title matches the regular expression $1,
+# waiting up to $2 seconds.
 wait_window() {
-  timeout "$2" xdotool search --sync --name "^$1\$" 2>/dev/null | head -n1
+  timeout "$2" xdotool search --sync --name "$1" 2>/dev/null | head -n1
 }
 
 # Waits up to $1 tenths of a second for process $2 to end; true when it ended.
