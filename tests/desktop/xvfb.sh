@@ -1,5 +1,5 @@
-# Starts an Xvfb of its own for a desktop test and exports DISPLAY; stops it
-# at exit. Source after lib.sh.
+# Helpers of the tests that drive a desktop: an Xvfb of their own, its
+# windows, and installing packages as a user would. Source after lib.sh.
 XVFB_PID=""
 stop_xvfb() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null; XVFB_PID=""; }
 
