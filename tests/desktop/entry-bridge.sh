@@ -54,6 +54,7 @@ CASES=(
   "System.exit(7)|7||exit 7"
   "manifest Add-Opens applied|0|opened value|opened"
   "class from a Class-Path chain jar|0|chained end.jar|chain"
+  "German number format from the runtime's locale data|0|1.234,50|locale"
 )
 for row in "${CASES[@]}"; do
   IFS='|' read -r name want_status want_out args <<<"$row"

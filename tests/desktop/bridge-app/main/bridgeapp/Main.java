@@ -40,6 +40,10 @@ public class Main {
                 f.setAccessible(true);
                 System.out.println("opened " + f.getName());
                 break;
+            case "locale":
+                // Needs the runtime's jdk.localedata.
+                System.out.println(String.format(java.util.Locale.GERMANY, "%,.2f", 1234.5));
+                break;
             case "chain":
                 System.out.println(Chained.text());
                 break;
