@@ -31,7 +31,7 @@ env "${demo_env[@]}" timeout 600 "$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree" 
   || { fail "tools/assemble-tree failed: $(cat "$SCRATCH/assemble.err")"; finish; }
 timeout 600 "$CORVANE_TEST_SOURCE_DIR/tools/package" -q --tree "$SCRATCH/tree" --name "$N" --version 2.7.1 \
   --display-name Logisim --summary "Digital logic designer and simulator" --homepage http://www.cburch.com/logisim/ \
-  --license GPL-2.0-or-later --maintainer "Corvane tests <tests@corvane.example.org>" --categories "Education;Electronics;" \
+  --license GPL-2.0-or-later --developer "Carl Burch" --copyright "2005-2011 Carl Burch" --maintainer "Corvane tests <tests@corvane.example.org>" --categories "Education;Electronics;" \
   --icon /usr/share/icons/hicolor/128x128/apps/logisim-icon-128.png --out-dir "$SCRATCH/packages" >/dev/null 2>"$SCRATCH/package.err" \
   || { fail "tools/package failed: $(cat "$SCRATCH/package.err")"; finish; }
 apt_get install "$SCRATCH/packages/${N}_2.7.1_amd64.deb" >"$SCRATCH/install.log" 2>&1 \

@@ -77,7 +77,8 @@ with corvane's tools/package.
 ${P_HOMEPAGE:+
 Upstream: $P_HOMEPAGE
 }
-Copyright: the authors of $P_DISPLAY_NAME ($P_DEVELOPER).
+${P_COPYRIGHT:+Copyright $P_COPYRIGHT
+}Authors: $P_DEVELOPER.
 License: $P_LICENSE
 
 The package holds the application's own files, a Java runtime made from the
