@@ -1,9 +1,18 @@
 package com.vellumbry.corvane.demo;
 
+import java.awt.Graphics;
+import java.awt.Graphics2D;
+import java.awt.Toolkit;
+import java.awt.color.ColorSpace;
+import java.awt.image.BufferedImage;
+import java.awt.image.ColorConvertOp;
 import java.io.File;
 import java.io.IOException;
 import java.util.ArrayList;
 import java.util.List;
+import javax.swing.JComponent;
+import javax.swing.JFrame;
+import javax.swing.JRootPane;
 
 /**
  * Restart: hands the application over to the launcher of the install tree it
@@ -71,6 +80,36 @@ public final class DemoRestart {
         } catch (IOException | RuntimeException e) {
             return "cannot start " + launcher + ": " + e.getMessage();
         }
+    }
+
+    /**
+     * Shows the window in grey from now on: this instance is ending, however long
+     * its end takes. The grey comes from the runtime's colour management, loaded
+     * only here.
+     */
+    public static void greyOut(JFrame frame) {
+        JRootPane root = frame.getRootPane();
+        if (root.getWidth() <= 0 || root.getHeight() <= 0) {
+            return;
+        }
+        BufferedImage shot = new BufferedImage(root.getWidth(), root.getHeight(), BufferedImage.TYPE_INT_RGB);
+        Graphics2D g = shot.createGraphics();
+        root.paint(g);
+        g.dispose();
+        BufferedImage grey = new ColorConvertOp(ColorSpace.getInstance(ColorSpace.CS_GRAY), null).filter(shot, null);
+        JComponent glass = new JComponent() {
+            private static final long serialVersionUID = 1L;
+
+            @Override
+            protected void paintComponent(Graphics graphics) {
+                graphics.drawImage(grey, 0, 0, null);
+            }
+        };
+        frame.setGlassPane(glass);
+        glass.setBounds(0, 0, root.getWidth(), root.getHeight());
+        glass.setVisible(true);
+        root.paintImmediately(0, 0, root.getWidth(), root.getHeight());
+        Toolkit.getDefaultToolkit().sync();  // on the screen before the VM's end blocks this thread
     }
 
     /** Holds up the VM's end by the seconds that the property or variable asks for (none by default). */

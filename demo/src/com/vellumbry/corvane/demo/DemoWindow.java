@@ -80,6 +80,7 @@ public final class DemoWindow {
             public void actionPerformed(ActionEvent e) {
                 String failure = DemoRestart.startSuccessor(args);
                 if (failure == null) {
+                    DemoRestart.greyOut(frame);
                     System.exit(0);
                 }
                 JOptionPane.showMessageDialog(frame, "Restart failed: " + failure, TITLE, JOptionPane.ERROR_MESSAGE);
