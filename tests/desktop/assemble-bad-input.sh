@@ -42,6 +42,23 @@ cp "$JAR" "$SCRATCH/a-dir.jar/$(basename "$JAR")"
 refuses "two jars of one name" "same file name" "$D" --jdk "$JDK" "$JAR" "$SCRATCH/a-dir.jar/$(basename "$JAR")"
 refuses "missing launcher" "launcher" "$D" --jdk "$JDK" "$JAR" --launcher "$SCRATCH/no-corvane"
 
+# Jars without the entry class: a Class-Path chain with a missing link, no main
+# class at all, a main class in none of the jars, a main class beside the entry class.
+mkdir -p "$SCRATCH/chain/classes/app"
+printf 'package app;\npublic class Main { public static void main(String[] a) {} }\n' >"$SCRATCH/chain/classes/app/Main.java"
+"$JDK/bin/javac" -d "$SCRATCH/chain/classes" "$SCRATCH/chain/classes/app/Main.java" || fail "cannot compile app.Main"
+printf 'Class-Path: lib/there.jar\n' >"$SCRATCH/chain/broken.mf"
+printf 'Class-Path: missing.jar\n' >"$SCRATCH/chain/there.mf"
+mkdir -p "$SCRATCH/chain/lib"
+"$JDK/bin/jar" --create --file "$SCRATCH/chain/broken.jar" --manifest "$SCRATCH/chain/broken.mf" --main-class app.Main -C "$SCRATCH/chain/classes" app \
+  && "$JDK/bin/jar" --create --file "$SCRATCH/chain/lib/there.jar" --manifest "$SCRATCH/chain/there.mf" -C "$SCRATCH/chain" there.mf \
+  && "$JDK/bin/jar" --create --file "$SCRATCH/chain/plain.jar" -C "$SCRATCH/chain/classes" app || fail "cannot make the chain jars"
+refuses "Class-Path jar missing" "missing.jar (named in the Class-Path of $SCRATCH/chain/lib/there.jar)" "$D" --jdk "$JDK" "$SCRATCH/chain/broken.jar"
+refuses "no main class" "give --main-class" "$D" --jdk "$JDK" "$SCRATCH/chain/plain.jar"
+refuses "main class in no jar" "in none of the jars" "$D" --jdk "$JDK" --main-class app.Other "$SCRATCH/chain/plain.jar"
+refuses "main class beside the entry class" "provide the entry class" "$D" --jdk "$JDK" --main-class app.Main "$JAR"
+refuses "resources folder missing" "resources folder" "$D" --jdk "$JDK" --resources "$SCRATCH/no-such-dir" "$SCRATCH/chain/plain.jar" --main-class app.Main
+
 # Unwritable destination: a read-only directory (root ignores modes, so it
 # gets a place where nobody can create anything).
 if [ "$(id -u)" = 0 ]; then
@@ -67,7 +84,7 @@ status=$?
 fake_jdk() {  # fake_jdk <dir> <version> [with-jlink]
   mkdir -p "$1/bin"
   printf 'JAVA_VERSION="%s"\n' "$2" >"$1/release"
-  printf '#!/bin/sh\nexit 0\n' >"$1/bin/java" && chmod +x "$1/bin/java"
+  printf '#!/bin/sh\nexec "%s/bin/java" "$@"\n' "$JDK" >"$1/bin/java" && chmod +x "$1/bin/java"
   if [ "${3:-}" = with-jlink ]; then
     printf '#!/bin/sh\necho "fake jlink called" >&2\nexit 1\n' >"$1/bin/jlink" && chmod +x "$1/bin/jlink"
   fi

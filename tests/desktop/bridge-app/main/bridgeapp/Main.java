@@ -1,0 +1,58 @@
+package bridgeapp;
+
+import bridgeapp.dep.Chained;
+
+/** A plain application for the entry bridge's tests: the first argument picks the behaviour. */
+public class Main {
+    public static void main(String[] args) throws Exception {
+        String mode = args.length == 0 ? "" : args[0];
+        switch (mode) {
+            case "args":
+                for (String a : args) {
+                    System.out.println("arg=" + a);
+                }
+                break;
+            case "thread":
+                Thread late = new Thread(() -> {
+                    pause(1500);
+                    System.out.println("thread ended");
+                });
+                late.start();
+                System.out.println("main returned");
+                break;
+            case "daemon":
+                Thread idle = new Thread(() -> pause(600_000));
+                idle.setDaemon(true);
+                idle.start();
+                System.out.println("main returned");
+                break;
+            case "throw":
+                throw new IllegalStateException("thrown out of main");
+            case "exit":
+                System.exit(Integer.parseInt(args[1]));
+                break;
+            case "property":
+                System.out.println("bridge.test=" + System.getProperty("bridge.test"));
+                break;
+            case "opened":
+                // Needs the Add-Opens of this jar's manifest.
+                java.lang.reflect.Field f = String.class.getDeclaredField("value");
+                f.setAccessible(true);
+                System.out.println("opened " + f.getName());
+                break;
+            case "chain":
+                System.out.println(Chained.text());
+                break;
+            default:
+                System.out.println("unknown mode " + mode);
+        }
+    }
+
+    private static void pause(long millis) {
+        try {
+            Thread.sleep(millis);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+}

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The entry bridge through the real launcher and VM: a plain application (jar +
+# main class, a manifest Class-Path chain, Add-Opens) assembled with
+# tools/assemble-tree gets only its own arguments and ends as java would make it
+# end. Also the tree's JVM options file against a --jvm-args= file.
+source "$(dirname "$0")/lib.sh"
+JDK=$CORVANE_TEST_JDK_HOME
+APP_SRC="$CORVANE_TEST_SOURCE_DIR/tests/desktop/bridge-app"
+TREE="$SCRATCH/tree"
+
+# main.jar -> deps/mid.jar -> deps/end.jar (and back to main.jar); other.jar is given second.
+mkdir -p "$SCRATCH/classes" "$SCRATCH/app/deps" "$SCRATCH/res/data"
+"$JDK/bin/javac" --release 17 -d "$SCRATCH/classes" $(find "$APP_SRC" -name '*.java') || { fail "cannot compile the test application"; finish; }
+printf 'Class-Path: deps/mid.jar\nAdd-Opens: java.base/java.lang\n' >"$SCRATCH/main.mf"
+printf 'Class-Path: end.jar ../main.jar\n' >"$SCRATCH/mid.mf"
+echo "a resource" >"$SCRATCH/res/data/note.txt"
+"$JDK/bin/jar" --create --file "$SCRATCH/app/main.jar" --manifest "$SCRATCH/main.mf" --main-class bridgeapp.Main \
+    -C "$SCRATCH/classes" bridgeapp/Main.class \
+  && "$JDK/bin/jar" --create --file "$SCRATCH/app/deps/mid.jar" --manifest "$SCRATCH/mid.mf" -C "$SCRATCH" mid.mf \
+  && "$JDK/bin/jar" --create --file "$SCRATCH/app/deps/end.jar" -C "$SCRATCH/classes" bridgeapp/dep \
+  && "$JDK/bin/jar" --create --file "$SCRATCH/app/other.jar" -C "$SCRATCH" main.mf \
+  || { fail "cannot make the test jars"; finish; }
+
+env "${demo_env[@]}" timeout 300 "$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree" --quiet --no-cds \
+  --launcher "$CORVANE_TEST_LAUNCHER" --jdk "$JDK" --dest "$TREE" \
+  --jvm-option -Dbridge.test=tree --resources "$SCRATCH/res" "$SCRATCH/app/main.jar" "$SCRATCH/app/other.jar" \
+  2>"$SCRATCH/assemble.err"
+status=$?
+[ "$status" = 0 ] || { fail "tools/assemble-tree ended with status $status: $(cat "$SCRATCH/assemble.err")"; finish; }
+
+manifest=$(paste -sd' ' "$TREE/lib/manifest-bootstrap.txt")
+[ "$manifest" = "corvane-bridge.jar main.jar mid.jar end.jar other.jar" ] \
+  || fail "manifest-bootstrap.txt is '$manifest', wanted the bridge, then class-path order"
+options=$(paste -sd' ' "$TREE/lib/jvm-options.txt")
+[ "$options" = "--add-opens=java.base/java.lang=ALL-UNNAMED -Dbridge.test=tree" ] \
+  || fail "lib/jvm-options.txt is '$options', wanted the manifest's Add-Opens, then the --jvm-option"
+[ "$(cat "$TREE/lib/data/note.txt" 2>/dev/null)" = "a resource" ] || fail "the resources folder's contents are not in lib/"
+
+: >"$SCRATCH/empty.args"
+echo "-Dbridge.test=user" >"$SCRATCH/user.args"
+# name | status | standard output, lines joined by ';' | arguments
+CASES=(
+  "plain arguments|0|arg=args;arg=one;arg=two|args one two"
+  "--log-native-to-stdout filtered|0|arg=args;arg=one|args --log-native-to-stdout one"
+  "--jvm-args= filtered|0|arg=args;arg=one|args --jvm-args=$SCRATCH/empty.args one"
+  "--wait-for-pid and its value filtered|0|arg=args;arg=one|args --wait-for-pid -1 one"
+  "--install filtered|0|arg=args;arg=one|args --install one"
+  "--kill-wait-for-pid-target-on-timeout filtered|0|arg=args;arg=one|args --kill-wait-for-pid-target-on-timeout one"
+  "main returns, no other thread|0|bridge.test=tree|property"
+  "a --jvm-args= file wins over the tree's options|0|bridge.test=user|--jvm-args=$SCRATCH/user.args property"
+  "a non-daemon thread outlives main|0|main returned;thread ended|thread"
+  "only a daemon thread after main|0|main returned|daemon"
+  "exception out of main|1||throw"
+  "System.exit(7)|7||exit 7"
+  "manifest Add-Opens applied|0|opened value|opened"
+  "class from a Class-Path chain jar|0|chained end.jar|chain"
+)
+for row in "${CASES[@]}"; do
+  IFS='|' read -r name want_status want_out args <<<"$row"
+  read -r -a argv <<<"$args"
+  rm -rf "$SCRATCH/logs"
+  env -u DISPLAY "${demo_env[@]}" timeout 60 "$TREE/corvane" "${argv[@]}" >"$SCRATCH/out" 2>"$SCRATCH/err" </dev/null
+  status=$?
+  out=$(paste -sd';' "$SCRATCH/out")
+  [ "$status" = "$want_status" ] || fail "$name: status $status, wanted $want_status; stderr: $(head -n 3 "$SCRATCH/err" | tr '\n' '|')"
+  [ "$out" = "$want_out" ] || fail "$name: output '$out', wanted '$want_out'"
+  note "$name: status $status"
+done
+
+# The exception's report is java's: thread name, exception and the main frame.
+env -u DISPLAY "${demo_env[@]}" timeout 60 "$TREE/corvane" throw >/dev/null 2>"$SCRATCH/err" </dev/null
+grep -q -F 'Exception in thread "main" java.lang.IllegalStateException: thrown out of main' "$SCRATCH/err" \
+  && grep -q -F 'at bridgeapp.Main.main(' "$SCRATCH/err" \
+  || fail "exception out of main: no stack trace like java's on stderr: $(head -n 3 "$SCRATCH/err" | tr '\n' '|')"
+finish
