@@ -146,7 +146,11 @@ Round runRound(const std::string& tree, const std::vector<std::string>& env, Map
         killAndReap(old);
         return round;
     }
-    ::usleep(500000);  // the window takes the focus and settles
+    // Without a window manager the focus may stay where the last round's
+    // window left it: a click on the header gives it to this window.
+    ::usleep(300000);
+    runTool({"/usr/bin/xdotool", "mousemove", "--window", window, "480", "15", "click", "1"}, env);
+    ::usleep(300000);
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, old, 0));
     if (pidfd < 0 || runTool({"/usr/bin/xdotool", "key", "ctrl+r"}, env) != 0) {
         std::fprintf(stderr, "pidfd_open or xdotool key failed\n");

@@ -60,8 +60,8 @@ alive() {
   [ -n "$state" ] && [ "$state" != Z ]
 }
 windows() { xdotool search --name "^$TITLE\$" 2>/dev/null; }
-window_pid() { xprop -id "$1" _NET_WM_PID | sed -n 's/.* = \([0-9]*\)$/\1/p'; }
-wm_class() { xprop -id "$1" WM_CLASS | sed -n 's/^WM_CLASS(STRING) = //p'; }
+window_pid() { xprop -id "$1" _NET_WM_PID 2>/dev/null | sed -n 's/.* = \([0-9]*\)$/\1/p'; }
+wm_class() { xprop -id "$1" WM_CLASS 2>/dev/null | sed -n 's/^WM_CLASS(STRING) = //p'; }
 
 # Waits up to $1 s for a window whose process is not $2; sets NEW_WID and
 # NEW_PID. Meanwhile there must never be two windows.
@@ -117,6 +117,16 @@ start_from_menu() {
   PID=$NEW_PID WID=$NEW_WID
 }
 
+# Presses Ctrl+R ("Restart") in window $1. Without a window manager the
+# keyboard focus can stay where a window that has gone left it: a click on
+# the window's header gives it the focus first.
+press_restart() {
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  xdotool mousemove --window "$1" $((WIDTH / 2)) 15 click 1
+  sleep 0.3
+  xdotool key ctrl+r
+}
+
 # The version directory the process runs from.
 version_dir() { dirname "$(readlink "/proc/$1/exe")"; }
 
@@ -136,7 +146,7 @@ alive "$OLD" || fail "installing $V2 ended the running instance"
 
 # ---- Restart: N+1 comes up, N is gone -----------------------------------------
 
-xdotool key ctrl+r
+press_restart "$WID"
 if wait_new_window 60 "$OLD"; then
   NEW=$NEW_PID
   alive "$OLD" && fail "the old instance $OLD still runs beside the new window"
@@ -150,7 +160,7 @@ if wait_new_window 60 "$OLD"; then
     || fail "the log lacks the old instance's exit line ($exit_line) before the new one's 'has gone' ($gone_line)"
   # A second restart hands over from the new instance alone: the earlier
   # hand-over's words are not passed on.
-  xdotool key ctrl+r
+  press_restart "$NEW_WID"
   if wait_new_window 60 "$NEW"; then
     grep -q "^$V2 $NEW_PID .* run Program arguments:  --wait-for-pid $NEW --install \$" "$LOG" \
       || fail "the second restart's arguments are not '--wait-for-pid $NEW --install': $(grep "^$V2 $NEW_PID .* Program arguments" "$LOG")"
@@ -173,7 +183,7 @@ dpkg_locked -i "$DEB2" || { fail "cannot reinstall $DEB2"; finish; }
 [ -d "$BASE/versions/$V1" ] && fail "versions/$V1 is still there with no process using it"
 sleep 300 &
 SENTINEL=$!
-xdotool key ctrl+r
+press_restart "$WID"
 # The colour management that greys the window loads only now: from the
 # instance's own copy, the file of its install, not the reinstalled one.
 for _ in $(seq 100); do grep -q liblcms "/proc/$SLOW/maps" && break; sleep 0.1; done

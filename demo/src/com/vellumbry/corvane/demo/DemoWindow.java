@@ -8,8 +8,8 @@ import java.awt.event.ActionEvent;
 import java.awt.event.InputEvent;
 import java.awt.event.KeyEvent;
 import java.lang.reflect.InvocationTargetException;
-import javax.swing.BorderFactory;
 import javax.swing.AbstractAction;
+import javax.swing.BorderFactory;
 import javax.swing.JButton;
 import javax.swing.JComponent;
 import javax.swing.JFrame;
@@ -83,7 +83,7 @@ public final class DemoWindow {
                     DemoRestart.greyOut(frame);
                     System.exit(0);
                 }
-                JOptionPane.showMessageDialog(frame, "Restart failed: " + failure, TITLE, JOptionPane.ERROR_MESSAGE);
+                JOptionPane.showMessageDialog(frame, failure, "Restart failed", JOptionPane.ERROR_MESSAGE);
             }
         };
         KeyStroke ctrlR = KeyStroke.getKeyStroke(KeyEvent.VK_R, InputEvent.CTRL_DOWN_MASK);
