@@ -4,7 +4,7 @@
 # the native log ends with the exit hook's line. The screenshot stays in the
 # build folder as desktop-test-screenshot.png.
 source "$(dirname "$0")/lib.sh"
-need_tool Xvfb xvfb
+source "$(dirname "$0")/xvfb.sh"
 need_tool xdotool xdotool
 need_tool import imagemagick
 need_tool identify imagemagick
@@ -16,28 +16,15 @@ TITLE="Corvane demo"
 [ "$CORVANE_TEST_JDK_MAJOR" -ge 24 ] || note "JDK $CORVANE_TEST_JDK_MAJOR is older than 24: the demo runs with CORVANE_AGGRESSIVE_OPTIMIZATIONS=0"
 [ -f "$TREE/jre/lib/libawt_xawt.so" ] || { fail "the tree's runtime has no X11 toolkit (jre/lib/libawt_xawt.so): the JDK at $CORVANE_TEST_JDK_HOME is a headless one"; finish; }
 
-XVFB_PID="" DEMO_PID=""
+DEMO_PID=""
 cleanup() {
   [ -n "$DEMO_PID" ] && kill -KILL "$DEMO_PID" 2>/dev/null
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+  stop_xvfb
   cleanup_scratch
 }
 trap cleanup EXIT
 
-# Waits up to $1 tenths of a second for process $2 to end; true when it ended.
-wait_gone() {
-  local i
-  for ((i = 0; i < $1; i++)); do kill -0 "$2" 2>/dev/null || return 0; sleep 0.1; done
-  ! kill -0 "$2" 2>/dev/null
-}
-
-# Xvfb picks a free display number itself and writes it to fd 3.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$SCRATCH/display" 2>"$SCRATCH/xvfb.log" &
-XVFB_PID=$!
-for _ in $(seq 200); do [ -s "$SCRATCH/display" ] && break; kill -0 "$XVFB_PID" 2>/dev/null || break; sleep 0.1; done
-[ -s "$SCRATCH/display" ] || { fail "Xvfb did not start: $(tail -n 3 "$SCRATCH/xvfb.log")"; finish; }
-export DISPLAY=":$(head -n1 "$SCRATCH/display" | tr -d '[:space:]')"
-note "Xvfb on display $DISPLAY"
+start_xvfb
 
 # A blank screen for comparison.
 import -window root "$SCRATCH/blank.png" || { fail "import cannot take a screenshot of $DISPLAY"; finish; }
@@ -47,13 +34,13 @@ mkdir -p "$SCRATCH/logs"
 env "${demo_env[@]}" "$TREE/corvane" desktop-test >"$SCRATCH/demo.out" 2>&1 </dev/null &
 DEMO_PID=$!
 
-WID=$(timeout 60 xdotool search --sync --name "^$TITLE\$" 2>/dev/null | head -n1)
+WID=$(wait_window "^$TITLE\$" 60)
 if [ -z "$WID" ]; then
   fail "no window titled '$TITLE' within 60 s; demo output: $(tail -n 5 "$SCRATCH/demo.out" | tr '\n' '|')"
   finish
 fi
 note "window $WID"
-owner=$(xprop -id "$WID" _NET_WM_PID | sed -n 's/.* = \([0-9]*\)$/\1/p')
+owner=$(window_pid "$WID")
 [ "$owner" = "$DEMO_PID" ] || fail "the window belongs to process '$owner', not to the launcher ($DEMO_PID)"
 
 # The window paints after it is mapped: take screenshots until it shows up

@@ -2,8 +2,10 @@
 # The entry bridge through the real launcher and VM: a plain application (jar +
 # main class, a manifest Class-Path chain, Add-Opens) assembled with
 # tools/assemble-tree gets only its own arguments and ends as java would make it
-# end. Also the tree's JVM options file against a --jvm-args= file.
+# end, its windows carrying java's window class. Also the tree's JVM options
+# file against a --jvm-args= file.
 source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/xvfb.sh"
 JDK=$CORVANE_TEST_JDK_HOME
 APP_SRC="$CORVANE_TEST_SOURCE_DIR/tests/desktop/bridge-app"
 TREE="$SCRATCH/tree"
@@ -54,6 +56,7 @@ CASES=(
   "System.exit(7)|7||exit 7"
   "manifest Add-Opens applied|0|opened value|opened"
   "class from a Class-Path chain jar|0|chained end.jar|chain"
+  "German number format from the runtime's locale data|0|1.234,50|locale"
 )
 for row in "${CASES[@]}"; do
   IFS='|' read -r name want_status want_out args <<<"$row"
@@ -72,4 +75,28 @@ env -u DISPLAY "${demo_env[@]}" timeout 60 "$TREE/corvane" throw >/dev/null 2>"$
 grep -q -F 'Exception in thread "main" java.lang.IllegalStateException: thrown out of main' "$SCRATCH/err" \
   && grep -q -F 'at bridgeapp.Main.main(' "$SCRATCH/err" \
   || fail "exception out of main: no stack trace like java's on stderr: $(head -n 3 "$SCRATCH/err" | tr '\n' '|')"
+
+# A Swing window: java's WM_CLASS; closed as a window manager closes it and
+# disposed, the last non-daemon thread ends and so does the process.
+need_tool xdotool xdotool
+need_tool xprop x11-utils
+[ -n "${CORVANE_TEST_WM_CLOSE:-}" ] || { fail "no wm-close helper (package libx11-dev; tools/run-tests installs it)"; finish; }
+start_xvfb
+rm -rf "$SCRATCH/logs"
+env "${demo_env[@]}" "$TREE/corvane" window >"$SCRATCH/out" 2>&1 </dev/null &
+APP_PID=$!
+WID=$(wait_window "^Bridge window\$" 60)
+if [ -z "$WID" ]; then
+  fail "no window 'Bridge window' within 60 s: $(tail -n 3 "$SCRATCH/out" | tr '\n' '|')"
+  kill -KILL "$APP_PID"
+else
+  class=$(window_class "$WID")
+  [ "$class" = '"bridgeapp-Main", "bridgeapp-Main"' ] || fail "WM_CLASS is $class, wanted bridgeapp-Main as java gives it"
+  "$CORVANE_TEST_WM_CLOSE" "$WID" || fail "cannot send WM_DELETE_WINDOW to $WID"
+  wait_gone 300 "$APP_PID" || { fail "the process did not end within 30 s of its last window's close"; kill -KILL "$APP_PID"; }
+fi
+wait "$APP_PID"
+status=$?
+[ "$status" = 0 ] || fail "a closed window: status $status, wanted 0"
+stop_xvfb
 finish

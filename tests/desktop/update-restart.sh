@@ -7,9 +7,9 @@
 # after a reinstall comes from its own version's copy. Removing the package
 # leaves no file behind.
 source "$(dirname "$0")/lib.sh"
-[ "$(id -u)" = 0 ] || skip "installs packages with dpkg: needs root"
+source "$(dirname "$0")/xvfb.sh"
+require_package_install
 need_tool dpkg-deb dpkg
-need_tool Xvfb xvfb
 need_tool xdotool xdotool
 need_tool xprop x11-utils
 need_tool gio libglib2.0-bin
@@ -23,26 +23,21 @@ V1=$CORVANE_TEST_VERSION
 V2=${V1%.*}.$((${V1##*.} + 1))
 LOG="$SCRATCH/logs/corvane-native.log"
 
-XVFB_PID="" SENTINEL=""
+SENTINEL=""
 cleanup() {
   local pid
   for pid in $(instance_pids); do kill -KILL "$pid" 2>/dev/null; done
   [ -n "$SENTINEL" ] && kill "$SENTINEL" 2>/dev/null
-  dpkg-query -W "$NAME" >/dev/null 2>&1 && dpkg_locked --purge "$NAME" >/dev/null 2>&1
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+  dpkg-query -W "$NAME" >/dev/null 2>&1 && apt_get purge "$NAME" >/dev/null 2>&1
+  stop_xvfb
   cleanup_scratch
 }
 trap cleanup EXIT
 
-# dpkg with its arguments, waiting for the lock that another installer may hold.
-dpkg_locked() {
-  local i
-  for i in $(seq 120); do
-    dpkg "$@" >"$SCRATCH/dpkg.out" 2>&1 && return 0
-    grep -q -i 'lock' "$SCRATCH/dpkg.out" || { cat "$SCRATCH/dpkg.out"; return 1; }
-    sleep 1
-  done
-  return 1
+# Installs the package file (apt-get options before it).
+install_package() {
+  apt_get install "$@" >"$SCRATCH/install.log" 2>&1 \
+    || { fail "apt-get install $* failed: $(tail -n 3 "$SCRATCH/install.log" | tr '\n' '|')"; finish; }
 }
 
 # Processes whose executable lies below the package's directory.
@@ -60,8 +55,6 @@ alive() {
   [ -n "$state" ] && [ "$state" != Z ]
 }
 windows() { xdotool search --name "^$TITLE\$" 2>/dev/null; }
-window_pid() { xprop -id "$1" _NET_WM_PID 2>/dev/null | sed -n 's/.* = \([0-9]*\)$/\1/p'; }
-wm_class() { xprop -id "$1" WM_CLASS 2>/dev/null | sed -n 's/^WM_CLASS(STRING) = //p'; }
 
 # Waits up to $1 s for a window whose process is not $2; sets NEW_WID and
 # NEW_PID. Meanwhile there must never be two windows.
@@ -72,7 +65,7 @@ wait_new_window() {
     count=$(windows | wc -l)
     [ "$count" -le 1 ] || fail "$count windows of the application at once during the hand-over"
     for wid in $(windows); do
-      NEW_PID=$(window_pid "$wid")
+      NEW_PID=$(window_pid "$wid" 2>/dev/null)
       if [ -n "$NEW_PID" ] && [ "$NEW_PID" != "$old" ]; then NEW_WID=$wid; return 0; fi
     done
     sleep 0.1
@@ -101,11 +94,7 @@ DESKTOP_FILE=$(dpkg-deb -c "$DEB1" | grep -o '\./usr/share/applications/[^ ]*\.d
 [ -n "$DESKTOP_FILE" ] || { fail "the package has no menu entry"; finish; }
 WM_CLASS_WANTED=$(dpkg-deb --fsys-tarfile "$DEB1" | tar -xO ".$DESKTOP_FILE" | sed -n 's/^StartupWMClass=//p')
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$SCRATCH/display" 2>"$SCRATCH/xvfb.log" &
-XVFB_PID=$!
-for _ in $(seq 200); do [ -s "$SCRATCH/display" ] && break; sleep 0.1; done
-[ -s "$SCRATCH/display" ] || { fail "Xvfb did not start"; finish; }
-export DISPLAY=":$(head -n1 "$SCRATCH/display" | tr -d '[:space:]')"
+start_xvfb
 export CORVANE_NATIVE_LOG_DIR_OVERRIDE="$SCRATCH/logs"
 [ "$CORVANE_TEST_JDK_MAJOR" -ge 24 ] || export CORVANE_AGGRESSIVE_OPTIMIZATIONS=0
 mkdir -p "$SCRATCH/logs"
@@ -132,14 +121,14 @@ version_dir() { dirname "$(readlink "/proc/$1/exe")"; }
 
 # ---- N installed, started from the menu, N+1 installed over it -----------------
 
-dpkg_locked -i "$DEB1" || { fail "cannot install $DEB1"; finish; }
+install_package "$DEB1"
 start_from_menu || finish
 OLD=$PID
-CLASS=$(wm_class "$WID")
+CLASS=$(window_class "$WID")
 [ "$CLASS" = "\"$WM_CLASS_WANTED\", \"$WM_CLASS_WANTED\"" ] || fail "WM_CLASS is $CLASS, the menu entry says $WM_CLASS_WANTED"
 [ "$(version_dir "$OLD")" = "$BASE/versions/$V1" ] || fail "version $V1 runs from $(version_dir "$OLD"), not from its own copy"
 
-dpkg_locked -i "$DEB2" || { fail "cannot install $DEB2"; finish; }
+install_package "$DEB2"
 alive "$OLD" || fail "installing $V2 ended the running instance"
 [ "$(windows)" = "$WID" ] || fail "installing $V2 changed the windows: $(windows | tr '\n' ' ')"
 [ "$(readlink "$BASE/current")" = "versions/$V2" ] || fail "current points at $(readlink "$BASE/current"), not versions/$V2"
@@ -151,7 +140,7 @@ if wait_new_window 60 "$OLD"; then
   NEW=$NEW_PID
   alive "$OLD" && fail "the old instance $OLD still runs beside the new window"
   [ "$(version_dir "$NEW")" = "$BASE/versions/$V2" ] || fail "the new window's process runs from $(version_dir "$NEW")"
-  [ "$(wm_class "$NEW_WID")" = "$CLASS" ] || fail "WM_CLASS changed from $CLASS to $(wm_class "$NEW_WID")"
+  [ "$(window_class "$NEW_WID")" = "$CLASS" ] || fail "WM_CLASS changed from $CLASS to $(window_class "$NEW_WID")"
   grep -q "^$V2 $NEW .* run Program arguments:  --wait-for-pid $OLD --install \$" "$LOG" \
     || fail "no line of version $V2, pid $NEW with the hand-over's arguments in the log"
   exit_line=$(grep -n "^$V1 $OLD .* jvm_exit JVM: exit( 0 )" "$LOG" | cut -d: -f1)
@@ -179,7 +168,7 @@ CORVANE_DEMO_SLOW_EXIT_SECONDS=120 start_from_menu || finish
 SLOW=$PID
 LCMS=jre/lib/liblcms.so
 lcms_inode=$(stat -c %i "$BASE/$LCMS")
-dpkg_locked -i "$DEB2" || { fail "cannot reinstall $DEB2"; finish; }
+install_package --reinstall "$DEB2"
 [ -d "$BASE/versions/$V1" ] && fail "versions/$V1 is still there with no process using it"
 sleep 300 &
 SENTINEL=$!
@@ -206,10 +195,6 @@ bad=$bad$(grep -E '[^0-9.][0-9]+(\.[0-9]+){3} [0-9]+ [0-9]{4}-[0-9]{2}-[0-9]{2} 
 
 for pid in $(instance_pids); do kill -KILL "$pid"; done
 sleep 1
-FILES=$(dpkg -L "$NAME")
-dpkg_locked --purge "$NAME" || fail "cannot remove the package"
-[ ! -e "$BASE" ] || fail "$BASE is still there after removal: $(ls -A "$BASE" | tr '\n' ' ')"
-for f in $FILES; do
-  case $f in /opt/*|/usr/bin/*|/usr/share/applications/*) [ -e "$f" ] || [ -L "$f" ] && fail "$f is left after removal" ;; esac
-done
+dpkg-query -L "$NAME" >"$SCRATCH/files"
+purge_and_check "$NAME" "$SCRATCH/files"
 finish

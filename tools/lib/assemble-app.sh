@@ -62,8 +62,8 @@ app_write_options() {
 }
 
 # The main thread's class: a Thread subclass with the main class's name, so that
-# windows get the window class java gives them. Prints nothing for a name that
-# cannot be written as Java source.
+# windows get the window class java gives them. Without it (a name that javac
+# cannot take) the bridge still runs main, on a plain thread.
 app_compile_named_thread() {
   local out=$1 pkg simple src
   grep -q -E '^([A-Za-z_$][A-Za-z0-9_$]*\.)*[A-Za-z_$][A-Za-z0-9_$]*$' <<<"$APP_MAIN_CLASS" || return 0
@@ -74,12 +74,14 @@ app_compile_named_thread() {
   mkdir -p "$SCRATCH/bridge-thread/src" "$SCRATCH/bridge-thread/classes"
   {
     [ -n "$pkg" ] && printf 'package %s;\n' "$pkg"
-    printf 'public class %s extends Thread {\n' "$simple"
-    printf '    public %s(Runnable body, String name) { super(body, name); }\n' "$simple"
+    printf 'public class %s extends java.lang.Thread {\n' "$simple"
+    printf '    public %s(java.lang.Runnable body, java.lang.String name) { super(body, name); }\n' "$simple"
     printf '    @Override public void run() { super.run(); }\n}\n'
   } >"$src"
-  "$JDK/bin/javac" --release "$JDK_MAJOR" -nowarn -d "$SCRATCH/bridge-thread/classes" "$src" >>"$SCRATCH/bridge-javac.log" 2>&1 \
-    || die "cannot compile the main thread class for $APP_MAIN_CLASS: $(head -n1 "$SCRATCH/bridge-javac.log")"
+  if ! "$JDK/bin/javac" --release "$JDK_MAJOR" -nowarn -d "$SCRATCH/bridge-thread/classes" "$src" >"$SCRATCH/thread-javac.log" 2>&1; then
+    say "NOTE: no main thread class named $APP_MAIN_CLASS ($(head -n1 "$SCRATCH/thread-javac.log")): its windows get the class java-lang-Thread"
+    return 0
+  fi
   cp -- "$SCRATCH/bridge-thread/classes/${APP_MAIN_CLASS//.//}.class" "$out" || die "cannot copy the main thread class"
 }
 

@@ -40,6 +40,19 @@ public class Main {
                 f.setAccessible(true);
                 System.out.println("opened " + f.getName());
                 break;
+            case "locale":
+                // Needs the runtime's jdk.localedata.
+                System.out.println(String.format(java.util.Locale.GERMANY, "%,.2f", 1234.5));
+                break;
+            case "window":
+                // Ends when its window is closed and disposed, as with java.
+                javax.swing.SwingUtilities.invokeLater(() -> {
+                    javax.swing.JFrame frame = new javax.swing.JFrame("Bridge window");
+                    frame.setDefaultCloseOperation(javax.swing.WindowConstants.DISPOSE_ON_CLOSE);
+                    frame.setSize(320, 200);
+                    frame.setVisible(true);
+                });
+                break;
             case "chain":
                 System.out.println(Chained.text());
                 break;

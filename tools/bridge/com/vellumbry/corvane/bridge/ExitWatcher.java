@@ -31,7 +31,7 @@ final class ExitWatcher {
 
     private static void awaitAndExit(Thread entryThread, AtomicBoolean mainFailed) {
         join(entryThread, ENTRY_THREAD_WAIT_MILLIS);
-        ThreadMXBean counts = ManagementFactory.getThreadMXBean();
+        ThreadMXBean counts = null;
         while (true) {
             List<Thread> alive = nonDaemonThreads(entryThread);
             for (Thread thread : alive) {
@@ -40,6 +40,9 @@ final class ExitWatcher {
             if (alive.isEmpty()) {
                 // A thread that has only just started may be missing from the list,
                 // but the VM's own count has it.
+                if (counts == null) {
+                    counts = ManagementFactory.getThreadMXBean();
+                }
                 int others = counts.getThreadCount() - counts.getDaemonThreadCount() - (entryThread.isAlive() ? 1 : 0);
                 if (others <= 0) {
                     break;

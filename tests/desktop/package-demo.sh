@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Fixture: tools/package makes the demo tree into a Debian package and a
+# tar.gz that desktop-file-validate, appstreamcli and lintian accept; bad
+# input gets a one-line message and leaves no file behind.
+source "$(dirname "$0")/lib.sh"
+need_tool dpkg-deb dpkg
+need_tool unzip unzip
+need_tool desktop-file-validate desktop-file-utils
+need_tool appstreamcli appstream
+need_tool lintian lintian
+require_demo_tree
+OUT=$CORVANE_TEST_PACKAGE_DIR
+rm -rf "$OUT"
+TOOL="$CORVANE_TEST_SOURCE_DIR/tools/package"
+ARGS=(--tree "$CORVANE_TEST_DEMO_TREE" --name "$CORVANE_TEST_PACKAGE_NAME" --version 1.0
+  --display-name "Corvane demo" --summary "Shows what the corvane launcher set up"
+  --icon "$CORVANE_TEST_SOURCE_DIR/demo/desktop/corvane-demo.svg" --categories "Development;"
+  --maintainer "Corvane tests <tests@corvane.example.org>" --app-id "$CORVANE_TEST_PACKAGE_ID")
+
+# name | word in the message | extra arguments (they come after ARGS and win)
+BAD=(
+  "not a tree|not an install tree|--tree $SCRATCH"
+  "bad package name|no Debian package name|--name Demo_App"
+  "bad version|no Debian version|--version v1"
+  "maintainer without an address|not 'Name <email>'|--maintainer nobody"
+  "icon not square|not square|--icon $SCRATCH/wide.png"
+)
+# A 2x1 PNG header is all the check reads.
+printf '\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x02\0\0\0\x01' >"$SCRATCH/wide.png"
+mkdir -p "$SCRATCH/bad-out"
+for row in "${BAD[@]}"; do
+  IFS='|' read -r name word extra <<<"$row"
+  read -r -a extra_args <<<"$extra"
+  timeout 120 "$TOOL" "${ARGS[@]}" "${extra_args[@]}" --out-dir "$SCRATCH/bad-out" >/dev/null 2>"$SCRATCH/err"
+  status=$?
+  [ "$status" = 1 ] && [ "$(wc -l <"$SCRATCH/err")" = 1 ] && grep -q -F -- "$word" "$SCRATCH/err" \
+    || fail "$name: status $status, message: $(tr '\n' '|' <"$SCRATCH/err")"
+  [ -z "$(ls -A "$SCRATCH/bad-out")" ] || fail "$name: files left in the output folder: $(ls -A "$SCRATCH/bad-out")"
+done
+
+timeout 600 "$TOOL" -q "${ARGS[@]}" --out-dir "$OUT" >"$SCRATCH/made" 2>"$SCRATCH/err"
+status=$?
+[ "$status" = 0 ] || { fail "tools/package ended with status $status: $(cat "$SCRATCH/err")"; finish; }
+DEB="$OUT/${CORVANE_TEST_PACKAGE_NAME}_1.0_amd64.deb"
+TAR="$OUT/$CORVANE_TEST_PACKAGE_NAME-1.0-linux-x86_64.tar.gz"
+[ "$(cat "$SCRATCH/made")" = "$(printf '%s\n%s' "$DEB" "$TAR")" ] || fail "tools/package named $(tr '\n' ' ' <"$SCRATCH/made")"
+[ "$(ls -A "$OUT")" = "$(printf '%s\n%s' "$(basename "$TAR")" "$(basename "$DEB")")" ] || fail "the output folder holds: $(ls -A "$OUT" | tr '\n' ' ')"
+
+X="$SCRATCH/deb"
+dpkg-deb -x "$DEB" "$X" || { fail "dpkg-deb cannot unpack $DEB"; finish; }
+N=$CORVANE_TEST_PACKAGE_NAME
+[ "$(readlink "$X/usr/bin/$N")" = "/opt/$N/current/corvane" ] || fail "/usr/bin/$N is not a link to /opt/$N/current/corvane"
+cmp -s "$X/opt/$N/lib/manifest-bootstrap.txt" "$CORVANE_TEST_DEMO_TREE/lib/manifest-bootstrap.txt" || fail "the tree under /opt/$N differs"
+[ -f "$X/usr/share/icons/hicolor/scalable/apps/$N.svg" ] || fail "no icon in the hicolor theme"
+DESKTOP="$X/usr/share/applications/$CORVANE_TEST_PACKAGE_ID.desktop"
+grep -q -x "StartupWMClass=com-vellumbry-corvane-entry-CorvaneProcessEarlyEntry" "$DESKTOP" \
+  || fail "the desktop entry's StartupWMClass is not the demo's window class: $(grep StartupWMClass "$DESKTOP")"
+desktop-file-validate "$DESKTOP" >"$SCRATCH/dfv" 2>&1 || fail "desktop-file-validate: $(tr '\n' '|' <"$SCRATCH/dfv")"
+appstreamcli validate --no-net "$X/usr/share/metainfo/$CORVANE_TEST_PACKAGE_ID.metainfo.xml" >"$SCRATCH/asv" 2>&1 \
+  || fail "appstreamcli validate: $(tr '\n' '|' <"$SCRATCH/asv")"
+lintian --fail-on error "$DEB" >"$SCRATCH/lintian" 2>&1 || fail "lintian: $(grep -E '^E:' "$SCRATCH/lintian" | head -n 5 | tr '\n' '|')"
+note "lintian: $(grep -c -E '^W:' "$SCRATCH/lintian") warning(s): $(grep -E '^W:' "$SCRATCH/lintian" | awk '{print $3}' | sort -u | tr '\n' ' ')"
+
+tar -tzvf "$TAR" >"$SCRATCH/tar-list" || fail "cannot list $TAR"
+top=$(awk '{ print $6 }' "$SCRATCH/tar-list" | cut -d/ -f1 | sort -u)
+[ "$top" = "$N-1.0" ] || fail "the tar.gz's top folder is '$top', wanted $N-1.0"
+grep -q -E "^l.* $N-1.0/$N -> corvane\$" "$SCRATCH/tar-list" || fail "the tar.gz lacks the command link $N-1.0/$N"
+finish

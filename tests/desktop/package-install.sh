@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The demo package as a user gets it: apt-get installs it, its menu entry
+# starts it under Xvfb (gtk-launch), its window carries the entry's
+# StartupWMClass and belongs to the installed launcher; closed as a window
+# manager closes it, it ends with status 0; apt-get purge leaves no file.
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/xvfb.sh"
+require_package_install
+need_tool gtk-launch libgtk-3-bin
+need_tool xdotool xdotool
+need_tool xprop x11-utils
+N=$CORVANE_TEST_PACKAGE_NAME
+DEB="$CORVANE_TEST_PACKAGE_DIR/${N}_1.0_amd64.deb"
+[ -f "$DEB" ] || { fail "no package $DEB (the package test failed)"; finish; }
+APP_PID=""
+cleanup() {
+  [ -n "$APP_PID" ] && kill -KILL "$APP_PID" 2>/dev/null
+  stop_xvfb
+  dpkg-query -W "$N" >/dev/null 2>&1 && apt_get purge "$N" >/dev/null 2>&1
+  cleanup_scratch
+}
+trap cleanup EXIT
+
+apt_get install "$DEB" >"$SCRATCH/install.log" 2>&1 || { fail "apt-get install $DEB failed: $(tail -n 3 "$SCRATCH/install.log" | tr '\n' '|')"; finish; }
+dpkg-query -L "$N" >"$SCRATCH/files" || fail "dpkg knows no files of $N"
+DESKTOP="/usr/share/applications/$CORVANE_TEST_PACKAGE_ID.desktop"
+want_class=$(sed -n 's/^StartupWMClass=//p' "$DESKTOP")
+[ -n "$want_class" ] || fail "the installed menu entry $DESKTOP has no StartupWMClass"
+
+start_xvfb
+mkdir -p "$SCRATCH/logs"
+env "${demo_env[@]}" XDG_DATA_DIRS=/usr/local/share:/usr/share \
+  timeout 60 gtk-launch "$CORVANE_TEST_PACKAGE_ID" >"$SCRATCH/launch.out" 2>&1 </dev/null \
+  || { fail "gtk-launch $CORVANE_TEST_PACKAGE_ID failed: $(tr '\n' '|' <"$SCRATCH/launch.out")"; finish; }
+WID=$(wait_window "^Corvane demo\$" 60)
+[ -n "$WID" ] || { fail "no window 'Corvane demo' within 60 s of gtk-launch"; finish; }
+APP_PID=$(window_pid "$WID")
+[ "$(readlink "/proc/$APP_PID/exe" 2>/dev/null)" = "/opt/$N/versions/1.0/corvane" ] \
+  || fail "the window's process $APP_PID is $(readlink "/proc/$APP_PID/exe" 2>/dev/null), not /opt/$N/versions/1.0/corvane"
+class=$(window_class "$WID")
+[ "$class" = "\"$want_class\", \"$want_class\"" ] || fail "WM_CLASS is $class, the menu entry expects $want_class"
+note "window $WID of process $APP_PID, WM_CLASS $class"
+
+"$CORVANE_TEST_WM_CLOSE" "$WID" || fail "cannot send WM_DELETE_WINDOW to $WID"
+wait_gone 300 "$APP_PID" || fail "the application did not end within 30 s of the close request"
+APP_PID=""
+expect_exit_0_logged
+stop_xvfb
+
+purge_and_check "$N" "$SCRATCH/files"
+finish

@@ -1,0 +1,52 @@
+# Helpers of the tests that drive a desktop: an Xvfb of their own, its
+# windows, and installing packages as a user would. Source after lib.sh.
+XVFB_PID=""
+stop_xvfb() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null; XVFB_PID=""; }
+
+start_xvfb() {
+  need_tool Xvfb xvfb
+  # Xvfb picks a free display number itself and writes it to fd 3.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$SCRATCH/display" 2>"$SCRATCH/xvfb.log" &
+  XVFB_PID=$!
+  for _ in $(seq 200); do [ -s "$SCRATCH/display" ] && break; kill -0 "$XVFB_PID" 2>/dev/null || break; sleep 0.1; done
+  [ -s "$SCRATCH/display" ] || { fail "Xvfb did not start: $(tail -n 3 "$SCRATCH/xvfb.log")"; finish; }
+  export DISPLAY=":$(head -n1 "$SCRATCH/display" | tr -d '[:space:]')"
+  note "Xvfb on display $DISPLAY"
+}
+
+# Prints the first window whose title matches the regular expression $1,
+# waiting up to $2 seconds.
+wait_window() {
+  timeout "$2" xdotool search --sync --name "$1" 2>/dev/null | head -n1
+}
+
+# Waits up to $1 tenths of a second for process $2 to end; true when it ended.
+wait_gone() {
+  local i
+  for ((i = 0; i < $1; i++)); do kill -0 "$2" 2>/dev/null || return 0; sleep 0.1; done
+  ! kill -0 "$2" 2>/dev/null
+}
+
+# The window's WM_CLASS as "instance", "class" and its _NET_WM_PID.
+window_class() { xprop -id "$1" WM_CLASS | sed -n 's/^WM_CLASS(STRING) = //p'; }
+window_pid() { xprop -id "$1" _NET_WM_PID | sed -n 's/.* = \([0-9]*\)$/\1/p'; }
+
+# Runs apt-get as a user would, waiting for a lock another run holds.
+apt_get() {
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 -y -q "$@"
+}
+
+# Skips the test where packages cannot be installed.
+require_package_install() {
+  command -v apt-get >/dev/null 2>&1 || skip "no apt-get: packages cannot be installed here"
+  [ "$(id -u)" = 0 ] || skip "installing a package needs root (tests run as root in CI)"
+  [ -n "${CORVANE_TEST_WM_CLOSE:-}" ] || { fail "no wm-close helper (package libx11-dev; tools/run-tests installs it)"; finish; }
+}
+
+# Purges package $1 and checks that none of its files (listed in $2) is left.
+purge_and_check() {
+  apt_get purge "$1" >"$SCRATCH/purge.log" 2>&1 || fail "apt-get purge $1 failed: $(tail -n 2 "$SCRATCH/purge.log" | tr '\n' '|')"
+  local left
+  left=$(while IFS= read -r f; do [ -e "$f" ] && [ ! -d "$f" ] && echo "$f"; done <"$2"; [ -e "/opt/$1" ] && echo "/opt/$1")
+  [ -z "$left" ] || fail "files left after purging $1: $(head -n 5 <<<"$left" | tr '\n' ' ')"
+}
