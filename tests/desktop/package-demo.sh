@@ -49,7 +49,7 @@ TAR="$OUT/$CORVANE_TEST_PACKAGE_NAME-1.0-linux-x86_64.tar.gz"
 X="$SCRATCH/deb"
 dpkg-deb -x "$DEB" "$X" || { fail "dpkg-deb cannot unpack $DEB"; finish; }
 N=$CORVANE_TEST_PACKAGE_NAME
-[ "$(readlink "$X/usr/bin/$N")" = "/opt/$N/corvane" ] || fail "/usr/bin/$N is not a link to /opt/$N/corvane"
+[ "$(readlink "$X/usr/bin/$N")" = "/opt/$N/current/corvane" ] || fail "/usr/bin/$N is not a link to /opt/$N/current/corvane"
 cmp -s "$X/opt/$N/lib/manifest-bootstrap.txt" "$CORVANE_TEST_DEMO_TREE/lib/manifest-bootstrap.txt" || fail "the tree under /opt/$N differs"
 [ -f "$X/usr/share/icons/hicolor/scalable/apps/$N.svg" ] || fail "no icon in the hicolor theme"
 DESKTOP="$X/usr/share/applications/$CORVANE_TEST_PACKAGE_ID.desktop"

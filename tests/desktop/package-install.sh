@@ -46,8 +46,8 @@ env "${demo_env[@]}" XDG_DATA_DIRS=/usr/local/share:/usr/share \
 WID=$(wait_window "^Corvane demo\$" 60)
 [ -n "$WID" ] || { fail "no window 'Corvane demo' within 60 s of gtk-launch"; finish; }
 APP_PID=$(window_pid "$WID")
-[ "$(readlink "/proc/$APP_PID/exe" 2>/dev/null)" = "/opt/$N/corvane" ] \
-  || fail "the window's process $APP_PID is $(readlink "/proc/$APP_PID/exe" 2>/dev/null), not /opt/$N/corvane"
+[ "$(readlink "/proc/$APP_PID/exe" 2>/dev/null)" = "/opt/$N/versions/1.0/corvane" ] \
+  || fail "the window's process $APP_PID is $(readlink "/proc/$APP_PID/exe" 2>/dev/null), not /opt/$N/versions/1.0/corvane"
 class=$(window_class "$WID")
 [ "$class" = "\"$want_class\", \"$want_class\"" ] || fail "WM_CLASS is $class, the menu entry expects $want_class"
 note "window $WID of process $APP_PID, WM_CLASS $class"

@@ -4,19 +4,26 @@ import java.awt.BorderLayout;
 import java.awt.Color;
 import java.awt.Dimension;
 import java.awt.Font;
+import java.awt.event.ActionEvent;
+import java.awt.event.InputEvent;
+import java.awt.event.KeyEvent;
 import java.lang.reflect.InvocationTargetException;
+import javax.swing.AbstractAction;
 import javax.swing.BorderFactory;
 import javax.swing.JButton;
+import javax.swing.JComponent;
 import javax.swing.JFrame;
 import javax.swing.JLabel;
+import javax.swing.JOptionPane;
 import javax.swing.JPanel;
 import javax.swing.JScrollPane;
 import javax.swing.JTextArea;
+import javax.swing.KeyStroke;
 import javax.swing.SwingUtilities;
 import javax.swing.Timer;
 import javax.swing.WindowConstants;
 
-/** The demo's window: the facts, a live heap line and a Quit button along the bottom edge. */
+/** The demo's window: the facts, a live heap line with a Restart button, and a Quit button along the bottom edge. */
 public final class DemoWindow {
 
     public static final String TITLE = "Corvane demo";
@@ -30,16 +37,17 @@ public final class DemoWindow {
             System.setProperty("awt.useSystemAAFontSettings", "on");
         }
         DemoFacts facts = new DemoFacts(args);
-        SwingUtilities.invokeAndWait(() -> build(facts));
+        DemoRestart.holdExitIfAsked();
+        SwingUtilities.invokeAndWait(() -> build(facts, args));
     }
 
-    private static void build(DemoFacts facts) {
+    private static void build(DemoFacts facts, String[] args) {
         JFrame frame = new JFrame(TITLE);
         // Closing the window ends the application, and with it the launcher, with status 0.
         frame.setDefaultCloseOperation(WindowConstants.EXIT_ON_CLOSE);
 
-        JLabel header = new JLabel("Running inside the corvane launcher: process " + facts.pid()
-            + ", runtime " + Runtime.version());
+        JLabel header = new JLabel("Version " + System.getProperty("CORVANE_VERSION", "(not set)")
+            + ", running inside the corvane launcher: process " + facts.pid() + ", runtime " + Runtime.version());
         header.setOpaque(true);
         header.setBackground(new Color(0x1f, 0x4e, 0x79));
         header.setForeground(Color.WHITE);
@@ -63,8 +71,31 @@ public final class DemoWindow {
         quit.setPreferredSize(new Dimension(200, 48));
         quit.addActionListener(e -> System.exit(0));
 
+        // Restart hands over to the install tree's launcher (Ctrl+R too), which
+        // waits for this process to end: a newly installed version comes up.
+        AbstractAction restart = new AbstractAction("Restart") {
+            private static final long serialVersionUID = 1L;
+
+            @Override
+            public void actionPerformed(ActionEvent e) {
+                String failure = DemoRestart.startSuccessor(args);
+                if (failure == null) {
+                    DemoRestart.greyOut(frame);
+                    System.exit(0);
+                }
+                JOptionPane.showMessageDialog(frame, failure, "Restart failed", JOptionPane.ERROR_MESSAGE);
+            }
+        };
+        KeyStroke ctrlR = KeyStroke.getKeyStroke(KeyEvent.VK_R, InputEvent.CTRL_DOWN_MASK);
+        frame.getRootPane().getInputMap(JComponent.WHEN_IN_FOCUSED_WINDOW).put(ctrlR, "restart");
+        frame.getRootPane().getActionMap().put("restart", restart);
+
+        JPanel heapRow = new JPanel(new BorderLayout());
+        heapRow.add(heap, BorderLayout.CENTER);
+        heapRow.add(new JButton(restart), BorderLayout.EAST);
+
         JPanel bottom = new JPanel(new BorderLayout());
-        bottom.add(heap, BorderLayout.NORTH);
+        bottom.add(heapRow, BorderLayout.NORTH);
         bottom.add(quit, BorderLayout.SOUTH);
 
         frame.getContentPane().setLayout(new BorderLayout());
