@@ -13,13 +13,7 @@ N=$CORVANE_TEST_PACKAGE_NAME
 DEB="$CORVANE_TEST_PACKAGE_DIR/${N}_1.0_amd64.deb"
 [ -f "$DEB" ] || { fail "no package $DEB (the package test failed)"; finish; }
 APP_PID=""
-cleanup() {
-  [ -n "$APP_PID" ] && kill -KILL "$APP_PID" 2>/dev/null
-  stop_xvfb
-  dpkg-query -W "$N" >/dev/null 2>&1 && apt_get purge "$N" >/dev/null 2>&1
-  cleanup_scratch
-}
-trap cleanup EXIT
+trap package_test_cleanup EXIT
 
 apt_get install "$DEB" >"$SCRATCH/install.log" 2>&1 || { fail "apt-get install $DEB failed: $(tail -n 3 "$SCRATCH/install.log" | tr '\n' '|')"; finish; }
 dpkg-query -L "$N" >"$SCRATCH/files" || fail "dpkg knows no files of $N"

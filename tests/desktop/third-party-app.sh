@@ -18,13 +18,7 @@ if [ ! -f "$JAR" ]; then
     || skip "Debian's logisim cannot be installed here: $(tail -n 1 "$SCRATCH/logisim.log")"
 fi
 APP_PID=""
-cleanup() {
-  [ -n "$APP_PID" ] && kill -KILL "$APP_PID" 2>/dev/null
-  stop_xvfb
-  dpkg-query -W "$N" >/dev/null 2>&1 && apt_get purge "$N" >/dev/null 2>&1
-  cleanup_scratch
-}
-trap cleanup EXIT
+trap package_test_cleanup EXIT
 
 env "${demo_env[@]}" timeout 600 "$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree" -q --launcher "$CORVANE_TEST_LAUNCHER" \
   --jdk "$CORVANE_TEST_JDK_HOME" --dest "$SCRATCH/tree" --main-class "$MAIN" "$JAR" 2>"$SCRATCH/assemble.err" \

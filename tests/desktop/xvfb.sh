@@ -53,6 +53,15 @@ require_package_install() {
 }
 
 # Purges package $1 and checks that none of its files (listed in $2) is left.
+# The exit trap of a package test: ends the application ($APP_PID) and Xvfb,
+# and purges the package $N if it is still installed.
+package_test_cleanup() {
+  [ -n "${APP_PID:-}" ] && kill -KILL "$APP_PID" 2>/dev/null
+  stop_xvfb
+  dpkg-query -W "$N" >/dev/null 2>&1 && apt_get purge "$N" >/dev/null 2>&1
+  cleanup_scratch
+}
+
 purge_and_check() {
   apt_get purge "$1" >"$SCRATCH/purge.log" 2>&1 || fail "apt-get purge $1 failed: $(tail -n 2 "$SCRATCH/purge.log" | tr '\n' '|')"
   local left
