@@ -267,21 +267,8 @@ inline std::vector<std::string> harvestOptions(const std::string& launcher, cons
     return options;
 }
 
-// Whether a trained tree's archive layer option ("-XX:SharedArchiveFile=<tree>/lib/...")
-// fits `java`: only the tree's own runtime ("<tree>/jre/") can map it.
-inline bool layerFits(const std::string& java, const std::string& option) {
-    const std::string prefix = "-XX:SharedArchiveFile=";
-    if (option.compare(0, prefix.size(), prefix) != 0) {
-        return true;
-    }
-    const std::string path = option.substr(prefix.size());
-    const std::size_t lib = path.rfind("/lib/");
-    return lib != std::string::npos && java.rfind(path.substr(0, lib) + "/jre/", 0) == 0;
-}
-
 // The stock "java" command line with the launcher's options: the hook entries
-// and an archive layer that does not fit this java are left out, and
-// "-Djava.class.path=X" becomes "-cp X"; the main class calls
+// are left out, and "-Djava.class.path=X" becomes "-cp X"; the main class calls
 // the entry method the way the launcher does. `nonHook` gets the number of
 // non-hook options taken over (the class path counted once).
 inline std::vector<std::string> javaCommand(const std::string& java, const std::vector<std::string>& options,
@@ -289,7 +276,7 @@ inline std::vector<std::string> javaCommand(const std::string& java, const std::
     std::vector<std::string> command = {java};
     nonHook = 0;
     for (const std::string& option : options) {
-        if (option == "vfprintf" || option == "exit" || option == "abort" || !layerFits(java, option)) {
+        if (option == "vfprintf" || option == "exit" || option == "abort") {
             continue;
         }
         ++nonHook;

@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
         !bench::isExecutable(stale + "/corvane")) {
         return bench::usage(USAGE);
     }
-    // The untrained tree's list: no tree options file line names an archive layer.
+    // The launcher's option list, as the untrained tree logs it.
     const std::vector<std::string> options = bench::harvestOptions(untrained + "/corvane", scratchParent);
     if (options.empty()) {
         return 1;

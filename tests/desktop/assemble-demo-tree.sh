@@ -43,11 +43,11 @@ wanted=$(printf '%s\n%s' "$(basename "$CORVANE_TEST_DEMO_JAR")" aaa-extra.jar)
 [ "$manifest" = "$wanted" ] || fail "manifest-bootstrap.txt is '$manifest', wanted the jars in the given order: '$wanted'"
 cmp -s "$TREE/lib/$(basename "$CORVANE_TEST_DEMO_JAR")" "$CORVANE_TEST_DEMO_JAR" || fail "the demo jar in lib/ differs"
 [ -f "$TREE/lib/aaa-extra.jar" ] || fail "lib/aaa-extra.jar missing"
-[ "$(cat "$TREE/lib/jvm-options.txt" 2>/dev/null)" = '-XX:SharedArchiveFile=${INSTALL_DIR}/lib/app-classes.jsa' ] \
-  || fail "lib/jvm-options.txt does not name the application's archive layer: $(cat "$TREE/lib/jvm-options.txt" 2>&1)"
-[ -s "$TREE/lib/app-classes.jsa" ] || fail "no application archive layer lib/app-classes.jsa"
-extra=$(ls -A "$TREE/lib" | grep -v -x -e manifest-bootstrap.txt -e aaa-extra.jar -e "$(basename "$CORVANE_TEST_DEMO_JAR")" \
-  -e jvm-options.txt -e app-classes.jsa)
+[ ! -e "$TREE/lib/jvm-options.txt" ] || fail "lib/jvm-options.txt was written, though nothing asked for an option"
+grep -q -x 'javax/swing/JFrame id: [0-9]*' "$TREE/jre/lib/server/trained-classes.lst" 2>/dev/null \
+  || fail "jre/lib/server/trained-classes.lst does not show training on the demo's window"
+
+extra=$(ls -A "$TREE/lib" | grep -v -x -e manifest-bootstrap.txt -e aaa-extra.jar -e "$(basename "$CORVANE_TEST_DEMO_JAR")")
 [ -z "$extra" ] || fail "lib/ holds files it should not: $extra"
 leftovers=$(ls -A "$(dirname "$TREE")" | grep -F ".$(basename "$TREE")." )
 [ -z "$leftovers" ] || fail "temporary directories left next to the tree: $leftovers"

@@ -23,7 +23,9 @@ echo "a resource" >"$SCRATCH/res/data/note.txt"
   && "$JDK/bin/jar" --create --file "$SCRATCH/app/other.jar" -C "$SCRATCH" main.mf \
   || { fail "cannot make the test jars"; finish; }
 
-env "${demo_env[@]}" timeout 300 "$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree" --quiet --no-cds \
+# Trained (on a run that loads a class of the chain's last jar): the rows run
+# with a trained archive, and a class still knows the jar it came from.
+env "${demo_env[@]}" timeout 300 "$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree" --quiet --train --train-arg chain \
   --launcher "$CORVANE_TEST_LAUNCHER" --jdk "$JDK" --dest "$TREE" \
   --jvm-option -Dbridge.test=tree --resources "$SCRATCH/res" "$SCRATCH/app/main.jar" "$SCRATCH/app/other.jar" \
   2>"$SCRATCH/assemble.err"

@@ -21,18 +21,7 @@ DESKTOP="/usr/share/applications/$CORVANE_TEST_PACKAGE_ID.desktop"
 want_class=$(sed -n 's/^StartupWMClass=//p' "$DESKTOP")
 [ -n "$want_class" ] || fail "the installed menu entry $DESKTOP has no StartupWMClass"
 
-# The installed tree keeps its jars' time stamps, so the archive layer trained
-# at assembly is used from where the package put it.
 mkdir -p "$SCRATCH/logs"
-if [ "$CORVANE_TEST_JDK_MAJOR" -ge 24 ]; then
-  echo -Xlog:class+load >"$SCRATCH/cds.args"
-  env -u DISPLAY "${demo_env[@]}" CORVANE_DEMO_MODE=report timeout 60 "/usr/bin/$N" "--jvm-args=$SCRATCH/cds.args" \
-    >"$SCRATCH/cds.out" 2>&1 </dev/null || fail "the installed command failed: $(tail -n 2 "$SCRATCH/cds.out" | tr '\n' '|')"
-  vm_messages "$SCRATCH/logs/corvane-native.log" >"$SCRATCH/cds.messages"
-  grep -q -E "^com\.vellumbry\.corvane\.entry\.CorvaneProcessEarlyEntry source: shared objects file \(top\) *$" "$SCRATCH/cds.messages" \
-    || fail "the installed tree's entry class does not come from its archive layer: $(grep -m1 'CorvaneProcessEarlyEntry source' "$SCRATCH/cds.messages")"
-fi
-
 start_xvfb
 env "${demo_env[@]}" XDG_DATA_DIRS=/usr/local/share:/usr/share \
   timeout 60 gtk-launch "$CORVANE_TEST_PACKAGE_ID" >"$SCRATCH/launch.out" 2>&1 </dev/null \

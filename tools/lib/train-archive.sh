@@ -4,8 +4,8 @@
 # they are used. Sourced by assemble-tree: uses its variables (WORK, SCRATCH,
 # JDK, JARS, AGGRESSIVE...) and its say and die.
 
-# The application's own archive layer, on top of the default archive.
-TOP_ARCHIVE_NAME=app-classes.jsa
+# The class list a trained tree's archives were dumped from, kept beside them.
+TRAINED_LIST_NAME=trained-classes.lst
 # Where the probe entry lives below lib/, apart from the application's jars.
 PROBE_DIR=.cds-probe
 TRAIN=0 TRAIN_SECONDS=60 TRAIN_ARGS=()
@@ -144,44 +144,33 @@ train_run() {
   esac
 }
 
-# The application's class names (dotted) from its jars, one per line.
-app_class_names() {
-  local jar
-  for jar in "${JARS[@]}"; do
-    "$JDK/bin/jar" --list --file "$jar" 2>/dev/null
-  done | sed -n 's#^\(META-INF/versions/[0-9]*/\)\{0,1\}\(.*\)\.class$#\2#p' | grep -v -e '^module-info$' -e '/module-info$' \
-    | tr / . | sort -u
-}
-
-# Checks a run with the application's layer: the default archive and the layer
-# are mapped, with the full module graph, and the application's classes come
-# from the layer, the entry class included.
-check_top_archive() {
-  local top=$1 log="$SCRATCH/train-check/corvane-native.log" messages loaded shared total entry
+# Checks the run with the trained default archive: it is mapped with the full
+# module graph, and the runtime's classes the application loads come from it.
+# The application's own classes load from their jars.
+check_trained_archive() {
+  local log="$SCRATCH/train-check/corvane-native.log" messages runtime shared
   messages=$(vm_messages "$log")
-  grep -q -E "^Opened (shared )?archive (file )?$top\.?\$" <<<"$messages" \
-    || die "the check run did not map the application's archive $top: $(grep -m1 -i -E 'mismatch|not the one|error|disabl' <<<"$messages")"
+  grep -q -E "^Opened (shared )?archive (file )?$WORK/jre/lib/server/[^/]*\.jsa\.?\$" <<<"$messages" \
+    || die "the check run did not map the trained archive: $(grep -m1 -i -E 'mismatch|not the one|error|disabl' <<<"$messages")"
   grep -q -x 'full module graph: enabled' <<<"$messages" || [ "$JDK_MAJOR" -lt 24 ] \
-    || die "the check run with the application's archive has no full module graph: $(grep -m1 -i 'module graph' <<<"$messages")"
-  app_class_names >"$SCRATCH/app-classes.txt"
-  loaded=$(grep -E '^[^ ]+ source: ' <<<"$messages" | awk 'NR == FNR { app[$0] = 1; next } ($1 in app)' "$SCRATCH/app-classes.txt" -)
-  total=$(grep -c . <<<"$loaded")
-  shared=$(grep -c -F 'source: shared objects file' <<<"$loaded")
-  entry=$(grep -m1 '^com\.vellumbry\.corvane\.entry\.CorvaneProcessEarlyEntry ' <<<"$loaded")
-  [[ $entry == *"source: shared objects file"* ]] \
-    || die "the entry class does not come from the application's archive: ${entry:-not loaded in the check run}"
-  [ $((shared * 2)) -gt "$total" ] \
-    || die "only $shared of the $total application classes of the check run come from the application's archive: $(grep -v -m1 -F 'shared objects file' <<<"$loaded")"
-  say "application's archive $TOP_ARCHIVE_NAME in use: $shared of the $total application classes loaded from it"
+    || die "the check run with the trained archive has no full module graph: $(grep -m1 -i 'module graph' <<<"$messages")"
+  grep -q -E '^com\.vellumbry\.corvane\.entry\.CorvaneProcessEarlyEntry source: ' <<<"$messages" \
+    || die "the check run loaded no entry class (status $RUN_STATUS): $(tail -n1 "$SCRATCH/train-check.out")"
+  runtime=$(grep -c -E '^[^ ]+ source: (jrt:/|shared objects file)' <<<"$messages")
+  shared=$(grep -c -E '^[^ ]+ source: shared objects file' <<<"$messages")
+  [ $((shared * 2)) -gt "$runtime" ] \
+    || die "only $shared of the $runtime runtime classes of the check run come from the trained archive"
+  say "trained archive in use: $shared of the $runtime runtime classes the application loaded came from it"
 }
 
-# Trains the archives on the application: a run records the classes it loads,
-# the default archives are dumped from them, a second run writes the
-# application's layer at its end, and a third checks it. The layer is named in
-# lib/jvm-options.txt with its path in the installed tree.
+# Trains the default archives on the application: a run records the classes it
+# loads, the archives are dumped from the runtime's part of them, and a second
+# run checks that the runtime's classes then come from the archive. The
+# application's own classes are left to its jars: an archived class keeps the
+# path of the jar it was dumped from as its code source, which a tree that is
+# moved or installed no longer has, and a changed jar would cost the archive.
 train_archives() {
-  local top="$WORK/lib/$TOP_ARCHIVE_NAME" aggressive
-  # The option list the caller's environment gives: its layer fits that one.
+  local aggressive
   TRAIN_VARIANT=$AGGRESSIVE
   start_display
   say "training run: the application once, up to $TRAIN_SECONDS s"
@@ -191,19 +180,11 @@ train_archives() {
   for aggressive in "${VARIANTS[@]}"; do
     dump_default_archive "$aggressive" "$SCRATCH/classes.lst"
   done
-  say "training run: the application again, writing its own archive layer"
-  train_run train-top "-XX:ArchiveClassesAtExit=$top"
-  [ -s "$top" ] || die "the second training run wrote no application archive: $(vm_messages "$SCRATCH/train-top/corvane-native.log" | grep -m1 -i -E 'error|fail|skip')"
-  say "check run: the application with its archive layer"
-  train_run train-check "-XX:SharedArchiveFile=$top" -Xlog:cds -Xlog:class+load
-  check_top_archive "$top"
+  say "check run: the application with the trained archive"
+  train_run train-check -Xlog:cds -Xlog:class+load
+  check_trained_archive
   stop_display
-  # The launcher puts the tree's own directory in place of ${INSTALL_DIR}: the
-  # layer is found wherever the tree is unpacked or installed.
-  # shellcheck disable=SC2016
-  echo '-XX:SharedArchiveFile=${INSTALL_DIR}'"/lib/$TOP_ARCHIVE_NAME" >>"$WORK/lib/jvm-options.txt" \
-    || die "cannot write $WORK/lib/jvm-options.txt"
-  ARCHIVES+=("$TOP_ARCHIVE_NAME (the application's layer)")
+  cp -- "$SCRATCH/classes.lst" "$WORK/jre/lib/server/$TRAINED_LIST_NAME" || die "cannot keep the training class list"
 }
 
 # The class-data-sharing step of assemble-tree: the default archives for both
