@@ -40,6 +40,8 @@ mkdir -p "$SCRATCH/a-dir.jar"
 refuses "jar is a directory" "not a readable file" "$D" --jdk "$JDK" "$SCRATCH/a-dir.jar"
 cp "$JAR" "$SCRATCH/a-dir.jar/$(basename "$JAR")"
 refuses "two jars of one name" "same file name" "$D" --jdk "$JDK" "$JAR" "$SCRATCH/a-dir.jar/$(basename "$JAR")"
+cp "$JAR" "$SCRATCH/app:1.jar"
+refuses "jar name with the class path separator" "rename it" "$D" --jdk "$JDK" "$SCRATCH/app:1.jar"
 refuses "missing launcher" "launcher" "$D" --jdk "$JDK" "$JAR" --launcher "$SCRATCH/no-corvane"
 
 # Jars without the entry class: a Class-Path chain with a missing link, no main

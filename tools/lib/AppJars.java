@@ -70,6 +70,10 @@ public final class AppJars {
         }
         // Named as the manifest or the command line names it (often a link to a versioned file).
         String name = jar.getFileName().toString();
+        if (name.contains(":") || name.contains("\n")) {
+            fail("a jar's file name holds ':' or a line feed, which the class path or the bootstrap manifest"
+                    + " cannot carry; rename it: " + jar);
+        }
         Path known = byName.get(name);
         if (known != null) {
             if (!known.equals(real)) {
