@@ -140,7 +140,9 @@ void* CorvaneJVMHost::resolveJNICreateFunction() {
 // By value on purpose: the JVM thread hands over a copy of run's path.
 // cppcheck-suppress passedByValue
 JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {  // NOLINT(performance-unnecessary-value-param)
-    const std::string installDirProblem = corvane::jvm::installDirProblem(OS::lookUpApplicationInstallDir());
+    // Looked up once for the check and the options; the library loader reads it itself.
+    const OS::InstallDirLookup installDir = OS::lookUpApplicationInstallDir();
+    const std::string installDirProblem = corvane::jvm::installDirProblem(installDir);
     if (!installDirProblem.empty()) {
         CORVANE_LOG(ERROR) << installDirProblem;
         return nullptr;
@@ -157,7 +159,7 @@ JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {  // NOLINT(performan
         CORVANE_LOG(ERROR) << "Unable to open jvm args file: " << jvmArgsPath;
         return nullptr;
     }
-    inputs.installDir = OS::getApplicationInstallDir();
+    inputs.installDir = installDir.path;
     const std::string libDir = corvane::jvm::libDirFor(inputs.installDir);
     if (!readTreeOptions(inputs.installDir, inputs.treeOptionLines)) {
         return nullptr;

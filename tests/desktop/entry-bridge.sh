@@ -45,11 +45,7 @@ echo "-Dbridge.test=user" >"$SCRATCH/user.args"
 # name | status | standard output, lines joined by ';' | arguments
 CASES=(
   "plain arguments|0|arg=args;arg=one;arg=two|args one two"
-  "--log-native-to-stdout filtered|0|arg=args;arg=one|args --log-native-to-stdout one"
-  "--jvm-args= filtered|0|arg=args;arg=one|args --jvm-args=$SCRATCH/empty.args one"
-  "--wait-for-pid and its value filtered|0|arg=args;arg=one|args --wait-for-pid -1 one"
-  "--install filtered|0|arg=args;arg=one|args --install one"
-  "--kill-wait-for-pid-target-on-timeout filtered|0|arg=args;arg=one|args --kill-wait-for-pid-target-on-timeout one"
+  "the launcher's flags filtered, --wait-for-pid with its value|0|arg=args;arg=one;arg=two|args --log-native-to-stdout --jvm-args=$SCRATCH/empty.args one --wait-for-pid -1 --install two --kill-wait-for-pid-target-on-timeout"
   "main returns, no other thread|0|bridge.test=tree|property"
   "a --jvm-args= file wins over the tree's options|0|bridge.test=user|--jvm-args=$SCRATCH/user.args property"
   "a non-daemon thread outlives main|0|main returned;thread ended|thread"

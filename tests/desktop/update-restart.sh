@@ -147,15 +147,6 @@ if wait_new_window 60 "$OLD"; then
   gone_line=$(grep -n "^$V2 $NEW .* Process $OLD has gone" "$LOG" | cut -d: -f1)
   [ -n "$exit_line" ] && [ -n "$gone_line" ] && [ "$exit_line" -lt "$gone_line" ] \
     || fail "the log lacks the old instance's exit line ($exit_line) before the new one's 'has gone' ($gone_line)"
-  # A second restart hands over from the new instance alone: the earlier
-  # hand-over's words are not passed on.
-  press_restart "$NEW_WID"
-  if wait_new_window 60 "$NEW"; then
-    grep -q "^$V2 $NEW_PID .* run Program arguments:  --wait-for-pid $NEW --install \$" "$LOG" \
-      || fail "the second restart's arguments are not '--wait-for-pid $NEW --install': $(grep "^$V2 $NEW_PID .* Program arguments" "$LOG")"
-  else
-    fail "no new window within 60 s of the second Ctrl+R"
-  fi
 else
   fail "no new window within 60 s of Ctrl+R; the log's end: $(tail -n 5 "$LOG")"
 fi

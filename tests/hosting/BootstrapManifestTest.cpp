@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "jvm/BootstrapManifest.h"
-#include "jvm/InstallDir.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -126,29 +125,6 @@ TEST(BootstrapManifest, StringReplace) {
     for (const ReplaceCase& c : cases) {
         EXPECT_EQ(corvane::jvm::string_replace(c.subject, c.from, c.to), c.out)
             << "'" << c.subject << "' '" << c.from << "' -> '" << c.to << "'";
-    }
-}
-
-// The install directory every path is built on: an executable in the root
-// directory gives the empty one, which is fine; an unknown or relative one, or
-// one with the class path separator, is refused with the reason.
-TEST(InstallDirCheck, RefusesOnlyWhatWouldMakeRelativePaths) {
-    struct Case {
-        OS::InstallDirLookup lookup;
-        std::string problemStart;  // "": accepted
-    };
-    const Case cases[] = {
-        {{"/opt/app", true}, ""},
-        {{"", true}, ""},
-        {{"/opt/app/", true}, ""},
-        {{"", false}, "Install directory is unknown: /proc/self/exe cannot be read"},
-        {{"app", true}, "Install directory is unknown: CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE is not an absolute path: app"},
-        {{"/opt/a:b", true}, "Install directory cannot be used: /opt/a:b: it holds ':'"},
-    };
-    for (const Case& c : cases) {
-        const std::string problem = corvane::jvm::installDirProblem(c.lookup);
-        EXPECT_EQ(problem.substr(0, c.problemStart.size()), c.problemStart) << "'" << c.lookup.path << "'";
-        EXPECT_EQ(problem.empty(), c.problemStart.empty()) << problem;
     }
 }
 

@@ -103,8 +103,12 @@ INSTANTIATE_TEST_SUITE_P(Switches, RealVmOptionList, testing::ValuesIn(realVmSwi
 
 // --- the JVM arguments file ----------------------------------------------
 
-TEST(RealVm, JvmArgsFileLinesFollowTheHeapLimitVerbatim) {
+// The tree's options file, then the JVM arguments file, both verbatim after the
+// heap limit: the user's file comes last and so wins.
+TEST(RealVm, OptionFilesFollowTheHeapLimitVerbatimTheUsersLast) {
     InstallTree tree;
+    ASSERT_TRUE(writeFile(tree.libDir() + "jvm-options.txt",
+                          "-Dcorvane.test.tree=${INSTALL_DIR}/x\n-Dcorvane.test.first=from tree\n"));
     const std::string argsFile =
         tree.writeScratchFile("jvm.args", "-Dcorvane.test.first=from file\n-Xmx200m\n-Dcorvane.test.crlf=kept\r\n");
     const std::string report = tree.writeScratchFile("report.txt", "");
@@ -114,35 +118,18 @@ TEST(RealVm, JvmArgsFileLinesFollowTheHeapLimitVerbatim) {
     ASSERT_EQ(run.exitStatus, 0) << joinLines(run.log) << run.err;
 
     const std::vector<std::string> list = run.jvmArgs();
-    ASSERT_GE(list.size(), 5u);
-    EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + 5),
-              (std::vector<std::string>{"-Xmx160m", "-Dcorvane.test.first=from file", "-Xmx200m",
-                                        "-Dcorvane.test.crlf=kept\r", "-Dcorvane.jars.path=" + tree.libDir()}));
-    const auto seen = readReport(report);
-    EXPECT_EQ(seen.at("prop.corvane.test.first"), "from file");
-    EXPECT_EQ(seen.at("prop.corvane.test.crlf"), "kept\\{d}");
-}
-
-TEST(RealVm, TreeOptionsFileComesBeforeTheUsersFileWhichWins) {
-    InstallTree tree;
-    ASSERT_TRUE(writeFile(tree.libDir() + "jvm-options.txt", "-Dcorvane.test.tree=${INSTALL_DIR}/x\n-Dcorvane.test.both=tree\n"));
-    const std::string argsFile = tree.writeScratchFile("jvm.args", "-Dcorvane.test.both=user\n");
-    const std::string report = tree.writeScratchFile("report.txt", "");
-    RunOptions options;
-    options.set["CORVANE_TESTAPP_REPORT"] = report;
-    const TreeRun run = tree.run({"--jvm-args=" + argsFile}, options);
-    ASSERT_EQ(run.exitStatus, 0) << joinLines(run.log) << run.err;
-
-    const std::vector<std::string> list = run.jvmArgs();
-    ASSERT_GE(list.size(), 5u);
-    EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + 5),
-              (std::vector<std::string>{"-Xmx160m", "-Dcorvane.test.tree=" + tree.root() + "/x", "-Dcorvane.test.both=tree",
-                                        "-Dcorvane.test.both=user", "-Dcorvane.jars.path=" + tree.libDir()}));
+    ASSERT_GE(list.size(), 7u);
+    EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + 7),
+              (std::vector<std::string>{"-Xmx160m", "-Dcorvane.test.tree=" + tree.root() + "/x",
+                                        "-Dcorvane.test.first=from tree", "-Dcorvane.test.first=from file",
+                                        "-Xmx200m", "-Dcorvane.test.crlf=kept\r",
+                                        "-Dcorvane.jars.path=" + tree.libDir()}));
     expectInOrder(run, {"readTreeOptions Using the tree's jvm options file:  " + tree.libDir() + "jvm-options.txt",
                         "startJVM JVM Args:"});
     const auto seen = readReport(report);
     EXPECT_EQ(seen.at("prop.corvane.test.tree"), tree.root() + "/x");
-    EXPECT_EQ(seen.at("prop.corvane.test.both"), "user");
+    EXPECT_EQ(seen.at("prop.corvane.test.first"), "from file");
+    EXPECT_EQ(seen.at("prop.corvane.test.crlf"), "kept\\{d}");
 }
 
 TEST(RealVm, UnreadableTreeOptionsFileIs53) {

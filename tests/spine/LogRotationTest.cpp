@@ -8,9 +8,7 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "SpineSupport.h"
@@ -80,9 +78,7 @@ TEST(SpineLogRotation, RenamedOnceAboveTheLimit) {
     };
     const std::vector<Case> cases = {
         {"at the limit", LIMIT, true, 1, false},
-        {"above the limit", LIMIT + 1, false, 1, true},
         {"above the limit, older one replaced", LIMIT + 1, true, 1, true},
-        {"two starting together", LIMIT + 1, true, 2, true},
         {"three starting together", LIMIT + 5, false, 3, true},
     };
     for (const Case& c : cases) {
@@ -112,24 +108,6 @@ TEST(SpineLogRotation, RenamedOnceAboveTheLimit) {
             expectRun(messagesOf(log, pid), A_RUN_WITHOUT_RUNTIME);
         }
     }
-}
-
-// The rename is decided under a lock on the log directory: while another
-// holds it, a starter neither renames nor ends; once it is free, it renames.
-TEST(SpineLogRotation, DecidedUnderTheDirectoryLock) {
-    ScratchDir scratch("locked");
-    const std::string log = scratch / LOG_NAME;
-    makeSize(log, LIMIT + 1);
-    const int directory = ::open(scratch.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_EQ(::flock(directory, LOCK_EX), 0);
-    const pid_t starter = corvane::test::startProgram(corvane::test::launcherPath(), {}, optionsFor(scratch));
-    ::usleep(300000);  // time to run into the lock; a starter that ignored it would be done by now
-    int status = 0;
-    EXPECT_EQ(::waitpid(starter, &status, WNOHANG), 0) << "the starter did not wait for the lock";
-    EXPECT_FALSE(corvane::test::fileExists(log + ".1")) << "renamed while another held the lock";
-    ::close(directory);
-    EXPECT_EQ(corvane::test::finishChild(starter, 60), 53);
-    EXPECT_EQ(sizeOf(log + ".1"), LIMIT + 1);
 }
 
 // A launcher still running (waiting for a pid) when another one rotates the

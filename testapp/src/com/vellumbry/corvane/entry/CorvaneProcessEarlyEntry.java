@@ -26,7 +26,7 @@ public final class CorvaneProcessEarlyEntry {
         "corvane.jars.path", "CORVANE_VERSION", "java.class.path", "jna.library.path",
         "jna.boot.library.path", "vindo.library.path", "jna.nounpack", "jna.nosys", "jna.noclasspath",
         "vindo.gpu.resourceCacheLimit", "vindo.buffering", "jdk.lang.processReaperUseDefaultStackSize",
-        "java.io.tmpdir", "corvane.test.first", "corvane.test.crlf", "corvane.test.tree", "corvane.test.both",
+        "java.io.tmpdir", "corvane.test.first", "corvane.test.crlf", "corvane.test.tree",
     };
 
     private static final java.util.List<java.io.FileInputStream> HELD = new java.util.ArrayList<>();
