@@ -1,45 +1,40 @@
-# Finds the JDK used for jni.h, for building the Java parts and for the tests:
-# JAVA_HOME when it holds a javac, else the newest JDK under /usr/lib/jvm.
-# Sets CORVANE_JDK_HOME and CORVANE_JDK_MAJOR.
+# Finds the JDK used for jni.h, for building the Java parts and for the tests,
+# through tools/lib/find-jdk (which the scripts use as well): JAVA_HOME when it
+# holds a javac, else the newest JDK under /usr/lib/jvm.
+# Sets CORVANE_JDK_HOME, CORVANE_JDK_MAJOR and CORVANE_JDK_MINIMUM (the oldest
+# major version the launcher's default JVM options run on).
 
-function(corvane_jdk_major home out)
-  set(major 0)
-  if(EXISTS "${home}/release")
-    file(STRINGS "${home}/release" line REGEX "^JAVA_VERSION=")
-    if(line MATCHES "JAVA_VERSION=\"(1\\.)?([0-9]+)")
-      set(major ${CMAKE_MATCH_2})
-    endif()
+get_filename_component(corvane_find_jdk_script "${CMAKE_CURRENT_LIST_DIR}/../tools/lib/find-jdk" ABSOLUTE)
+# A changed minimum (or lookup) configures again.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${corvane_find_jdk_script}")
+
+# corvane_find_jdk_run(<out> <arguments...>): find-jdk's output in <out>, empty when it fails.
+function(corvane_find_jdk_run out)
+  execute_process(COMMAND "${corvane_find_jdk_script}" ${ARGN}
+    OUTPUT_VARIABLE output OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    set(output "")
   endif()
-  set(${out} ${major} PARENT_SCOPE)
+  set(${out} "${output}" PARENT_SCOPE)
 endfunction()
 
 set(CORVANE_JDK_HOME "" CACHE PATH "JDK to build and test with (default: JAVA_HOME, else the newest under /usr/lib/jvm)")
 if(NOT CORVANE_JDK_HOME)
-  if(DEFINED ENV{JAVA_HOME} AND EXISTS "$ENV{JAVA_HOME}/bin/javac")
-    set(found "$ENV{JAVA_HOME}")
-  else()
-    file(GLOB candidates LIST_DIRECTORIES true /usr/lib/jvm/*)
-    set(best_major 0)
-    set(found "")
-    foreach(c IN LISTS candidates)
-      if(IS_DIRECTORY "${c}" AND NOT IS_SYMLINK "${c}" AND EXISTS "${c}/bin/javac" AND EXISTS "${c}/include/jni.h")
-        corvane_jdk_major("${c}" m)
-        if(m GREATER best_major)
-          set(best_major ${m})
-          set(found "${c}")
-        endif()
-      endif()
-    endforeach()
-  endif()
+  corvane_find_jdk_run(found)
   if(NOT found)
     message(FATAL_ERROR "No JDK found: set JAVA_HOME or install one under /usr/lib/jvm (apt-get install openjdk-17-jdk-headless)")
   endif()
   set(CORVANE_JDK_HOME "${found}" CACHE PATH "JDK to build and test with" FORCE)
 endif()
-corvane_jdk_major("${CORVANE_JDK_HOME}" CORVANE_JDK_MAJOR)
-if(CORVANE_JDK_MAJOR LESS 24)
-  message(WARNING "JDK ${CORVANE_JDK_HOME} is major version ${CORVANE_JDK_MAJOR}: the launcher's default options need 24 or newer; "
-                  "tests that need them will be skipped and runs use CORVANE_AGGRESSIVE_OPTIMIZATIONS=0")
+corvane_find_jdk_run(CORVANE_JDK_MAJOR --major "${CORVANE_JDK_HOME}")
+corvane_find_jdk_run(CORVANE_JDK_MINIMUM --minimum)
+if(NOT CORVANE_JDK_MAJOR MATCHES "^[0-9]+$" OR NOT CORVANE_JDK_MINIMUM MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "${corvane_find_jdk_script} failed: major version '${CORVANE_JDK_MAJOR}', minimum '${CORVANE_JDK_MINIMUM}'")
+endif()
+if(CORVANE_JDK_MAJOR LESS CORVANE_JDK_MINIMUM)
+  message(WARNING "JDK ${CORVANE_JDK_HOME} is major version ${CORVANE_JDK_MAJOR}: the launcher's default options need "
+                  "${CORVANE_JDK_MINIMUM} or newer; tests that need them will be skipped and runs use CORVANE_AGGRESSIVE_OPTIMIZATIONS=0")
 else()
   message(STATUS "JDK: ${CORVANE_JDK_HOME} (major ${CORVANE_JDK_MAJOR})")
 endif()

@@ -6,8 +6,8 @@ source "$(dirname "$0")/lib.sh"
 TREE=$CORVANE_TEST_DEMO_TREE
 
 env_args=()
-if [ "$CORVANE_TEST_JDK_MAJOR" -lt 24 ]; then
-  note "JDK $CORVANE_TEST_JDK_MAJOR is older than 24: assembling with CORVANE_AGGRESSIVE_OPTIMIZATIONS=0"
+if [ "$CORVANE_TEST_JDK_MAJOR" -lt "$CORVANE_TEST_JDK_MINIMUM" ]; then
+  note "JDK $CORVANE_TEST_JDK_MAJOR is older than $CORVANE_TEST_JDK_MINIMUM: assembling with CORVANE_AGGRESSIVE_OPTIMIZATIONS=0"
   env_args+=(CORVANE_AGGRESSIVE_OPTIMIZATIONS=0)
 fi
 # Under AddressSanitizer the VM's writing of the archive layer trips the memcpy
@@ -29,7 +29,7 @@ cat "$SCRATCH/assemble.err"
 grep -q "runtime $(sed -n 's/^JAVA_VERSION="\(.*\)"$/\1/p' "$CORVANE_TEST_JDK_HOME/release")" "$SCRATCH/assemble.err" \
   || fail "tools/assemble-tree did not say which runtime version it used"
 
-[ -x "$TREE/corvane" ] && cmp -s "$TREE/corvane" "$CORVANE_TEST_LAUNCHER" || fail "the tree's corvane is not the build's launcher"
+{ [ -x "$TREE/corvane" ] && cmp -s "$TREE/corvane" "$CORVANE_TEST_LAUNCHER"; } || fail "the tree's corvane is not the build's launcher"
 [ -f "$TREE/jre/lib/server/libjvm.so" ] || fail "no jre/lib/server/libjvm.so in the tree"
 modules=$(sed -n 's/^MODULES="\(.*\)"$/\1/p' "$TREE/jre/release")
 for m in java.base java.desktop java.logging java.management jdk.unsupported; do
@@ -47,8 +47,12 @@ cmp -s "$TREE/lib/$(basename "$CORVANE_TEST_DEMO_JAR")" "$CORVANE_TEST_DEMO_JAR"
 grep -q -x 'javax/swing/JFrame id: [0-9]*' "$TREE/jre/lib/server/trained-classes.lst" 2>/dev/null \
   || fail "jre/lib/server/trained-classes.lst does not show training on the demo's window"
 
-extra=$(ls -A "$TREE/lib" | grep -v -x -e manifest-bootstrap.txt -e aaa-extra.jar -e "$(basename "$CORVANE_TEST_DEMO_JAR")")
+# The tree's record says what later steps need, as assembly found it.
+record=$(grep -v '^#' "$TREE/lib/corvane-tree.txt" 2>/dev/null | grep -E '^(name|launcher-version|entry|window-class|class-data)=' | paste -sd' ')
+[ "$record" = "name=$(basename "$TREE") launcher-version=$CORVANE_TEST_VERSION entry=own window-class=com-vellumbry-corvane-entry-CorvaneProcessEarlyEntry class-data=trained" ] \
+  || fail "lib/corvane-tree.txt says '$record'"
+extra=$(find "$TREE/lib" -mindepth 1 -maxdepth 1 -printf '%f\n' | grep -v -x -e manifest-bootstrap.txt -e aaa-extra.jar -e corvane-tree.txt -e "$(basename "$CORVANE_TEST_DEMO_JAR")")
 [ -z "$extra" ] || fail "lib/ holds files it should not: $extra"
-leftovers=$(ls -A "$(dirname "$TREE")" | grep -F ".$(basename "$TREE")." )
+leftovers=$(find "$(dirname "$TREE")" -mindepth 1 -maxdepth 1 -printf '%f\n' | grep -F ".$(basename "$TREE").")
 [ -z "$leftovers" ] || fail "temporary directories left next to the tree: $leftovers"
 finish

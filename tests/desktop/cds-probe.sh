@@ -4,7 +4,7 @@
 # with the full module graph and takes Swing's classes from it, while the
 # application's classes come from its jar.
 source "$(dirname "$0")/lib.sh"
-[ "$CORVANE_TEST_JDK_MAJOR" -ge 24 ] || skip "JDK $CORVANE_TEST_JDK_MAJOR is older than 24: the launcher's default options (compact object headers) cannot run"
+[ "$CORVANE_TEST_JDK_MAJOR" -ge "$CORVANE_TEST_JDK_MINIMUM" ] || skip "JDK $CORVANE_TEST_JDK_MAJOR is older than $CORVANE_TEST_JDK_MINIMUM: the launcher's default options (compact object headers) cannot run"
 require_demo_tree
 TREE=$CORVANE_TEST_DEMO_TREE
 ARCHIVE="$TREE/jre/lib/server/classes_coh.jsa"

@@ -12,15 +12,16 @@ TREE="$SCRATCH/tree"
 
 # main.jar -> deps/mid.jar -> deps/end.jar (and back to main.jar); other.jar is given second.
 mkdir -p "$SCRATCH/classes" "$SCRATCH/app/deps" "$SCRATCH/res/data"
-"$JDK/bin/javac" --release 17 -d "$SCRATCH/classes" $(find "$APP_SRC" -name '*.java') || { fail "cannot compile the test application"; finish; }
+mapfile -t sources < <(find "$APP_SRC" -name '*.java')
+"$JDK/bin/javac" --release 17 -d "$SCRATCH/classes" "${sources[@]}" || { fail "cannot compile the test application"; finish; }
 printf 'Class-Path: deps/mid.jar\nAdd-Opens: java.base/java.lang\n' >"$SCRATCH/main.mf"
 printf 'Class-Path: end.jar ../main.jar\n' >"$SCRATCH/mid.mf"
 echo "a resource" >"$SCRATCH/res/data/note.txt"
-"$JDK/bin/jar" --create --file "$SCRATCH/app/main.jar" --manifest "$SCRATCH/main.mf" --main-class bridgeapp.Main \
+{ "$JDK/bin/jar" --create --file "$SCRATCH/app/main.jar" --manifest "$SCRATCH/main.mf" --main-class bridgeapp.Main \
     -C "$SCRATCH/classes" bridgeapp/Main.class \
   && "$JDK/bin/jar" --create --file "$SCRATCH/app/deps/mid.jar" --manifest "$SCRATCH/mid.mf" -C "$SCRATCH" mid.mf \
   && "$JDK/bin/jar" --create --file "$SCRATCH/app/deps/end.jar" -C "$SCRATCH/classes" bridgeapp/dep \
-  && "$JDK/bin/jar" --create --file "$SCRATCH/app/other.jar" -C "$SCRATCH" main.mf \
+  && "$JDK/bin/jar" --create --file "$SCRATCH/app/other.jar" -C "$SCRATCH" main.mf; } \
   || { fail "cannot make the test jars"; finish; }
 
 # Trained (on a run that loads a class of the chain's last jar): the rows run
@@ -70,8 +71,8 @@ done
 
 # The exception's report is java's: thread name, exception and the main frame.
 env -u DISPLAY "${demo_env[@]}" timeout 60 "$TREE/corvane" throw >/dev/null 2>"$SCRATCH/err" </dev/null
-grep -q -F 'Exception in thread "main" java.lang.IllegalStateException: thrown out of main' "$SCRATCH/err" \
-  && grep -q -F 'at bridgeapp.Main.main(' "$SCRATCH/err" \
+{ grep -q -F 'Exception in thread "main" java.lang.IllegalStateException: thrown out of main' "$SCRATCH/err" \
+  && grep -q -F 'at bridgeapp.Main.main(' "$SCRATCH/err"; } \
   || fail "exception out of main: no stack trace like java's on stderr: $(head -n 3 "$SCRATCH/err" | tr '\n' '|')"
 
 # A Swing window: java's WM_CLASS; closed as a window manager closes it and

@@ -11,14 +11,14 @@ check_needed() {
   local file=$1 libs lib
   libs=$(needed "$file")
   [ -n "$libs" ] || { fail "$file: readelf shows no NEEDED entries (not a dynamic executable?)"; return; }
-  grep -q -x 'libc.so.6' <<<"$libs" || fail "$file: libc.so.6 is not among NEEDED: $(echo $libs)"
+  grep -q -x 'libc.so.6' <<<"$libs" || fail "$file: libc.so.6 is not among NEEDED: ${libs//$'\n'/ }"
   while read -r lib; do
     case $lib in
       libc.so.6|ld-linux-x86-64.so.2|libm.so.6|libdl.so.2|libpthread.so.0|librt.so.1) ;;
       *) fail "$file needs $lib; only glibc's own libraries are allowed" ;;
     esac
   done <<<"$libs"
-  note "$file NEEDED: $(echo $libs)"
+  note "$file NEEDED: ${libs//$'\n'/ }"
 }
 
 check_needed "$CORVANE_TEST_LAUNCHER"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared helpers of the desktop test scripts. Source, don't run.
 # The CTest environment gives CORVANE_TEST_* (see CMakeLists.txt).
 set -uo pipefail
@@ -25,7 +26,7 @@ trap cleanup_scratch EXIT
 
 # The environment for runs of the demo tree: older JDKs need the reduced options.
 demo_env=(CORVANE_NATIVE_LOG_DIR_OVERRIDE="$SCRATCH/logs")
-if [ "$CORVANE_TEST_JDK_MAJOR" -lt 24 ]; then
+if [ "$CORVANE_TEST_JDK_MAJOR" -lt "$CORVANE_TEST_JDK_MINIMUM" ]; then
   demo_env+=(CORVANE_AGGRESSIVE_OPTIMIZATIONS=0)
 fi
 
@@ -42,6 +43,7 @@ probe_tree() {
   printf '%s\n' "$@" >"$SCRATCH/probe.args"
   env -u DISPLAY "${demo_env[@]}" CORVANE_DEMO_MODE=probe \
     timeout 60 "$CORVANE_TEST_DEMO_TREE/corvane" "--jvm-args=$SCRATCH/probe.args" >"$SCRATCH/probe.out" 2>&1 </dev/null
+  # shellcheck disable=SC2034 # read by the tests that call probe_tree
   PROBE_STATUS=$?
 }
 

@@ -4,7 +4,7 @@
 # input gets a one-line message and leaves no file behind.
 source "$(dirname "$0")/lib.sh"
 need_tool dpkg-deb dpkg
-need_tool unzip unzip
+need_tool dpkg-shlibdeps dpkg-dev
 need_tool desktop-file-validate desktop-file-utils
 need_tool appstreamcli appstream
 need_tool lintian lintian
@@ -20,6 +20,7 @@ ARGS=(--tree "$CORVANE_TEST_DEMO_TREE" --name "$CORVANE_TEST_PACKAGE_NAME" --ver
 # name | word in the message | extra arguments (they come after ARGS and win)
 BAD=(
   "not a tree|not an install tree|--tree $SCRATCH"
+  "tree of an older assemble-tree|assemble it again|--tree $SCRATCH/old-tree"
   "bad package name|no Debian package name|--name Demo_App"
   "bad version|no Debian version|--version v1"
   "maintainer without an address|not 'Name <email>'|--maintainer nobody"
@@ -27,13 +28,18 @@ BAD=(
 )
 # A 2x1 PNG header is all the check reads.
 printf '\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x02\0\0\0\x01' >"$SCRATCH/wide.png"
+# An install tree without the record that assemble-tree writes now.
+mkdir -p "$SCRATCH/old-tree/lib"
+ln -s "$CORVANE_TEST_DEMO_TREE/corvane" "$SCRATCH/old-tree/corvane"
+ln -s "$CORVANE_TEST_DEMO_TREE/jre" "$SCRATCH/old-tree/jre"
+cp "$CORVANE_TEST_DEMO_TREE/lib/manifest-bootstrap.txt" "$SCRATCH/old-tree/lib/"
 mkdir -p "$SCRATCH/bad-out"
 for row in "${BAD[@]}"; do
   IFS='|' read -r name word extra <<<"$row"
   read -r -a extra_args <<<"$extra"
   timeout 120 "$TOOL" "${ARGS[@]}" "${extra_args[@]}" --out-dir "$SCRATCH/bad-out" >/dev/null 2>"$SCRATCH/err"
   status=$?
-  [ "$status" = 1 ] && [ "$(wc -l <"$SCRATCH/err")" = 1 ] && grep -q -F -- "$word" "$SCRATCH/err" \
+  { [ "$status" = 1 ] && [ "$(wc -l <"$SCRATCH/err")" = 1 ] && grep -q -F -- "$word" "$SCRATCH/err"; } \
     || fail "$name: status $status, message: $(tr '\n' '|' <"$SCRATCH/err")"
   [ -z "$(ls -A "$SCRATCH/bad-out")" ] || fail "$name: files left in the output folder: $(ls -A "$SCRATCH/bad-out")"
 done
@@ -44,7 +50,7 @@ status=$?
 DEB="$OUT/${CORVANE_TEST_PACKAGE_NAME}_1.0_amd64.deb"
 TAR="$OUT/$CORVANE_TEST_PACKAGE_NAME-1.0-linux-x86_64.tar.gz"
 [ "$(cat "$SCRATCH/made")" = "$(printf '%s\n%s' "$DEB" "$TAR")" ] || fail "tools/package named $(tr '\n' ' ' <"$SCRATCH/made")"
-[ "$(ls -A "$OUT")" = "$(printf '%s\n%s' "$(basename "$TAR")" "$(basename "$DEB")")" ] || fail "the output folder holds: $(ls -A "$OUT" | tr '\n' ' ')"
+[ "$(ls -A "$OUT")" = "$(printf '%s\n%s' "$(basename "$TAR")" "$(basename "$DEB")")" ] || fail "the output folder holds: $(find "$OUT" -mindepth 1 -maxdepth 1 -printf '%f ')"
 
 X="$SCRATCH/deb"
 dpkg-deb -x "$DEB" "$X" || { fail "dpkg-deb cannot unpack $DEB"; finish; }
@@ -58,6 +64,8 @@ grep -q -x "StartupWMClass=com-vellumbry-corvane-entry-CorvaneProcessEarlyEntry"
 desktop-file-validate "$DESKTOP" >"$SCRATCH/dfv" 2>&1 || fail "desktop-file-validate: $(tr '\n' '|' <"$SCRATCH/dfv")"
 appstreamcli validate --no-net "$X/usr/share/metainfo/$CORVANE_TEST_PACKAGE_ID.metainfo.xml" >"$SCRATCH/asv" 2>&1 \
   || fail "appstreamcli validate: $(tr '\n' '|' <"$SCRATCH/asv")"
+depends=$(dpkg-deb -f "$DEB" Depends)
+[[ $depends == *"libc6 (>= 2."* && $depends == *libfontconfig1* ]] || fail "Depends lacks glibc's version or fontconfig: $depends"
 lintian --fail-on error "$DEB" >"$SCRATCH/lintian" 2>&1 || fail "lintian: $(grep -E '^E:' "$SCRATCH/lintian" | head -n 5 | tr '\n' '|')"
 note "lintian: $(grep -c -E '^W:' "$SCRATCH/lintian") warning(s): $(grep -E '^W:' "$SCRATCH/lintian" | awk '{print $3}' | sort -u | tr '\n' ' ')"
 

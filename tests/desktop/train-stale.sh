@@ -2,7 +2,7 @@
 # A trained tree, moved, then with its jar replaced: the VM keeps the trained
 # default archive and runs the new jar's classes, which no archive holds.
 source "$(dirname "$0")/lib.sh"
-[ "$CORVANE_TEST_JDK_MAJOR" -ge 24 ] || skip "JDK $CORVANE_TEST_JDK_MAJOR is older than 24: the checks read the archive for compact object headers"
+[ "$CORVANE_TEST_JDK_MAJOR" -ge "$CORVANE_TEST_JDK_MINIMUM" ] || skip "JDK $CORVANE_TEST_JDK_MAJOR is older than $CORVANE_TEST_JDK_MINIMUM: the checks read the archive for compact object headers"
 require_demo_tree
 TREE="$SCRATCH/tree"
 DEMO_JAR_NAME=$(basename "$CORVANE_TEST_DEMO_JAR")
@@ -42,8 +42,8 @@ public final class CorvaneProcessEarlyEntry {
     }
 }
 JAVA
-"$CORVANE_TEST_JDK_HOME/bin/javac" --release 17 -d "$SCRATCH/classes" "$SCRATCH/src/com/vellumbry/corvane/entry/CorvaneProcessEarlyEntry.java" \
-  && "$CORVANE_TEST_JDK_HOME/bin/jar" --create --file "$TREE/lib/$DEMO_JAR_NAME" -C "$SCRATCH/classes" . \
+{ "$CORVANE_TEST_JDK_HOME/bin/javac" --release 17 -d "$SCRATCH/classes" "$SCRATCH/src/com/vellumbry/corvane/entry/CorvaneProcessEarlyEntry.java" \
+  && "$CORVANE_TEST_JDK_HOME/bin/jar" --create --file "$TREE/lib/$DEMO_JAR_NAME" -C "$SCRATCH/classes" .; } \
   || { fail "cannot build the replacement jar"; finish; }
 
 runs_entry "replaced jar" "replaced entry"

@@ -1,17 +1,30 @@
+# shellcheck shell=bash
 # Helpers of the tests that drive a desktop: an Xvfb of their own, its
 # windows, and installing packages as a user would. Source after lib.sh.
 XVFB_PID=""
-stop_xvfb() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null; XVFB_PID=""; }
 
+# Starts the test's own Xvfb (tools/lib/start-xvfb), exports DISPLAY and sets
+# XVFB_PID; the test fails with the reason when it does not start.
 start_xvfb() {
-  need_tool Xvfb xvfb
-  # Xvfb picks a free display number itself and writes it to fd 3.
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$SCRATCH/display" 2>"$SCRATCH/xvfb.log" &
-  XVFB_PID=$!
-  for _ in $(seq 200); do [ -s "$SCRATCH/display" ] && break; kill -0 "$XVFB_PID" 2>/dev/null || break; sleep 0.1; done
-  [ -s "$SCRATCH/display" ] || { fail "Xvfb did not start: $(tail -n 3 "$SCRATCH/xvfb.log")"; finish; }
-  export DISPLAY=":$(head -n1 "$SCRATCH/display" | tr -d '[:space:]')"
+  local started
+  started=$("$CORVANE_TEST_SOURCE_DIR/tools/lib/start-xvfb" "$SCRATCH/xvfb.log" 2>&1) || { fail "$started"; finish; }
+  read -r DISPLAY XVFB_PID <<<"$started"
+  export DISPLAY
   note "Xvfb on display $DISPLAY"
+}
+
+# Ends that Xvfb and waits up to 5 s for it to exit. start-xvfb started it, so
+# it is no child of this shell: exited and not yet collected by init counts as ended.
+stop_xvfb() {
+  [ -n "$XVFB_PID" ] || return 0
+  local _
+  if kill "$XVFB_PID" 2>/dev/null; then
+    for _ in $(seq 50); do
+      grep -q '^State:[[:space:]]*[^Z[:space:]]' "/proc/$XVFB_PID/status" 2>/dev/null || break
+      sleep 0.1
+    done
+  fi
+  XVFB_PID=""
 }
 
 # Prints the first window whose title matches the regular expression $1,
@@ -52,7 +65,6 @@ require_package_install() {
   [ -n "${CORVANE_TEST_WM_CLOSE:-}" ] || { fail "no wm-close helper (package libx11-dev; tools/run-tests installs it)"; finish; }
 }
 
-# Purges package $1 and checks that none of its files (listed in $2) is left.
 # The exit trap of a package test: ends the application ($APP_PID) and Xvfb,
 # and purges the package $N if it is still installed.
 package_test_cleanup() {
@@ -62,6 +74,7 @@ package_test_cleanup() {
   cleanup_scratch
 }
 
+# Purges package $1 and checks that none of its files (listed in $2) is left.
 purge_and_check() {
   apt_get purge "$1" >"$SCRATCH/purge.log" 2>&1 || fail "apt-get purge $1 failed: $(tail -n 2 "$SCRATCH/purge.log" | tr '\n' '|')"
   local left

@@ -72,7 +72,8 @@ TEST_P(BadInputRun, StatusAndMessages) {
     }
     const auto aggressive = c.env.find("CORVANE_AGGRESSIVE_OPTIMIZATIONS");
     if (!jdkSupportsDefaultOptions() && aggressive != c.env.end() && aggressive->second.rfind('0', 0) != 0) {
-        GTEST_SKIP() << "the JDK found is major " << jdkMajor() << "; these options need 24 or newer";
+        GTEST_SKIP() << "the JDK found is major " << jdkMajor() << "; these options need "
+                     << CORVANE_TEST_JDK_MINIMUM << " or newer";
     }
     InstallTree tree(c.runtime);
     const std::vector<std::string> arguments = c.prepare(tree);

@@ -73,7 +73,8 @@ TEST_P(RealVmOptionList, IsLoggedExactlyAndAcceptedByTheVm) {
     const SwitchCase& c = GetParam();
     if (!jdkSupportsDefaultOptions() && !setsAggressive(c.env)) {
         GTEST_SKIP() << "the JDK found is major " << jdkMajor()
-                     << "; this list holds -XX:+UseCompactObjectHeaders, which needs 24 or newer";
+                     << "; this list holds -XX:+UseCompactObjectHeaders, which needs " << CORVANE_TEST_JDK_MINIMUM
+                     << " or newer";
     }
     InstallTree tree;
     const std::string tmpDir = tree.makeScratchDir("tmp");

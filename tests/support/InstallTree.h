@@ -67,8 +67,8 @@ public:
 
     // Runs the launcher with `arguments` (argv[0] is launcher() unless argv0 is
     // given). CORVANE_NATIVE_LOG_DIR_OVERRIDE is set to logDir() and, with a JDK
-    // older than 24, CORVANE_AGGRESSIVE_OPTIMIZATIONS to 0, each unless the
-    // options set it. The default timeout is 30 s.
+    // too old for the default options, CORVANE_AGGRESSIVE_OPTIMIZATIONS to 0,
+    // each unless the options set it. The default timeout is 30 s.
     TreeRun run(const std::vector<std::string>& arguments = {}, RunOptions options = RunOptions(),
                 const std::optional<std::string>& argv0 = std::nullopt) const;
     // The same, with the launcher started by `wrapper` (a program and its

@@ -289,7 +289,7 @@ int jdkMajor() {
 }
 
 bool jdkSupportsDefaultOptions() {
-    return jdkMajor() >= 24;
+    return jdkMajor() >= CORVANE_TEST_JDK_MINIMUM;
 }
 
 const std::string LOG_BANNER = "\n\n" + std::string(42, '=') + "\nLogger initialized\n";

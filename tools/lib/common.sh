@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared shell helpers for the project's scripts. Source, don't run.
 
 CORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -21,33 +22,22 @@ corvane_ensure_packages() {
     || { corvane_say "apt-get install ${missing[*]} failed"; return 1; }
 }
 
+# The JDK lookup and the oldest JDK the launcher's default options run on
+# come from find-jdk, which CMake asks too.
+CORVANE_FIND_JDK="$CORVANE_ROOT/tools/lib/find-jdk"
+
 # Major version of the JDK at $1 (0 when unknown).
-corvane_jdk_major() {
-  local v
-  v=$(sed -n 's/^JAVA_VERSION="\(1\.\)\{0,1\}\([0-9]*\).*/\2/p' "$1/release" 2>/dev/null | head -n1)
-  echo "${v:-0}"
-}
+corvane_jdk_major() { "$CORVANE_FIND_JDK" --major "$1"; }
 
 # Prints the JDK to use: JAVA_HOME when it holds javac, else the newest JDK
 # under /usr/lib/jvm. Prints nothing when there is none.
-corvane_find_jdk() {
-  if [ -n "${JAVA_HOME:-}" ] && [ -x "$JAVA_HOME/bin/javac" ]; then
-    echo "$JAVA_HOME"; return 0
-  fi
-  local best="" best_major=0 dir major
-  for dir in /usr/lib/jvm/*; do
-    [ -d "$dir" ] && [ ! -L "$dir" ] && [ -x "$dir/bin/javac" ] && [ -f "$dir/include/jni.h" ] || continue
-    major=$(corvane_jdk_major "$dir")
-    if [ "$major" -gt "$best_major" ]; then best="$dir"; best_major=$major; fi
-  done
-  [ -n "$best" ] && echo "$best"
-}
+corvane_find_jdk() { "$CORVANE_FIND_JDK"; }
 
 # Makes sure some JDK exists (installs Debian's 17 when there is none), exports
 # JAVA_HOME to the chosen one and says plainly when it is too old for the
-# launcher's default options, which need 24 or newer.
+# launcher's default options.
 corvane_setup_jdk() {
-  local jdk
+  local jdk minimum
   jdk=$(corvane_find_jdk)
   if [ -z "$jdk" ]; then
     corvane_ensure_packages openjdk-17-jdk-headless || return 1
@@ -57,8 +47,9 @@ corvane_setup_jdk() {
   export JAVA_HOME="$jdk"
   CORVANE_JDK_MAJOR=$(corvane_jdk_major "$jdk")
   export CORVANE_JDK_MAJOR
-  if [ "$CORVANE_JDK_MAJOR" -lt 24 ]; then
-    corvane_say "NOTE: only JDK $CORVANE_JDK_MAJOR ($jdk) is available. The launcher's default options need 24 or newer"
+  minimum=$("$CORVANE_FIND_JDK" --minimum)
+  if [ "$CORVANE_JDK_MAJOR" -lt "$minimum" ]; then
+    corvane_say "NOTE: only JDK $CORVANE_JDK_MAJOR ($jdk) is available. The launcher's default options need $minimum or newer"
     corvane_say "      (-XX:+UseCompactObjectHeaders); runs use CORVANE_AGGRESSIVE_OPTIMIZATIONS=0 and the tests"
     corvane_say "      that need the default option list are skipped."
     export CORVANE_AGGRESSIVE_OPTIMIZATIONS=0

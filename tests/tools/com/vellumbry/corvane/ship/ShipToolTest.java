@@ -1,0 +1,186 @@
+// The shipping program's pure parts against written-out expectations: the package's
+// files, the tree's record, and how jars' Class-Path entries are followed.
+package com.vellumbry.corvane.ship;
+
+import java.io.IOException;
+import java.io.OutputStream;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.time.LocalDate;
+import java.util.List;
+import java.util.jar.Attributes;
+import java.util.jar.JarEntry;
+import java.util.jar.JarOutputStream;
+import java.util.jar.Manifest;
+import java.util.stream.Collectors;
+
+public final class ShipToolTest {
+    private static int failures;
+
+    public static void main(String[] args) throws IOException {
+        packageFiles();
+        appIds();
+        treeRecord();
+        classPathRules();
+        System.out.println(failures == 0 ? "all checks passed" : failures + " check(s) failed");
+        System.exit(failures == 0 ? 0 : 1);
+    }
+
+    private static void check(boolean ok, String what) {
+        if (!ok) {
+            failures++;
+            System.out.println("FAIL: " + what);
+        }
+    }
+
+    private static void same(String actual, String wanted, String what) {
+        check(actual.equals(wanted), what + ":\n--- got\n" + actual + "\n--- wanted\n" + wanted);
+    }
+
+    private static Package sample(String homepage, String version) {
+        return new Package("my-app", version, "My <App> & Co", "Edits things", List.of(
+                "First paragraph, long enough to be wrapped by the control file's writer at seventy-eight characters.",
+                "Second."), "Office;", "Jane Doe <jane@example.org>", "Jane Doe", "2024 Jane Doe", homepage,
+                "GPL-3.0-or-later", "org.example.my_app", "org-example-Main", LocalDate.of(2026, 12, 7),
+                "Mon, 07 Dec 2026 10:00:00 +0000");
+    }
+
+    private static void packageFiles() {
+        Package full = sample("https://example.org/app", "1:2.0-1");
+        same(DebianFiles.control(full, "libc6 (>= 2.36), libx11-6", 12345), """
+                Package: my-app
+                Version: 1:2.0-1
+                Architecture: amd64
+                Maintainer: Jane Doe <jane@example.org>
+                Installed-Size: 12345
+                Depends: libc6 (>= 2.36), libx11-6
+                Section: misc
+                Priority: optional
+                Homepage: https://example.org/app
+                Description: Edits things
+                 First paragraph, long enough to be wrapped by the control file's writer at
+                 seventy-eight characters.
+                 .
+                 Second.
+                """, "control file with every field");
+        String bare = DebianFiles.control(sample("", "2.0"), "", 1);
+        check(!bare.contains("Depends:") && !bare.contains("Homepage:"), "control file without depends or homepage: " + bare);
+        same(DesktopFiles.desktopEntry(full), """
+                [Desktop Entry]
+                Type=Application
+                Name=My <App> & Co
+                Comment=Edits things
+                Exec=my-app
+                Icon=my-app
+                Terminal=false
+                Categories=Office;
+                StartupWMClass=org-example-Main
+                """, "desktop entry");
+        String metainfo = DesktopFiles.metainfo(full);
+        for (String line : List.of("  <id>org.example.my_app</id>", "  <name>My &lt;App&gt; &amp; Co</name>",
+                "  <developer id=\"org.example\">", "    <name>Jane Doe</name>",
+                "  <url type=\"homepage\">https://example.org/app</url>",
+                "    <release version=\"1:2.0-1\" date=\"2026-12-07\"/>", "    <p>Second.</p>")) {
+            check(metainfo.lines().anyMatch(line::equals), "metainfo lacks '" + line + "':\n" + metainfo);
+        }
+        check(!metainfo.contains("developer_name") && !DesktopFiles.metainfo(sample("", "2.0")).contains("<url"),
+                "metainfo: no deprecated developer_name, no url without a homepage");
+        // name | upstream version, deb, tar folder, copy folder, changelog
+        String[][] versions = {
+            {"1:2.0-1", "2.0-1", "my-app_2.0-1_amd64.deb", "my-app-2.0-1", "1_2.0-1", "changelog.Debian.gz"},
+            {"2.0", "2.0", "my-app_2.0_amd64.deb", "my-app-2.0", "2.0", "changelog.gz"},
+        };
+        for (String[] row : versions) {
+            Package p = sample("", row[0]);
+            same(String.join(" ", p.upstreamVersion(), p.debFile(), p.tarFolder(), p.copyFolder(), p.changelogFile()),
+                    String.join(" ", List.of(row).subList(1, row.length)), "file names of version " + row[0]);
+        }
+        same(DebianFiles.roff(".TH \\x"), "\\&.TH \\\\x", "manual page text cannot start a request");
+    }
+
+    private static void appIds() {
+        String[][] rows = {
+            {"https://www.example.org/x", "my-app", "org.example.my_app"},
+            {"http://www.cburch.com/logisim/", "corvane-logisim-test", "com.cburch.corvane_logisim_test"},
+            {"", "x", ""},
+            {"not a url", "x", ""},
+        };
+        for (String[] row : rows) {
+            same(DesktopFiles.appId(row[0], row[1]), row[2], "app id of " + row[0]);
+        }
+        check(DesktopFiles.isAppId("org.example.app") && !DesktopFiles.isAppId("app") && !DesktopFiles.isAppId("org..x"),
+                "reverse-DNS ids");
+    }
+
+    private static void treeRecord() {
+        TreeRecord bridge = new TreeRecord("my-app", "1.0.0.0", "25.0.3", "org.example.Main", "org-example-Main",
+                "trained", List.of("classes_coh.jsa", "classes.jsa"), "jre/lib/server/trained-classes.lst");
+        TreeRecord own = new TreeRecord("x", "1.0.0.0", "25", "", TreeRecord.ENTRY_WINDOW_CLASS, "none", List.of(), "");
+        for (TreeRecord record : List.of(bridge, own)) {
+            check(TreeRecord.parse(record.text(), "test").equals(record), "record read back as written: " + record.text());
+        }
+        check(own.providesEntry() && !bridge.providesEntry() && bridge.trained() && !own.trained(), "record's questions");
+        String older = bridge.text().replaceAll("(?m)^window-class=.*\n", "");
+        String other = bridge.text().replace("format=1", "format=2");
+        for (String text : List.of(older, other)) {
+            try {
+                TreeRecord.parse(text, "test");
+                check(false, "a record without a key or of another format is refused");
+            } catch (Failure f) {
+                check(f.getMessage().contains("assemble the tree again"), "the refusal says how to mend it: " + f.getMessage());
+            }
+        }
+    }
+
+    private static void classPathRules() throws IOException {
+        Path dir = Files.createTempDirectory("ship-test");
+        try {
+            Files.createDirectories(dir.resolve("lib/folder"));
+            jar(dir.resolve("missing.jar"), "missing-dep.jar");
+            jar(dir.resolve("folder.jar"), "lib/folder/");
+            jar(dir.resolve("chain.jar"), "lib/b.jar");
+            jar(dir.resolve("lib/b.jar"), "c.jar");
+            jar(dir.resolve("lib/c.jar"), null);
+            jar(dir.resolve("cycle.jar"), "lib/back.jar");
+            jar(dir.resolve("lib/back.jar"), "../cycle.jar");
+            // given jar | jars in order | words the notes hold
+            String[][] rows = {
+                {"missing.jar", "missing.jar", "missing-dep.jar of missing.jar is missing"},
+                {"folder.jar", "folder.jar", "lib/folder/ of folder.jar is a folder"},
+                {"chain.jar", "chain.jar b.jar c.jar", ""},
+                {"cycle.jar", "cycle.jar back.jar", ""},
+            };
+            for (String[] row : rows) {
+                AppJars.Facts facts = AppJars.read(List.of(dir.resolve(row[0])), "");
+                same(facts.jars().stream().map(p -> p.getFileName().toString()).collect(Collectors.joining(" ")), row[1],
+                        "class path of " + row[0]);
+                String notes = String.join("; ", facts.notes());
+                check(notes.contains(row[2]) && notes.isEmpty() == row[2].isEmpty(),
+                        "notes of " + row[0] + " should hold '" + row[2] + "': " + notes);
+                same(facts.mainClass(), "app.Main", "main class of " + row[0]);
+            }
+            try {
+                AppJars.read(List.of(dir.resolve("not-there.jar")), "");
+                check(false, "a jar named on the command line that is missing fails");
+            } catch (Failure f) {
+                check(f.getMessage().startsWith("jar not found: "), "missing jar: " + f.getMessage());
+            }
+        } finally {
+            Workspace.removeTree(dir);
+        }
+    }
+
+    /** A jar with app/Main.class, Main-Class app.Main and the given Class-Path (none when null). */
+    private static void jar(Path file, String classPath) throws IOException {
+        Manifest manifest = new Manifest();
+        manifest.getMainAttributes().put(Attributes.Name.MANIFEST_VERSION, "1.0");
+        manifest.getMainAttributes().put(Attributes.Name.MAIN_CLASS, "app.Main");
+        if (classPath != null) {
+            manifest.getMainAttributes().put(Attributes.Name.CLASS_PATH, classPath);
+        }
+        try (OutputStream out = Files.newOutputStream(file); JarOutputStream jar = new JarOutputStream(out, manifest)) {
+            jar.putNextEntry(new JarEntry("app/Main.class"));
+            jar.closeEntry();
+        }
+    }
+}

@@ -1,0 +1,179 @@
+// Reads the application's jars as java reads them: each given jar, then the jars its
+// manifest Class-Path names (relative URLs, recursively, each once); an entry that
+// names no jar is noted and left out, as java ignores it. Also finds the main class
+// and the JVM options the manifests ask for. Reads, never writes.
+package com.vellumbry.corvane.ship;
+
+import java.io.IOException;
+import java.net.URI;
+import java.net.URISyntaxException;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.HashMap;
+import java.util.HashSet;
+import java.util.LinkedHashSet;
+import java.util.List;
+import java.util.Map;
+import java.util.Set;
+import java.util.jar.Attributes;
+import java.util.jar.JarFile;
+import java.util.jar.Manifest;
+
+final class AppJars {
+    static final String ENTRY_CLASS = "com.vellumbry.corvane.entry.CorvaneProcessEarlyEntry";
+
+    /**
+     * @param jars      the jars in class-path order
+     * @param mainClass the class to start through the entry bridge; empty when the jars provide the entry
+     * @param options   JVM options from the manifests' Add-Opens, Add-Exports and Enable-Native-Access
+     * @param modules   the modules those options name
+     * @param notes     what was left out, one line each
+     */
+    record Facts(List<Path> jars, String mainClass, List<String> options, List<String> modules, List<String> notes) {
+    }
+
+    private final List<Path> jars = new ArrayList<>();
+    private final Map<String, Path> byName = new HashMap<>();
+    private final Set<Path> seen = new HashSet<>();
+    private final Set<String> options = new LinkedHashSet<>();
+    private final Set<String> modules = new LinkedHashSet<>();
+    private final List<String> notes = new ArrayList<>();
+    private final Set<String> entries = new HashSet<>();
+    private String firstMainClass;
+
+    /** Reads the given jars; {@code mainClass} is --main-class or empty. */
+    static Facts read(List<Path> given, String mainClass) {
+        if (given.isEmpty()) {
+            throw Console.fail("no jars given: the tree needs at least one application jar");
+        }
+        AppJars app = new AppJars();
+        for (Path jar : given) {
+            app.add(jar.toAbsolutePath().normalize(), null);
+        }
+        return app.facts(mainClass);
+    }
+
+    private void add(Path jar, Path namedBy) {
+        if (namedBy == null && !Files.exists(jar)) {
+            throw Console.fail("jar not found: " + jar);
+        }
+        if (namedBy == null && (!Files.isRegularFile(jar) || !Files.isReadable(jar))) {
+            throw Console.fail("jar is not a readable file: " + jar);
+        }
+        if (namedBy != null && !Files.isRegularFile(jar)) {
+            notes.add("Class-Path entry " + jar.getFileName() + " of " + namedBy.getFileName() + " is "
+                    + (Files.isDirectory(jar) ? "a folder" : "missing") + " (" + jar + "): left out, as java does"
+                    + (Files.isDirectory(jar) ? " (give a folder's contents with --resources)" : ""));
+            return;
+        }
+        Path real;
+        try {
+            real = jar.toRealPath();
+        } catch (IOException e) {
+            throw Console.fail("jar not found: " + jar);
+        }
+        // Named as the command line or the manifest names it (often a link to a versioned file).
+        String name = jar.getFileName().toString();
+        if (name.contains(":") || name.contains("\n")) {
+            throw Console.fail("a jar's file name holds ':' or a line feed, which the class path or the bootstrap"
+                    + " manifest cannot carry; rename it: " + jar);
+        }
+        Path known = byName.get(name);
+        if (known != null && !known.equals(real)) {
+            throw Console.fail("two jars have the same file name: " + name + " (" + known + " and " + real + ")");
+        }
+        if (!seen.add(real)) {
+            return;
+        }
+        byName.put(name, real);
+        jars.add(jar);
+        Attributes main = readManifest(real);
+        if (jars.size() == 1) {
+            firstMainClass = main.getValue(Attributes.Name.MAIN_CLASS);
+        }
+        moduleOptions(real, main.getValue("Add-Opens"), "add-opens");
+        moduleOptions(real, main.getValue("Add-Exports"), "add-exports");
+        String nativeAccess = main.getValue("Enable-Native-Access");
+        if (nativeAccess != null) {
+            if (!nativeAccess.trim().equals("ALL-UNNAMED")) {
+                throw Console.fail("Enable-Native-Access in " + real + " is '" + nativeAccess.trim()
+                        + "'; only ALL-UNNAMED is valid");
+            }
+            options.add("--enable-native-access=ALL-UNNAMED");
+        }
+        String classPath = main.getValue(Attributes.Name.CLASS_PATH);
+        if (classPath != null) {
+            for (String entry : classPath.trim().split("\\s+")) {
+                if (!entry.isEmpty()) {
+                    addClassPathEntry(jar, entry);
+                }
+            }
+        }
+    }
+
+    private void addClassPathEntry(Path jar, String entry) {
+        URI uri;
+        try {
+            uri = jar.getParent().toUri().resolve(new URI(entry));
+        } catch (URISyntaxException | IllegalArgumentException e) {
+            notes.add("Class-Path entry '" + entry + "' of " + jar.getFileName() + " is not a valid URL: left out, as java does");
+            return;
+        }
+        if (!"file".equalsIgnoreCase(uri.getScheme())) {
+            notes.add("Class-Path entry '" + entry + "' of " + jar.getFileName() + " is not a local file: left out");
+            return;
+        }
+        Path target = Path.of(uri).normalize();
+        if (entry.endsWith("/") && !Files.isRegularFile(target)) {
+            notes.add("Class-Path entry " + entry + " of " + jar.getFileName()
+                    + " is a folder: left out (give its contents with --resources)");
+            return;
+        }
+        add(target, jar);
+    }
+
+    private void moduleOptions(Path jar, String value, String option) {
+        if (value == null) {
+            return;
+        }
+        for (String item : value.trim().split("\\s+")) {
+            int slash = item.indexOf('/');
+            if (slash <= 0 || slash == item.length() - 1) {
+                throw Console.fail(option + " entry '" + item + "' of " + jar + " is not <module>/<package>");
+            }
+            options.add("--" + option + "=" + item + "=ALL-UNNAMED");
+            modules.add(item.substring(0, slash));
+        }
+    }
+
+    private Attributes readManifest(Path jar) {
+        try (JarFile file = new JarFile(jar.toFile(), false)) {
+            file.stream().forEach(e -> entries.add(e.getName()));
+            Manifest manifest = file.getManifest();
+            return manifest == null ? new Attributes() : manifest.getMainAttributes();
+        } catch (IOException | SecurityException e) {
+            throw Console.fail("cannot read the jar " + jar + ": " + e.getMessage());
+        }
+    }
+
+    private Facts facts(String mainClass) {
+        boolean entryProvided = entries.contains(ENTRY_CLASS.replace('.', '/') + ".class");
+        if (!mainClass.isEmpty() && entryProvided) {
+            throw Console.fail("the jars provide the entry class " + ENTRY_CLASS
+                    + " themselves; --main-class is for jars without it");
+        }
+        String main = mainClass;
+        if (main.isEmpty() && !entryProvided) {
+            main = firstMainClass == null ? "" : firstMainClass.trim();
+            if (main.isEmpty()) {
+                throw Console.fail("the jars have no entry class and " + jars.get(0).getFileName()
+                        + " names no Main-Class in its manifest: give --main-class");
+            }
+        }
+        if (!main.isEmpty() && !entries.contains(main.replace('.', '/') + ".class")) {
+            throw Console.fail("main class " + main + " is in none of the jars");
+        }
+        return new Facts(List.copyOf(jars), main, List.copyOf(options), List.copyOf(modules), List.copyOf(notes));
+    }
+}

@@ -1,0 +1,135 @@
+// assemble-tree's command line, checked before anything is built.
+package com.vellumbry.corvane.ship;
+
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.LinkOption;
+import java.nio.file.Path;
+import java.util.List;
+import java.util.Set;
+import java.util.stream.Stream;
+
+record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean aggressive, List<String> addModules,
+                       String mainClass, List<String> jvmOptions, List<Path> resources, boolean cds, boolean train,
+                       Training.Plan plan, boolean quiet, List<Path> jars) {
+
+    private static final Set<String> WITH_VALUE = Set.of("--launcher", "--dest", "--name", "--jdk", "--add-modules",
+            "--main-class", "--jvm-option", "--resources", "--train-arg", "--train-seconds");
+    private static final Set<String> FLAGS = Set.of("--no-cds", "--train", "--quiet");
+
+    /** The options, or null when help was asked for (and printed). */
+    static AssembleOptions parse(String[] args, Console console) {
+        CommandLine line = CommandLine.parse(args, WITH_VALUE, FLAGS, true);
+        if (line.help()) {
+            System.out.print(Templates.fill(Templates.read("assemble-tree-usage.txt"), java.util.Map.of(
+                    "BASE_MODULES", String.join(",", RuntimeImage.BASE_MODULES), "JDK_MINIMUM", Integer.toString(minimum()))));
+            return null;
+        }
+        console.quiet(line.has("--quiet"));
+        String launcher = line.value("--launcher", "");
+        String dest = line.value("--dest", "");
+        if (launcher.isEmpty()) {
+            throw Console.fail("no launcher given (--launcher <corvane>; see --help)");
+        }
+        if (dest.isEmpty()) {
+            throw Console.fail("no destination given (--dest <dir>; see --help)");
+        }
+        if (line.arguments().isEmpty()) {
+            throw Console.fail("no jars given: the tree needs at least one application jar");
+        }
+        Path launcherFile = Path.of(launcher);
+        if (!Files.isRegularFile(launcherFile) || !Files.isExecutable(launcherFile)) {
+            throw Console.fail("launcher not found or not executable: " + launcher);
+        }
+        String seconds = line.value("--train-seconds", "60");
+        if (!seconds.matches("[0-9]{1,4}") || Integer.parseInt(seconds) < 1 || Integer.parseInt(seconds) > 3600) {
+            throw Console.fail("--train-seconds needs a whole number of seconds from 1 to 3600, not '" + seconds + "'");
+        }
+        boolean cds = !line.has("--no-cds");
+        boolean train = line.has("--train");
+        if (train && !cds) {
+            throw Console.fail("--train makes a class-data-sharing archive: it cannot go with --no-cds");
+        }
+        if (train && !Display.available()) {
+            throw Console.fail("--train needs a display for the application: DISPLAY is not set and Xvfb is not"
+                    + " installed (Debian package xvfb)");
+        }
+        List<Path> jars = line.arguments().stream().map(Path::of).toList();
+        boolean aggressive = !System.getenv().getOrDefault("CORVANE_AGGRESSIVE_OPTIMIZATIONS", "").startsWith("0");
+        Jdk jdk = jdk(line.value("--jdk", System.getProperty("corvane.jdk.default", "")), aggressive, console);
+        Path destPath = destination(dest);
+        String name = line.value("--name", defaultName(destPath.getFileName().toString()));
+        return new AssembleOptions(launcherFile, destPath, name, jdk, aggressive, line.all("--add-modules"),
+                line.value("--main-class", ""), line.all("--jvm-option"), line.all("--resources").stream().map(Path::of).toList(),
+                cds, train, new Training.Plan(line.all("--train-arg"), Integer.parseInt(seconds)), line.has("--quiet"), jars);
+    }
+
+    /** The lowest JDK major version the launcher's default options run on. */
+    static int minimum() {
+        return Integer.parseInt(System.getProperty("corvane.jdk.minimum", "0"));
+    }
+
+    private static Jdk jdk(String home, boolean aggressive, Console console) {
+        if (home.isEmpty()) {
+            throw Console.fail("no JDK found: set JAVA_HOME, pass --jdk, or install one under /usr/lib/jvm");
+        }
+        Jdk jdk = Jdk.at(Path.of(home));
+        if (!Files.isExecutable(jdk.bin("jlink"))) {
+            throw Console.fail("the JDK at " + jdk.home() + " has no jlink (bin/jlink); a full JDK is needed, not a runtime");
+        }
+        if (jdk.major() <= 0) {
+            throw Console.fail("cannot tell the version of the JDK at " + jdk.home() + " (no JAVA_VERSION in its release file)");
+        }
+        if (jdk.major() < minimum()) {
+            if (aggressive) {
+                throw Console.fail("the JDK at " + jdk.home() + " is version " + jdk.major() + "; the launcher's default"
+                        + " options need " + minimum() + " or newer (CORVANE_AGGRESSIVE_OPTIMIZATIONS=0 accepts an older one)");
+            }
+            console.line("NOTE: JDK " + jdk.major() + " is older than " + minimum()
+                    + ": the tree only runs with CORVANE_AGGRESSIVE_OPTIMIZATIONS=0");
+        }
+        return jdk;
+    }
+
+    /** The absolute destination; its parent must exist, and what is there may only be replaced when it is a tree. */
+    private static Path destination(String given) {
+        String trimmed = given.replaceAll("/+$", "");
+        if (trimmed.isEmpty()) {
+            throw Console.fail("the destination cannot be the root directory");
+        }
+        Path dest = Path.of(trimmed).toAbsolutePath().normalize();
+        Path parent = dest.getParent();
+        if (parent == null || !Files.isDirectory(parent)) {
+            throw Console.fail("destination not writable: its parent " + parent + " is not a directory");
+        }
+        try {
+            dest = parent.toRealPath().resolve(dest.getFileName());
+        } catch (IOException e) {
+            throw Console.fail("destination not writable: " + e.getMessage());
+        }
+        if (Files.exists(dest, LinkOption.NOFOLLOW_LINKS)) {
+            if (!Files.isDirectory(dest, LinkOption.NOFOLLOW_LINKS)) {
+                throw Console.fail("destination exists and is not a directory: " + dest);
+            }
+            boolean tree = Files.isRegularFile(dest.resolve("corvane")) && Files.isRegularFile(dest.resolve("lib/manifest-bootstrap.txt"));
+            if (!tree && !isEmpty(dest)) {
+                throw Console.fail("destination " + dest + " is neither empty nor an install tree; not replacing it");
+            }
+        }
+        return dest;
+    }
+
+    private static boolean isEmpty(Path dir) {
+        try (Stream<Path> entries = Files.list(dir)) {
+            return entries.findAny().isEmpty();
+        } catch (IOException e) {
+            return false;
+        }
+    }
+
+    /** A package-like name from a folder name: lower case letters, digits, + - . */
+    static String defaultName(String folder) {
+        String name = folder.toLowerCase(java.util.Locale.ROOT).replaceAll("[^a-z0-9.+-]", "-").replaceAll("^[^a-z0-9]+", "");
+        return name.length() >= 2 ? name : "app";
+    }
+}

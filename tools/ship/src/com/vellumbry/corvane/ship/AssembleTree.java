@@ -1,0 +1,174 @@
+// tools/assemble-tree: a complete install tree from a launcher build, a JDK and the
+// application's jars. main reads as its steps; each step is a small method or class.
+package com.vellumbry.corvane.ship;
+
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.util.ArrayList;
+import java.util.HashSet;
+import java.util.List;
+import java.util.Set;
+import java.util.stream.Stream;
+
+final class AssembleTree {
+    static final String OPTIONS_FILE = "jvm-options.txt";
+    static final String MANIFEST = "manifest-bootstrap.txt";
+
+    private AssembleTree() {
+    }
+
+    static void run(String[] args, Console console) {
+        AssembleOptions options = AssembleOptions.parse(args, console);
+        if (options == null) {
+            return;
+        }
+        long start = System.nanoTime();
+        AppJars.Facts app = AppJars.read(options.jars(), options.mainClass());
+        app.notes().forEach(console::say);
+        checkResources(options, app);
+
+        Path parent = options.dest().getParent();
+        Workspace workspace = Workspace.create(parent, options.dest().getFileName().toString(), "assembling",
+                "destination not writable: cannot create a directory in " + parent);
+        Path tree = workspace.work();
+        Path scratch = workspace.scratch();
+        copyLauncher(options.launcher(), tree);
+        String runtimeVersion = buildRuntime(options, app, tree, scratch, console);
+        writeOptions(options, app, tree.resolve("lib"), console);
+        String windowClass = installJars(options, app, tree.resolve("lib"), scratch, console);
+        List<String> archives = options.cds() ? makeArchives(options, tree, scratch, console) : List.of();
+        new TreeRecord(options.name(), launcherVersion(tree, scratch), runtimeVersion, app.mainClass(), windowClass,
+                !options.cds() ? "none" : options.train() ? "trained" : "default",
+                archives.stream().map(a -> a.split(" ")[0]).toList(),
+                options.train() ? "jre/lib/server/" + Training.LIST : "").write(tree);
+        workspace.moveInto(options.dest());
+
+        long tenths = (System.nanoTime() - start) / 100_000_000L;
+        console.line("assembled " + options.dest() + " with runtime " + runtimeVersion + " (from " + options.jdk().home()
+                + "), " + app.jars().size() + " jar(s); "
+                + (archives.isEmpty() ? "no class-data-sharing archive" : "archives: " + String.join(", ", archives))
+                + "; took " + tenths / 10 + "." + tenths % 10 + " s");
+    }
+
+    /** The --resources folders: readable, and none of their entries takes a name lib/ already uses. */
+    private static void checkResources(AssembleOptions options, AppJars.Facts app) {
+        Set<String> taken = new HashSet<>(List.of(MANIFEST, OPTIONS_FILE, EntryBridge.JAR,
+                Path.of(TreeRecord.FILE).getFileName().toString()));
+        for (Path jar : app.jars()) {
+            String name = jar.getFileName().toString();
+            if (name.equals(EntryBridge.JAR)) {
+                throw Console.fail("a jar is named " + EntryBridge.JAR + ", the name of the tree's entry bridge");
+            }
+            taken.add(name);
+        }
+        for (Path dir : options.resources()) {
+            if (!Files.isDirectory(dir) || !Files.isReadable(dir)) {
+                throw Console.fail("resources folder not found or not readable: " + dir);
+            }
+            try (Stream<Path> entries = Files.list(dir)) {
+                for (Path entry : entries.toList()) {
+                    if (!taken.add(entry.getFileName().toString())) {
+                        throw Console.fail("resources folder " + dir + " holds " + entry.getFileName()
+                                + ", a name lib/ already uses");
+                    }
+                }
+            } catch (IOException e) {
+                throw Console.fail("resources folder not found or not readable: " + dir);
+            }
+        }
+    }
+
+    private static void copyLauncher(Path launcher, Path tree) {
+        try {
+            Files.copy(launcher, tree.resolve("corvane"));
+            Files.setPosixFilePermissions(tree.resolve("corvane"), PosixFilePermissions.fromString("rwxr-xr-x"));
+            Files.createDirectories(tree.resolve("lib"));
+        } catch (IOException e) {
+            throw Console.fail("cannot copy the launcher into " + tree + ": " + e.getMessage());
+        }
+    }
+
+    /** jlink: the base modules, jdeps's, the manifests', the bridge's and --add-modules. Returns the runtime's version. */
+    private static String buildRuntime(AssembleOptions options, AppJars.Facts app, Path tree, Path scratch,
+                                       Console console) {
+        List<String> modules = new ArrayList<>(app.modules());
+        if (!app.mainClass().isEmpty()) {
+            // The bridge's exit watcher reads the VM's thread counts.
+            modules.add("java.management");
+        }
+        modules.addAll(options.addModules());
+        RuntimeImage.build(options.jdk(), app.jars(), modules, tree.resolve("jre"), scratch, console);
+        return Jdk.runtimeVersion(tree.resolve("jre"));
+    }
+
+    /** lib/jvm-options.txt: the manifests' options, then --jvm-option's (later lines win); none when there are none. */
+    private static void writeOptions(AssembleOptions options, AppJars.Facts app, Path lib, Console console) {
+        List<String> lines = new ArrayList<>(app.options());
+        lines.addAll(options.jvmOptions());
+        if (lines.isEmpty()) {
+            return;
+        }
+        write(lib.resolve(OPTIONS_FILE), String.join("\n", lines) + "\n");
+        console.say("lib/" + OPTIONS_FILE + ": " + lines.size() + " option(s)");
+    }
+
+    /** The jars (after the bridge, when there is one), the bootstrap manifest and the resources; the windows' class. */
+    private static String installJars(AssembleOptions options, AppJars.Facts app, Path lib, Path scratch,
+                                      Console console) {
+        List<String> manifest = new ArrayList<>();
+        String windowClass = TreeRecord.ENTRY_WINDOW_CLASS;
+        if (!app.mainClass().isEmpty()) {
+            windowClass = EntryBridge.build(options.jdk(), app.mainClass(), lib, scratch, console);
+            manifest.add(EntryBridge.JAR);
+        }
+        for (Path jar : app.jars()) {
+            String name = jar.getFileName().toString();
+            try {
+                Files.copy(jar, lib.resolve(name));
+            } catch (IOException e) {
+                throw Console.fail("cannot copy " + jar + ": " + e.getMessage());
+            }
+            manifest.add(name);
+        }
+        write(lib.resolve(MANIFEST), String.join("\n", manifest) + "\n");
+        for (Path dir : options.resources()) {
+            Exec.output(List.of("cp", "-R", "--", dir + "/.", lib + "/"), scratch, "cannot copy the resources folder " + dir);
+        }
+        return windowClass;
+    }
+
+    /** The default archives for each option list, trained when asked; their descriptions. */
+    private static List<String> makeArchives(AssembleOptions options, Path tree, Path scratch, Console console) {
+        ClassDataArchives archives = new ClassDataArchives(options.jdk(), tree, scratch, console);
+        if (options.train()) {
+            return Training.train(archives, options.plan(), options.aggressive(), tree, scratch, options.jdk().major(),
+                    console);
+        }
+        List<String> made = new ArrayList<>();
+        for (boolean variant : archives.variants()) {
+            made.add(archives.dump(variant, null));
+        }
+        return made;
+    }
+
+    /** What the tree's launcher says of itself: "Corvane <version>". */
+    private static String launcherVersion(Path tree, Path scratch) {
+        String out = Exec.output(List.of(tree.resolve("corvane").toString(), "--version"), scratch,
+                "the launcher does not answer --version").strip();
+        if (!out.startsWith("Corvane ")) {
+            throw Console.fail("the launcher answered --version with '" + Exec.firstLine(out) + "'");
+        }
+        return out.substring("Corvane ".length());
+    }
+
+    static void write(Path file, String text) {
+        try {
+            Files.writeString(file, text, StandardCharsets.UTF_8);
+        } catch (IOException e) {
+            throw Console.fail("cannot write " + file + ": " + e.getMessage());
+        }
+    }
+}

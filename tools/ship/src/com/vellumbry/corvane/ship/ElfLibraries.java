@@ -1,0 +1,102 @@
+// The shared libraries a tree's programs need: the Debian packages that provide them
+// (as dpkg-shlibdeps writes them, with versions) and the libraries its runtime carries
+// built in, which lintian calls embedded.
+package com.vellumbry.corvane.ship;
+
+import java.io.IOException;
+import java.io.InputStream;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.TreeSet;
+import java.util.stream.Stream;
+
+final class ElfLibraries {
+    /** Libraries the JDK may build into its own: lintian's name, the system's soname, the runtime files that carry it. */
+    private record Embeddable(String name, String soname, List<String> files) {
+    }
+
+    private static final List<Embeddable> EMBEDDABLE = List.of(
+            new Embeddable("zlib", "libz.so.1", List.of("libzip.so", "libjli.so", "libsplashscreen.so")),
+            new Embeddable("libjpeg", "libjpeg.so.62", List.of("libjavajpeg.so", "libsplashscreen.so")),
+            new Embeddable("lcms2", "liblcms2.so.2", List.of("liblcms.so")),
+            new Embeddable("freetype", "libfreetype.so.6", List.of("libfreetype.so")));
+
+    private ElfLibraries() {
+    }
+
+    /** The ELF files below {@code tree}. */
+    static List<Path> elfFiles(Path tree) {
+        try (Stream<Path> files = Files.walk(tree)) {
+            return files.filter(Files::isRegularFile).filter(ElfLibraries::isElf).sorted().toList();
+        } catch (IOException e) {
+            throw Console.fail("cannot read the tree " + tree + ": " + e.getMessage());
+        }
+    }
+
+    private static boolean isElf(Path file) {
+        try (InputStream in = Files.newInputStream(file)) {
+            byte[] magic = in.readNBytes(4);
+            return magic.length == 4 && magic[0] == 0x7f && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F';
+        } catch (IOException e) {
+            return false;
+        }
+    }
+
+    /**
+     * Depends for the tree at {@code tree}: dpkg-shlibdeps over its ELF files (the tree's own
+     * library folders searched first), and what a desktop runtime loads with dlopen.
+     */
+    static String depends(Path tree, Path scratch) {
+        Path work = scratch.resolve("shlibdeps");
+        TreeSet<String> libraryDirs = new TreeSet<>();
+        List<Path> elves = elfFiles(tree);
+        try {
+            Files.createDirectories(work.resolve("debian"));
+            Files.writeString(work.resolve("debian/control"), "Source: tree\n\nPackage: tree\nArchitecture: amd64\n");
+        } catch (IOException e) {
+            throw Console.fail("cannot write in " + work + ": " + e.getMessage());
+        }
+        List<String> argv = new ArrayList<>(List.of("dpkg-shlibdeps", "-O"));
+        elves.stream().filter(f -> f.getFileName().toString().contains(".so")).forEach(f -> libraryDirs.add(f.getParent().toString()));
+        libraryDirs.forEach(dir -> argv.add("-l" + dir));
+        elves.forEach(f -> argv.add(f.toString()));
+        Path out = scratch.resolve("shlibdeps.out");
+        int status = Exec.run(new Exec.Command(argv, java.util.Map.of(), java.util.Set.of(), 0, work), out);
+        String text = Exec.read(out);
+        String line = text.lines().filter(l -> l.startsWith("shlibs:Depends=")).findFirst().orElse(null);
+        if (status != 0 || line == null) {
+            throw Console.fail("dpkg-shlibdeps cannot work out the dependencies: "
+                    + ClassDataArchives.firstMatching(text.lines().toList(), ".*(error|cannot|couldn't).*"));
+        }
+        List<String> depends = new ArrayList<>(List.of(line.substring("shlibs:Depends=".length()).split(", ")));
+        if (Files.exists(tree.resolve("jre/lib/libfontmanager.so"))) {
+            // Java 2D opens fontconfig with dlopen and needs at least one font to draw text.
+            depends.add("libfontconfig1");
+            depends.add("fonts-dejavu-core | fonts-freefont-ttf");
+        }
+        return String.join(", ", depends.stream().filter(d -> !d.isBlank()).toList());
+    }
+
+    /** The libraries the runtime carries built in, as "name [path below /]" for lintian's overrides. */
+    static List<String> embedded(Path tree, String installedAt, Path scratch) {
+        List<String> found = new ArrayList<>();
+        for (Embeddable library : EMBEDDABLE) {
+            for (String file : library.files()) {
+                Path path = tree.resolve("jre/lib").resolve(file);
+                if (Files.isRegularFile(path) && !needed(path, scratch).contains(library.soname())) {
+                    found.add(library.name() + " [" + installedAt + "/jre/lib/" + file + "]");
+                }
+            }
+        }
+        return found;
+    }
+
+    /** The NEEDED entries of an ELF file. */
+    static List<String> needed(Path file, Path scratch) {
+        String text = Exec.output(List.of("readelf", "-d", file.toString()), scratch, "readelf cannot read " + file);
+        return text.lines().filter(l -> l.contains("(NEEDED)"))
+                .map(l -> l.replaceAll(".*\\[(.*)\\].*", "$1")).toList();
+    }
+}

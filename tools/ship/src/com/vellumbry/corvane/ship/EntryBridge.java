@@ -1,0 +1,88 @@
+// The entry bridge of a tree whose jars lack the launcher's entry class: a jar, built
+// from tools/bridge with the JDK's javac, that starts the main class as java does.
+package com.vellumbry.corvane.ship;
+
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Map;
+import java.util.regex.Pattern;
+import java.util.stream.Stream;
+
+final class EntryBridge {
+    static final String JAR = "corvane-bridge.jar";
+    private static final Pattern JAVA_NAME =
+            Pattern.compile("([A-Za-z_$][A-Za-z0-9_$]*\\.)*[A-Za-z_$][A-Za-z0-9_$]*");
+
+    private EntryBridge() {
+    }
+
+    /** Builds lib/corvane-bridge.jar in {@code lib}, which starts {@code mainClass}; returns its windows' class. */
+    static String build(Jdk jdk, String mainClass, Path lib, Path scratch, Console console) {
+        Path classes = scratch.resolve("bridge-classes");
+        Path meta = classes.resolve("META-INF/corvane-bridge");
+        List<String> javac = new ArrayList<>(List.of("--release", Integer.toString(jdk.major()), "-encoding", "UTF-8",
+                "-nowarn", "-d", classes.toString()));
+        javac.addAll(sources(Templates.toolsDir().resolve("bridge")));
+        jdk.toolOutput("javac", javac, scratch, "cannot compile the entry bridge with " + jdk.bin("javac"));
+        try {
+            Files.createDirectories(meta);
+            Files.writeString(meta.resolve("main-class"), mainClass + "\n", StandardCharsets.UTF_8);
+        } catch (IOException e) {
+            throw Console.fail("cannot write the bridge's main class: " + e.getMessage());
+        }
+        boolean named = namedThread(jdk, mainClass, meta.resolve("main-thread.bin"), scratch, console);
+        jdk.toolOutput("jar", List.of("--create", "--file", lib.resolve(JAR).toString(), "-C", classes.toString(), "."),
+                scratch, "cannot build lib/" + JAR);
+        console.say("entry bridge lib/" + JAR + " starts " + mainClass);
+        return named ? mainClass.replace('.', '-') : "java-lang-Thread";
+    }
+
+    /**
+     * The main thread's class: a Thread subclass with the main class's name, so that windows
+     * get the window class java gives them. Without it (a name javac cannot take) the bridge
+     * still runs main, on a plain thread.
+     */
+    private static boolean namedThread(Jdk jdk, String mainClass, Path out, Path scratch, Console console) {
+        if (!JAVA_NAME.matcher(mainClass).matches()) {
+            return false;
+        }
+        int dot = mainClass.lastIndexOf('.');
+        String simple = mainClass.substring(dot + 1);
+        Path src = scratch.resolve("bridge-thread/src/" + simple + ".java");
+        Path classes = scratch.resolve("bridge-thread/classes");
+        try {
+            Files.createDirectories(src.getParent());
+            Files.writeString(src, Templates.fill(Templates.read("MainThread.java"), Map.of(
+                    "PACKAGE_LINE", dot < 0 ? "" : "package " + mainClass.substring(0, dot) + ";",
+                    "SIMPLE_NAME", simple)), StandardCharsets.UTF_8);
+        } catch (IOException e) {
+            throw Console.fail("cannot write the main thread class's source: " + e.getMessage());
+        }
+        Path log = scratch.resolve("thread-javac.log");
+        int status = jdk.tool("javac", List.of("--release", Integer.toString(jdk.major()), "-nowarn", "-d",
+                classes.toString(), src.toString()), log);
+        if (status != 0) {
+            console.say("NOTE: no main thread class named " + mainClass + " (" + Exec.firstLine(Exec.read(log))
+                    + "): its windows get the class java-lang-Thread");
+            return false;
+        }
+        try {
+            Files.copy(classes.resolve(mainClass.replace('.', '/') + ".class"), out);
+        } catch (IOException e) {
+            throw Console.fail("cannot copy the main thread class: " + e.getMessage());
+        }
+        return true;
+    }
+
+    private static List<String> sources(Path dir) {
+        try (Stream<Path> files = Files.walk(dir)) {
+            return files.filter(f -> f.toString().endsWith(".java")).map(Path::toString).sorted().toList();
+        } catch (IOException e) {
+            throw Console.fail("cannot read the entry bridge's sources in " + dir + ": " + e.getMessage());
+        }
+    }
+}

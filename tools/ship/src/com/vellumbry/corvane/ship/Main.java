@@ -1,0 +1,27 @@
+// The shipping tools' entry: "assemble-tree" or "package", then that tool's arguments.
+// A failure is one line on stderr and status 1; nothing half-built is left behind.
+package com.vellumbry.corvane.ship;
+
+import java.util.Arrays;
+
+public final class Main {
+    private Main() {
+    }
+
+    public static void main(String[] args) {
+        String tool = args.length > 0 ? args[0] : "";
+        String[] rest = args.length > 0 ? Arrays.copyOfRange(args, 1, args.length) : args;
+        Console console = new Console(tool.isEmpty() ? "ship" : tool);
+        try {
+            switch (tool) {
+                case "assemble-tree" -> AssembleTree.run(rest, console);
+                case "package" -> PackageTree.run(rest, console);
+                default -> throw Console.fail("no such tool '" + tool + "': assemble-tree or package");
+            }
+        } catch (Failure failure) {
+            console.line(failure.getMessage());
+            System.exit(1);
+        }
+        System.exit(0);
+    }
+}

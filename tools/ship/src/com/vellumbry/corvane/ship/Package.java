@@ -1,0 +1,56 @@
+// What a package says about its application: every fact tools/package writes into
+// the package's files, read from its options and the tree's record.
+package com.vellumbry.corvane.ship;
+
+import java.time.LocalDate;
+import java.util.List;
+
+/**
+ * @param name        the package and command name
+ * @param version     the Debian version, an epoch ("1:") allowed
+ * @param displayName the name in menus
+ * @param summary     one line, without a final full stop
+ * @param paragraphs  the description's paragraphs
+ * @param categories  freedesktop categories, ending in ';'
+ * @param maintainer  "Name <email>"
+ * @param developer   who made the application
+ * @param copyright   the upstream copyright notice, or ""
+ * @param homepage    the application's web page, or ""
+ * @param license     an SPDX expression
+ * @param appId       the AppStream id, reverse-DNS
+ * @param windowClass the windows' WM_CLASS
+ * @param date        the release date
+ * @param changelogDate the date in the changelog's RFC 2822 form
+ */
+record Package(String name, String version, String displayName, String summary, List<String> paragraphs,
+               String categories, String maintainer, String developer, String copyright, String homepage,
+               String license, String appId, String windowClass, LocalDate date, String changelogDate) {
+
+    /** The version without its epoch: what file names carry. */
+    String upstreamVersion() {
+        int colon = version.indexOf(':');
+        return colon < 0 ? version : version.substring(colon + 1);
+    }
+
+    /** The folder the version's copy runs from: never a ':' (the launcher refuses it in its install directory). */
+    String copyFolder() {
+        return version.replace(':', '_');
+    }
+
+    String debFile() {
+        return name + "_" + upstreamVersion() + "_amd64.deb";
+    }
+
+    String tarFolder() {
+        return name + "-" + upstreamVersion();
+    }
+
+    String tarFile() {
+        return tarFolder() + "-linux-x86_64.tar.gz";
+    }
+
+    /** A version with a Debian revision has a changelog.Debian; one without, a changelog. */
+    String changelogFile() {
+        return upstreamVersion().contains("-") ? "changelog.Debian.gz" : "changelog.gz";
+    }
+}

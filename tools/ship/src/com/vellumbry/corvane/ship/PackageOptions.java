@@ -1,0 +1,125 @@
+// tools/package's command line: checked, completed from the tree's record, and turned
+// into the package's facts.
+package com.vellumbry.corvane.ship;
+
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.time.Instant;
+import java.time.ZoneOffset;
+import java.time.ZonedDateTime;
+import java.time.format.DateTimeFormatter;
+import java.util.List;
+import java.util.Locale;
+import java.util.Map;
+import java.util.Set;
+
+record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Path outDir) {
+    private static final Set<String> WITH_VALUE = Set.of("--tree", "--name", "--version", "--display-name",
+            "--summary", "--description", "--icon", "--categories", "--maintainer", "--developer", "--copyright",
+            "--homepage", "--license", "--app-id", "--wm-class", "--out-dir");
+    private static final List<String> TOOLS = List.of("dpkg-deb", "dpkg-shlibdeps", "readelf", "strip", "tar");
+
+    /** The options, or null when help was asked for (and printed). */
+    static PackageOptions parse(String[] args, Console console) {
+        CommandLine line = CommandLine.parse(args, WITH_VALUE, Set.of("--quiet"), false);
+        if (line.help()) {
+            System.out.print(Templates.fill(Templates.read("package-usage.txt"),
+                    Map.of("ENTRY_WINDOW_CLASS", TreeRecord.ENTRY_WINDOW_CLASS)));
+            return null;
+        }
+        console.quiet(line.has("--quiet"));
+        for (String tool : TOOLS) {
+            if (!Exec.onPath(tool)) {
+                throw Console.fail(tool + " is not installed (packages: dpkg, dpkg-dev, binutils, tar)");
+            }
+        }
+        String treeName = line.value("--tree", "");
+        if (treeName.isEmpty()) {
+            throw Console.fail("no tree given (--tree <dir>; see --help)");
+        }
+        Path tree = Path.of(treeName).toAbsolutePath().normalize();
+        if (!Files.isExecutable(tree.resolve("corvane")) || !Files.isRegularFile(tree.resolve("lib/manifest-bootstrap.txt"))
+                || !Files.isRegularFile(tree.resolve("jre/lib/server/libjvm.so"))) {
+            throw Console.fail("not an install tree (corvane, lib/manifest-bootstrap.txt, jre/lib/server/libjvm.so): " + treeName);
+        }
+        TreeRecord record = TreeRecord.read(tree);
+        if (!record.trained()) {
+            console.say("note: the tree is not trained; assemble it with --train for a first window well before java's");
+        }
+        Path outDir = Path.of(line.value("--out-dir", ".")).toAbsolutePath().normalize();
+        try {
+            Files.createDirectories(outDir);
+        } catch (java.io.IOException e) {
+            throw Console.fail("output folder not writable: " + outDir);
+        }
+        if (!Files.isWritable(outDir)) {
+            throw Console.fail("output folder not writable: " + outDir);
+        }
+        String icon = line.value("--icon", Templates.toolsDir().resolve("lib/default-icon.svg").toString());
+        return new PackageOptions(tree, record, facts(line, record), Path.of(icon), outDir);
+    }
+
+    private static Package facts(CommandLine line, TreeRecord record) {
+        String name = line.value("--name", record.name());
+        if (!name.matches("[a-z0-9][a-z0-9.+-]+")) {
+            throw Console.fail("name '" + name + "' is no Debian package name (lower case letters, digits, + - .; give --name)");
+        }
+        String version = line.value("--version", record.launcherVersion());
+        if (!version.matches("([0-9]+:)?[0-9][A-Za-z0-9.+~-]*") || version.endsWith("-")) {
+            throw Console.fail("version '" + version + "' is no Debian version (an optional epoch 'N:', then digits first,"
+                    + " no '-' at the end; give --version)");
+        }
+        String displayName = oneLine(line.value("--display-name", name), "display name");
+        String summary = oneLine(line.value("--summary", "Java desktop application " + displayName), "summary");
+        if (summary.length() > 80) {
+            throw Console.fail("the summary must be one line of at most 80 characters");
+        }
+        summary = summary.replaceAll("\\.$", "");
+        String description = line.value("--description",
+                displayName + " is a Java desktop application, packaged with its own Java runtime.");
+        List<String> paragraphs = List.of(description.strip().split("\\n\\s*\\n")).stream()
+                .map(p -> p.strip().replaceAll("\\s*\\n\\s*", " ")).filter(p -> !p.isEmpty()).toList();
+        String categories = line.value("--categories", "Utility;");
+        categories = categories.endsWith(";") ? categories : categories + ";";
+        String maintainer = line.has("--maintainer") ? line.value("--maintainer", "") : maintainerFromEnvironment();
+        if (!maintainer.matches("[^<>\\n]+ <[^<>@ \\n]+@[^<>@ \\n]+>")) {
+            throw Console.fail("maintainer '" + maintainer + "' is not 'Name <email>'");
+        }
+        String homepage = line.value("--homepage", "");
+        String appId = line.value("--app-id", DesktopFiles.appId(homepage, name));
+        if (appId.isEmpty()) {
+            throw Console.fail("no AppStream id: give --app-id (reverse-DNS, e.g. org.example." + name + ") or --homepage");
+        }
+        if (!DesktopFiles.isAppId(appId)) {
+            throw Console.fail("app id '" + appId + "' is not in reverse-DNS form");
+        }
+        long epoch = sourceDateEpoch();
+        ZonedDateTime when = Instant.ofEpochSecond(epoch).atZone(ZoneOffset.UTC);
+        return new Package(name, version, displayName, summary, paragraphs, categories, maintainer,
+                line.value("--developer", "the authors of " + displayName), line.value("--copyright", ""), homepage,
+                line.value("--license", "LicenseRef-proprietary"), appId, line.value("--wm-class", record.windowClass()),
+                when.toLocalDate(), DateTimeFormatter.ofPattern("EEE, dd MMM yyyy HH:mm:ss Z", Locale.ROOT).format(when));
+    }
+
+    private static String oneLine(String text, String what) {
+        if (text.contains("\n") || text.isBlank()) {
+            throw Console.fail("the " + what + " must be one line of text");
+        }
+        return text.strip();
+    }
+
+    private static String maintainerFromEnvironment() {
+        String name = System.getenv().getOrDefault("DEBFULLNAME", "");
+        String email = System.getenv().getOrDefault("DEBEMAIL", "");
+        if (name.isEmpty() || email.isEmpty()) {
+            throw Console.fail("no maintainer: give --maintainer 'Name <email>' or set DEBFULLNAME and DEBEMAIL");
+        }
+        return name + " <" + email + ">";
+    }
+
+    /** SOURCE_DATE_EPOCH for reproducible dates, else now. */
+    private static long sourceDateEpoch() {
+        String value = System.getenv().getOrDefault("SOURCE_DATE_EPOCH", "");
+        return value.matches("[0-9]{1,12}") ? Long.parseLong(value) : Instant.now().getEpochSecond();
+    }
+}

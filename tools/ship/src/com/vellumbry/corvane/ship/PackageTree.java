@@ -1,0 +1,154 @@
+// tools/package: a Debian package and a portable .tar.gz of an install tree, with menu
+// entry, icon and AppStream metainfo. main reads as its steps.
+package com.vellumbry.corvane.ship;
+
+import java.io.IOException;
+import java.io.OutputStream;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Map;
+import java.util.zip.Deflater;
+import java.util.zip.GZIPOutputStream;
+
+final class PackageTree {
+    private PackageTree() {
+    }
+
+    static void run(String[] args, Console console) {
+        PackageOptions options = PackageOptions.parse(args, console);
+        if (options == null) {
+            return;
+        }
+        Package p = options.facts();
+        Icon icon = Icon.read(options.icon(), console);
+        Workspace workspace = Workspace.create(options.outDir(), p.name(), "packaging",
+                "cannot create a directory in " + options.outDir());
+        Path stage = workspace.work();
+        Path scratch = workspace.scratch();
+        Path root = stage.resolve("root");
+        Path opt = root.resolve("opt").resolve(p.name());
+
+        copyTree(options.tree(), opt, scratch);
+        writeFiles(p, icon, root, opt, scratch);
+        PackageRoot.setModes(root);
+        PackageRoot.executable(opt.resolve("verify-copies"));
+        PackageRoot.strip(opt, scratch);
+        String depends = ElfLibraries.depends(opt, scratch);
+        writeDebianFiles(p, root, depends);
+        Path deb = stage.resolve(p.debFile());
+        Exec.output(List.of("dpkg-deb", "--root-owner-group", "-Zgzip", "--build", root.toString(), deb.toString()),
+                scratch, "dpkg-deb failed");
+        Path tar = makeTar(p, opt, stage, scratch);
+        workspace.moveFileInto(deb, options.outDir().resolve(p.debFile()));
+        workspace.moveFileInto(tar, options.outDir().resolve(p.tarFile()));
+
+        console.say("window class " + p.windowClass() + ", AppStream id " + p.appId() + ", depends on: "
+                + (depends.isEmpty() ? "nothing" : depends));
+        System.out.println(options.outDir().resolve(p.debFile()));
+        System.out.println(options.outDir().resolve(p.tarFile()));
+    }
+
+    /** The tree as it is: links, modes and time stamps kept (the trained archives check the jars' times). */
+    private static void copyTree(Path tree, Path opt, Path scratch) {
+        try {
+            Files.createDirectories(opt.getParent());
+        } catch (IOException e) {
+            throw Console.fail("cannot create " + opt.getParent() + ": " + e.getMessage());
+        }
+        Exec.output(List.of("cp", "-a", "--", tree.toString(), opt.toString()), scratch, "cannot copy the tree " + tree);
+    }
+
+    /** Everything around the tree: command, menu entry, icon, metainfo, documentation, overrides. */
+    private static void writeFiles(Package p, Icon icon, Path root, Path opt, Path scratch) {
+        Path doc = root.resolve("usr/share/doc").resolve(p.name());
+        String optPath = "opt/" + p.name();
+        write(opt.resolve("verify-copies"), Templates.fill(Templates.read("deb/verify-copies"), scriptValues(p)));
+        link(root.resolve("usr/bin").resolve(p.name()), "/opt/" + p.name() + "/current/corvane");
+        write(root.resolve("usr/share/icons/hicolor").resolve(icon.folder()).resolve("apps")
+                .resolve(p.name() + "." + icon.extension()), icon.data());
+        write(root.resolve("usr/share/applications").resolve(p.appId() + ".desktop"), DesktopFiles.desktopEntry(p));
+        write(root.resolve("usr/share/metainfo").resolve(p.appId() + ".metainfo.xml"), DesktopFiles.metainfo(p));
+        write(doc.resolve("copyright"), DebianFiles.copyright(p));
+        write(doc.resolve(p.changelogFile()), gzip(DebianFiles.changelog(p)));
+        write(root.resolve("usr/share/man/man1").resolve(p.name() + ".1.gz"), gzip(DebianFiles.manualPage(p)));
+        write(root.resolve("usr/share/lintian/overrides").resolve(p.name()),
+                DebianFiles.lintianOverrides(p, ElfLibraries.embedded(opt, optPath, scratch)));
+    }
+
+    /** DEBIAN/: control, md5sums and the maintainer scripts from their templates. */
+    private static void writeDebianFiles(Package p, Path root, String depends) {
+        Path debian = root.resolve("DEBIAN");
+        write(debian.resolve("control"), DebianFiles.control(p, depends, PackageRoot.installedKiB(root)));
+        write(debian.resolve("md5sums"), PackageRoot.md5sums(root));
+        Map<String, String> values = scriptValues(p);
+        values.put("VERSIONS_FUNCTIONS", Templates.fill(Templates.read("deb/versions.sh"), values));
+        for (String script : List.of("postinst", "prerm", "postrm")) {
+            Path file = debian.resolve(script);
+            write(file, Templates.fill(Templates.read("deb/" + script), values));
+            PackageRoot.executable(file);
+        }
+    }
+
+    private static Map<String, String> scriptValues(Package p) {
+        return new java.util.HashMap<>(Map.of("NAME", p.name(), "VERSION", p.version(), "COPY", p.copyFolder()));
+    }
+
+    /** The tree in <name>-<version>/ with a <name> link to its launcher. */
+    private static Path makeTar(Package p, Path opt, Path stage, Path scratch) {
+        Path folder = stage.resolve(p.tarFolder());
+        try {
+            Files.move(opt, folder);
+            Files.delete(folder.resolve("verify-copies"));
+            Files.createSymbolicLink(folder.resolve(p.name()), Path.of("corvane"));
+        } catch (IOException e) {
+            throw Console.fail("cannot make " + p.tarFile() + ": " + e.getMessage());
+        }
+        Path tar = stage.resolve(p.tarFile());
+        Exec.output(List.of("tar", "-C", stage.toString(), "--owner=0", "--group=0", "--numeric-owner", "-czf",
+                tar.toString(), p.tarFolder()), scratch, "cannot make " + p.tarFile());
+        return tar;
+    }
+
+    private static byte[] gzip(String text) {
+        java.io.ByteArrayOutputStream bytes = new java.io.ByteArrayOutputStream();
+        try (OutputStream out = new GZIPOutputStream(bytes) {
+            {
+                def.setLevel(Deflater.BEST_COMPRESSION);
+            }
+        }) {
+            out.write(text.getBytes(StandardCharsets.UTF_8));
+        } catch (IOException e) {
+            throw new IllegalStateException(e);
+        }
+        // The header says what gzip -9n says: best compression (XFL 2), made on Unix (OS 3).
+        byte[] data = bytes.toByteArray();
+        data[8] = 2;
+        data[9] = 3;
+        return data;
+    }
+
+    private static void write(Path file, String text) {
+        write(file, text.getBytes(StandardCharsets.UTF_8));
+    }
+
+    private static void write(Path file, byte[] data) {
+        try {
+            Files.createDirectories(file.getParent());
+            Files.write(file, data);
+        } catch (IOException e) {
+            throw Console.fail("cannot write " + file + ": " + e.getMessage());
+        }
+    }
+
+    private static void link(Path link, String target) {
+        try {
+            Files.createDirectories(link.getParent());
+            Files.createSymbolicLink(link, Path.of(target));
+        } catch (IOException e) {
+            throw Console.fail("cannot make the link " + link + ": " + e.getMessage());
+        }
+    }
+}

@@ -1,0 +1,96 @@
+// Trains a tree's default archives on its application: a run records the classes it
+// loads, the archives are dumped from that list, and a check run must show the VM
+// mapping the trained archive and serving the runtime's classes from it. The
+// application's own classes stay in its jars: an archived class would keep the path of
+// the jar it was dumped from, which a moved or installed tree no longer has.
+package com.vellumbry.corvane.ship;
+
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+
+final class Training {
+    static final String LIST = "trained-classes.lst";
+    private static final String ENTRY_SOURCE = AppJars.ENTRY_CLASS + " source: ";
+
+    /** How to train: the application's arguments and the time limit of each run. */
+    record Plan(List<String> args, int seconds) {
+    }
+
+    private Training() {
+    }
+
+    /** Trains the archives; returns their descriptions. */
+    static List<String> train(ClassDataArchives archives, Plan plan, boolean aggressive, Path tree, Path scratch,
+                              int jdkMajor, Console console) {
+        Display display = Display.open(scratch, console);
+        TreeRuns runs = archives.runs();
+        Path list = scratch.resolve("classes.lst");
+        console.say("training run: the application once, up to " + plan.seconds() + " s");
+        TreeRuns.Run first = run(runs, "train-list", aggressive, List.of("-XX:DumpLoadedClassList=" + list), plan,
+                display, console);
+        if (!Exec.read(list).contains(AppJars.ENTRY_CLASS.replace('.', '/'))) {
+            throw Console.fail("the training run loaded no entry class (status " + first.status() + "): "
+                    + first.lastOutputLine());
+        }
+        List<String> made = new ArrayList<>();
+        for (boolean variant : archives.variants()) {
+            made.add(archives.dump(variant, list));
+        }
+        console.say("check run: the application with the trained archive");
+        TreeRuns.Run check = run(runs, "train-check", aggressive, List.of("-Xlog:cds", "-Xlog:class+load"), plan,
+                display, console);
+        console.say(checkMessages(check.vmMessages(), tree.resolve("jre/lib/server"), jdkMajor, check));
+        display.close();
+        try {
+            Files.copy(list, tree.resolve("jre/lib/server").resolve(LIST));
+        } catch (IOException e) {
+            throw Console.fail("cannot keep the training class list: " + e.getMessage());
+        }
+        return made;
+    }
+
+    private static TreeRuns.Run run(TreeRuns runs, String tag, boolean aggressive, List<String> jvmArgs, Plan plan,
+                                    Display display, Console console) {
+        TreeRuns.Run run = runs.application(tag, aggressive, jvmArgs, plan.args(), display.name(), plan.seconds());
+        if (run.status() == Exec.TIMED_OUT) {
+            console.say("training run " + tag + " ended at the time limit of " + plan.seconds() + " s");
+        } else if (run.status() != 0) {
+            console.say("training run " + tag + ": the application ended with status " + run.status() + " (log: "
+                    + ClassDataArchives.firstMatching(Exec.read(run.log()).lines().toList(), ".*ERROR.*") + ")");
+        }
+        return run;
+    }
+
+    /**
+     * Checks the VM's messages of the check run: the trained archive below {@code serverDir}
+     * is mapped (with the full module graph where the JDK has it), the entry class was loaded,
+     * and most runtime classes came from the archive. Returns what it found.
+     */
+    static String checkMessages(List<String> messages, Path serverDir, int jdkMajor, TreeRuns.Run run) {
+        String opened = "Opened shared archive file " + serverDir + "/";
+        boolean mapped = messages.stream().anyMatch(m -> m.startsWith(opened) && m.matches(".*\\.jsa\\.?"));
+        if (!mapped) {
+            List<String> sharing = messages.stream().filter(m -> !m.contains(" source: ")).toList();
+            throw Console.fail("the check run did not map the trained archive: "
+                    + ClassDataArchives.firstMatching(sharing, "(?i).*(mismatch|not the one|error|disabl|shar).*"));
+        }
+        if (jdkMajor >= ClassDataArchives.AOT_LINKING_SINCE && !messages.contains("full module graph: enabled")) {
+            throw Console.fail("the check run with the trained archive has no full module graph: "
+                    + ClassDataArchives.firstMatching(messages, "(?i).*module graph.*"));
+        }
+        if (messages.stream().noneMatch(m -> m.startsWith(ENTRY_SOURCE))) {
+            throw Console.fail("the check run loaded no entry class (status " + run.status() + "): " + run.lastOutputLine());
+        }
+        long runtime = messages.stream().filter(m -> m.matches("\\S+ source: (jrt:/|shared objects file).*")).count();
+        long shared = messages.stream().filter(m -> m.matches("\\S+ source: shared objects file.*")).count();
+        if (shared * 2 <= runtime) {
+            throw Console.fail("only " + shared + " of the " + runtime
+                    + " runtime classes of the check run come from the trained archive");
+        }
+        return "trained archive in use: " + shared + " of the " + runtime
+                + " runtime classes the application loaded came from it";
+    }
+}

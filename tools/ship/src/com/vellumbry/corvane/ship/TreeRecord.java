@@ -1,0 +1,118 @@
+// What is true of an install tree, written by assemble-tree into lib/corvane-tree.txt
+// and read back by every later step, which guesses nothing.
+package com.vellumbry.corvane.ship;
+
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+
+/**
+ * @param name            the application's name (the package and command name by default)
+ * @param launcherVersion the version the tree's corvane prints
+ * @param runtimeVersion  the jlinked runtime's JAVA_VERSION
+ * @param mainClass       the class the entry bridge starts; empty when the jars provide the entry
+ * @param windowClass     the WM_CLASS of the application's windows
+ * @param classData       "none", "default" (archives of the runtime's classes) or "trained"
+ * @param archives        the runtime's default archives, file names in jre/lib/server/
+ * @param trainingList    the trained class list below the tree ("" unless trained)
+ */
+record TreeRecord(String name, String launcherVersion, String runtimeVersion, String mainClass,
+                  String windowClass, String classData, List<String> archives, String trainingList) {
+
+    static final String FILE = "lib/corvane-tree.txt";
+    static final int FORMAT = 1;
+    /** Windows whose toolkit starts on the launcher's own thread are named after the entry class. */
+    static final String ENTRY_WINDOW_CLASS = "com-vellumbry-corvane-entry-CorvaneProcessEarlyEntry";
+
+    boolean providesEntry() {
+        return mainClass.isEmpty();
+    }
+
+    boolean trained() {
+        return classData.equals("trained");
+    }
+
+    /** The record as the file holds it: a comment, then "key=value" lines. */
+    String text() {
+        StringBuilder out = new StringBuilder();
+        out.append("# The record of this corvane install tree, written by tools/assemble-tree and read\n")
+           .append("# by tools/package. One key=value per line; '#' starts a comment.\n");
+        fields().forEach((key, value) -> out.append(key).append('=').append(value).append('\n'));
+        return out.toString();
+    }
+
+    private Map<String, String> fields() {
+        Map<String, String> fields = new LinkedHashMap<>();
+        fields.put("format", Integer.toString(FORMAT));
+        fields.put("name", name);
+        fields.put("launcher-version", launcherVersion);
+        fields.put("runtime-version", runtimeVersion);
+        fields.put("entry", providesEntry() ? "own" : "bridge");
+        fields.put("main-class", mainClass);
+        fields.put("window-class", windowClass);
+        fields.put("class-data", classData);
+        fields.put("archives", String.join(" ", archives));
+        fields.put("training-list", trainingList);
+        return fields;
+    }
+
+    void write(Path tree) {
+        try {
+            Files.writeString(tree.resolve(FILE), text(), StandardCharsets.UTF_8);
+        } catch (IOException e) {
+            throw Console.fail("cannot write " + FILE + ": " + e.getMessage());
+        }
+    }
+
+    /** The tree's record; fails, saying how to make one, when it has none. */
+    static TreeRecord read(Path tree) {
+        Path file = tree.resolve(FILE);
+        if (!Files.isRegularFile(file)) {
+            throw Console.fail("the tree " + tree + " has no " + FILE + " (it was made by an older assemble-tree):"
+                    + " assemble it again with tools/assemble-tree");
+        }
+        String text;
+        try {
+            text = Files.readString(file, StandardCharsets.UTF_8);
+        } catch (IOException e) {
+            throw Console.fail("cannot read " + file + ": " + e.getMessage());
+        }
+        return parse(text, file.toString());
+    }
+
+    static TreeRecord parse(String text, String where) {
+        Map<String, String> fields = new LinkedHashMap<>();
+        for (String line : text.split("\n", -1)) {
+            if (line.isBlank() || line.startsWith("#")) {
+                continue;
+            }
+            int equals = line.indexOf('=');
+            if (equals <= 0) {
+                throw Console.fail(where + ": not a key=value line: " + line);
+            }
+            fields.put(line.substring(0, equals), line.substring(equals + 1));
+        }
+        String format = fields.getOrDefault("format", "");
+        if (!format.equals(Integer.toString(FORMAT))) {
+            throw Console.fail(where + " has format '" + format + "', this tool reads " + FORMAT
+                    + ": assemble the tree again with this tools/assemble-tree");
+        }
+        String archives = need(fields, "archives", where);
+        return new TreeRecord(need(fields, "name", where), need(fields, "launcher-version", where),
+                need(fields, "runtime-version", where), need(fields, "main-class", where),
+                need(fields, "window-class", where), need(fields, "class-data", where),
+                archives.isEmpty() ? List.of() : List.of(archives.split(" ")), need(fields, "training-list", where));
+    }
+
+    private static String need(Map<String, String> fields, String key, String where) {
+        String value = fields.get(key);
+        if (value == null) {
+            throw Console.fail(where + " lacks '" + key + "': assemble the tree again with tools/assemble-tree");
+        }
+        return value;
+    }
+}
