@@ -2,10 +2,10 @@
 # Update and restart through real packages under Xvfb. Version N of the demo
 # package is installed and started from its menu entry; installing N+1 leaves
 # it running; Ctrl+R ("Restart") brings up N+1 in a new process, with one
-# window at any time. Then the slow end: an instance whose end hangs is killed
-# by its successor after the 20 s wait, and the colour management it loads
-# after a reinstall comes from its own version's copy. Removing the package
-# leaves no file behind.
+# window at any time, and N's copy goes by itself once N has ended. Then the
+# slow end: an instance whose end hangs is killed by its successor after the
+# 20 s wait, and the colour management it loads after a reinstall comes from
+# its own version's copy. Removing the package leaves no file behind.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/xvfb.sh"
 require_package_install
@@ -24,6 +24,7 @@ V2=${V1%.*}.$((${V1##*.} + 1))
 LOG="$SCRATCH/logs/corvane-native.log"
 
 SENTINEL=""
+# shellcheck disable=SC2317 # run by the EXIT trap, which shellcheck 0.9 misses in a script ending in exit
 cleanup() {
   local pid
   for pid in $(instance_pids); do kill -KILL "$pid" 2>/dev/null; done
@@ -85,18 +86,20 @@ make_package() {  # make_package <launcher> <version>
 
 # Version N+1: the same sources built with another CORVANE_VERSION.
 NEXT_BUILD="$CORVANE_TEST_BUILD_DIR/update-test-next"
-corvane_configure "$NEXT_BUILD" -DCORVANE_VERSION="$V2" -DCORVANE_BUILD_TESTS=OFF \
-  -DCORVANE_JDK_HOME="$CORVANE_TEST_JDK_HOME" && corvane_build "$NEXT_BUILD" corvane \
+{ corvane_configure "$NEXT_BUILD" -DCORVANE_VERSION="$V2" -DCORVANE_BUILD_TESTS=OFF \
+    -DCORVANE_JDK_HOME="$CORVANE_TEST_JDK_HOME" && corvane_build "$NEXT_BUILD" corvane; } \
   || { fail "cannot build the launcher with version $V2"; finish; }
-make_package "$CORVANE_TEST_LAUNCHER" "$V1" && DEB1=$DEB || finish
-make_package "$NEXT_BUILD/corvane" "$V2" && DEB2=$DEB || finish
+make_package "$CORVANE_TEST_LAUNCHER" "$V1" || finish
+DEB1=$DEB
+make_package "$NEXT_BUILD/corvane" "$V2" || finish
+DEB2=$DEB
 DESKTOP_FILE=$(dpkg-deb -c "$DEB1" | grep -o '\./usr/share/applications/[^ ]*\.desktop' | sed 's/^\.//')
 [ -n "$DESKTOP_FILE" ] || { fail "the package has no menu entry"; finish; }
 WM_CLASS_WANTED=$(dpkg-deb --fsys-tarfile "$DEB1" | tar -xO ".$DESKTOP_FILE" | sed -n 's/^StartupWMClass=//p')
 
 start_xvfb
 export CORVANE_NATIVE_LOG_DIR_OVERRIDE="$SCRATCH/logs"
-[ "$CORVANE_TEST_JDK_MAJOR" -ge 24 ] || export CORVANE_AGGRESSIVE_OPTIMIZATIONS=0
+[ "$CORVANE_TEST_JDK_MAJOR" -ge "$CORVANE_TEST_JDK_MINIMUM" ] || export CORVANE_AGGRESSIVE_OPTIMIZATIONS=0
 mkdir -p "$SCRATCH/logs"
 
 # Starts the application from its menu entry; sets PID and WID.
@@ -145,8 +148,10 @@ if wait_new_window 60 "$OLD"; then
     || fail "no line of version $V2, pid $NEW with the hand-over's arguments in the log"
   exit_line=$(grep -n "^$V1 $OLD .* jvm_exit JVM: exit( 0 )" "$LOG" | cut -d: -f1)
   gone_line=$(grep -n "^$V2 $NEW .* Process $OLD has gone" "$LOG" | cut -d: -f1)
-  [ -n "$exit_line" ] && [ -n "$gone_line" ] && [ "$exit_line" -lt "$gone_line" ] \
+  { [ -n "$exit_line" ] && [ -n "$gone_line" ] && [ "$exit_line" -lt "$gone_line" ]; } \
     || fail "the log lacks the old instance's exit line ($exit_line) before the new one's 'has gone' ($gone_line)"
+  for _ in $(seq 30); do [ -d "$BASE/versions/$V1" ] || break; sleep 1; done
+  [ -d "$BASE/versions/$V1" ] && fail "versions/$V1 is still there 30 s after its last instance ended, without another configure"
 else
   fail "no new window within 60 s of Ctrl+R; the log's end: $(tail -n 5 "$LOG")"
 fi
@@ -173,7 +178,7 @@ mapped=$(awk '/liblcms/ { print $5, $6; exit }' "/proc/$SLOW/maps")
 if wait_new_window 40 "$SLOW"; then
   alive "$SLOW" && fail "the slow instance $SLOW still runs beside the new window"
   grep -q "^$V2 $NEW_PID .* Killing process pid $SLOW\$" "$LOG" || fail "the new instance did not log killing $SLOW"
-  [ "$(version_dir "$NEW_PID")" = "$BASE/versions/$V2-2" ] || fail "after the reinstall the new instance runs from $(version_dir "$NEW_PID")"
+  [ "$(version_dir "$NEW_PID")" = "$BASE/versions/${V2}_copy2" ] || fail "after the reinstall the new instance runs from $(version_dir "$NEW_PID")"
 else
   fail "no new window within 40 s of Ctrl+R in the slow instance"
 fi

@@ -1,9 +1,13 @@
 # shellcheck shell=bash
 # Shared shell helpers for the project's scripts. Source, don't run.
 
-CORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-# What the runtime's X11 toolkit needs to open a window, a font included.
-CORVANE_DESKTOP_PACKAGES=(libxext6 libxrender1 libxtst6 libxi6 libfreetype6 libfontconfig1 fonts-dejavu-core)
+# The project's top folder.
+corvane_root() { (cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd); }
+
+# What the runtime's X11 toolkit needs to open a window, a font included, one per line.
+corvane_desktop_packages() {
+  printf '%s\n' libxext6 libxrender1 libxtst6 libxi6 libfreetype6 libfontconfig1 fonts-dejavu-core
+}
 
 corvane_say() { printf '%s\n' "$*" >&2; }
 
@@ -23,21 +27,21 @@ corvane_ensure_packages() {
 }
 
 # The JDK lookup and the oldest JDK the launcher's default options run on
-# come from find-jdk, which CMake asks too.
-CORVANE_FIND_JDK="$CORVANE_ROOT/tools/lib/find-jdk"
+# come from find-jdk, which CMake and the shipping tools ask too.
+corvane_find_jdk_script() { echo "$(corvane_root)/tools/lib/find-jdk"; }
 
 # Major version of the JDK at $1 (0 when unknown).
-corvane_jdk_major() { "$CORVANE_FIND_JDK" --major "$1"; }
+corvane_jdk_major() { "$(corvane_find_jdk_script)" --major "$1"; }
 
 # Prints the JDK to use: JAVA_HOME when it holds javac, else the newest JDK
 # under /usr/lib/jvm. Prints nothing when there is none.
-corvane_find_jdk() { "$CORVANE_FIND_JDK"; }
+corvane_find_jdk() { "$(corvane_find_jdk_script)"; }
 
 # Makes sure some JDK exists (installs Debian's 17 when there is none), exports
 # JAVA_HOME to the chosen one and says plainly when it is too old for the
 # launcher's default options.
 corvane_setup_jdk() {
-  local jdk minimum
+  local jdk minimum major
   jdk=$(corvane_find_jdk)
   if [ -z "$jdk" ]; then
     corvane_ensure_packages openjdk-17-jdk-headless || return 1
@@ -45,23 +49,24 @@ corvane_setup_jdk() {
   fi
   [ -n "$jdk" ] || { corvane_say "No JDK found and none could be installed"; return 1; }
   export JAVA_HOME="$jdk"
-  CORVANE_JDK_MAJOR=$(corvane_jdk_major "$jdk")
-  export CORVANE_JDK_MAJOR
-  minimum=$("$CORVANE_FIND_JDK" --minimum)
-  if [ "$CORVANE_JDK_MAJOR" -lt "$minimum" ]; then
-    corvane_say "NOTE: only JDK $CORVANE_JDK_MAJOR ($jdk) is available. The launcher's default options need $minimum or newer"
+  major=$(corvane_jdk_major "$jdk")
+  minimum=$("$(corvane_find_jdk_script)" --minimum)
+  if [ "$major" -lt "$minimum" ]; then
+    corvane_say "NOTE: only JDK $major ($jdk) is available. The launcher's default options need $minimum or newer"
     corvane_say "      (-XX:+UseCompactObjectHeaders); runs use CORVANE_AGGRESSIVE_OPTIMIZATIONS=0 and the tests"
     corvane_say "      that need the default option list are skipped."
     export CORVANE_AGGRESSIVE_OPTIMIZATIONS=0
   else
-    corvane_say "Using JDK $CORVANE_JDK_MAJOR at $jdk"
+    corvane_say "Using JDK $major at $jdk"
   fi
 }
 
 # The demo's window needs the runtime's X11 toolkit, its libraries and a font.
 # Debian's JDK packages are headless: the matching JRE package brings the toolkit.
 corvane_ensure_desktop_runtime() {
-  corvane_ensure_packages "${CORVANE_DESKTOP_PACKAGES[@]}" || return 1
+  local packages
+  mapfile -t packages < <(corvane_desktop_packages)
+  corvane_ensure_packages "${packages[@]}" || return 1
   [ -f "$JAVA_HOME/lib/libawt_xawt.so" ] && return 0
   case $JAVA_HOME in
     /usr/lib/jvm/java-*-openjdk-*)
@@ -81,7 +86,7 @@ corvane_ensure_desktop_runtime() {
 corvane_configure() {
   local dir=$1; shift
   local log="$dir/configure.log"
-  mkdir -p "$dir" && cmake -S "$CORVANE_ROOT" -B "$dir" "$@" >"$log" 2>&1 && return 0
+  mkdir -p "$dir" && cmake -S "$(corvane_root)" -B "$dir" "$@" >"$log" 2>&1 && return 0
   tail -n 30 "$log" >&2
   corvane_say "cmake configure failed (log: $log)"
   return 1
