@@ -59,6 +59,10 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         Jdk jdk = jdk(line.value("--jdk", System.getProperty("corvane.jdk.default", "")), aggressive, console);
         Path destPath = destination(dest);
         String name = line.value("--name", defaultName(destPath.getFileName().toString()));
+        if (!name.matches("[a-z0-9][a-z0-9.+-]+")) {
+            throw Console.fail("name '" + name + "' must be lower case letters, digits, + - . (it names the package"
+                    + " and the command)");
+        }
         return new AssembleOptions(launcherFile, destPath, name, jdk, aggressive, line.all("--add-modules"),
                 line.value("--main-class", ""), line.all("--jvm-option"), line.all("--resources").stream().map(Path::of).toList(),
                 cds, train, new Training.Plan(line.all("--train-arg"), Integer.parseInt(seconds)), line.has("--quiet"), jars);
