@@ -16,7 +16,8 @@ import java.util.regex.Pattern;
 final class ClassDataArchives {
     /** Ahead-of-time class linking and compact object headers came with this JDK. */
     static final int AOT_LINKING_SINCE = 24;
-    private static final Pattern DUMPED = Pattern.compile("Dumping shared data to file:? (\\S+\\.jsa)");
+    /** The rest of the line: the archive's path may hold blanks. */
+    private static final Pattern DUMPED = Pattern.compile("Dumping shared data to file:? (.+\\.jsa)\\s*$", Pattern.MULTILINE);
 
     private final Jdk jdk;
     private final Path tree;
