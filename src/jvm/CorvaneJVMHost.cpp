@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <vector>
 
 #include <dlfcn.h>
@@ -123,6 +124,90 @@ bool readTreeOptions(const std::string& installDir, std::vector<std::string>& li
     return true;
 }
 
+// The application's name from the tree's record; empty, with the reason
+// logged, when the tree names none: then no system or user file is read.
+std::string applicationName(const std::string& installDir) {
+    const std::string path = corvane::jvm::libDirFor(installDir) + corvane::jvm::TREE_RECORD_FILE;
+    const std::string skipped = "; the system's and the user's jvm options files are not read";
+    const OS::FileText record = OS::readRegularFile(path);
+    if (record.outcome == OS::FileText::ABSENT) {
+        CORVANE_LOG(INFO) << "No application name: the tree has no " + path + skipped;
+        return std::string();
+    }
+    if (record.outcome == OS::FileText::REFUSED) {
+        CORVANE_LOG(WARNING) << "No application name: cannot read " + path + ": " + record.problem + skipped;
+        return std::string();
+    }
+    std::string name = corvane::jvm::nameInTreeRecord(record.text);
+    if (!corvane::jvm::isApplicationName(name)) {
+        CORVANE_LOG(INFO) << "No application name: " + path + " has no valid name line (name=" + name + ")" + skipped;
+        return std::string();
+    }
+    return name;
+}
+
+// Reads the system's or the user's JVM options file into `lines`. Either is
+// the machine's or the user's own: one that is absent or cannot be read
+// leaves the start as it would be without it.
+void readOptionsFile(const std::string& whose, const std::string& path, const std::string& installDir,
+                     std::vector<std::string>& lines) {
+    const OS::FileText file = OS::readRegularFile(path);
+    if (file.outcome == OS::FileText::ABSENT) {
+        CORVANE_LOG(DEBUG) << "The " + whose + " jvm options file " + path + " does not exist";
+        return;
+    }
+    if (file.outcome == OS::FileText::REFUSED) {
+        CORVANE_LOG(WARNING) << "Skipping the " + whose + " jvm options file " + path + ": " + file.problem;
+        return;
+    }
+    std::istringstream in(file.text);
+    lines = corvane::jvm::readJvmArgsLines(in);
+    corvane::jvm::expandInstallDir(lines, installDir);
+    CORVANE_LOG(INFO) << "Using the " + whose + " jvm options file " + path + ": " + std::to_string(lines.size()) +
+                             (lines.size() == 1 ? " option" : " options");
+}
+
+// A file whose lines stand in the option list, named for the message when
+// the VM refuses the list.
+struct OptionFile {
+    std::string description;
+    const std::vector<std::string>* lines;
+};
+
+// The system's and then the user's JVM options files of the application that
+// the tree's record names.
+void readSystemAndUserOptions(corvane::jvm::OptionInputs& inputs, std::vector<OptionFile>& files) {
+    const std::string name = applicationName(inputs.installDir);
+    if (name.empty()) {
+        return;
+    }
+    const std::string systemPath = corvane::jvm::systemJvmOptionsPath(name);
+    readOptionsFile("system's", systemPath, inputs.installDir, inputs.systemOptionLines);
+    files.push_back({"the system's jvm options file " + systemPath, &inputs.systemOptionLines});
+    const std::string userPath =
+        corvane::jvm::userJvmOptionsPath(name, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    if (userPath.empty()) {
+        CORVANE_LOG(DEBUG) << "No user jvm options file: neither XDG_CONFIG_HOME nor HOME is an absolute path";
+        return;
+    }
+    readOptionsFile("user's", userPath, inputs.installDir, inputs.userOptionLines);
+    files.push_back({"the user's jvm options file " + userPath, &inputs.userOptionLines});
+}
+
+// Which file gave which options, so that the user finds the line to mend.
+void logOptionFiles(const std::vector<OptionFile>& files) {
+    for (const OptionFile& file : files) {
+        if (file.lines->empty()) {
+            continue;
+        }
+        std::string text = "Options from " + file.description + ":\n\t";
+        for (const std::string& line : *file.lines) {
+            text.append(line).append("\n\t");
+        }
+        CORVANE_LOG(ERROR) << text;
+    }
+}
+
 }  // namespace
 
 void* CorvaneJVMHost::resolveJNICreateFunction() {
@@ -168,6 +253,10 @@ JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {  // NOLINT(performan
     CORVANE_LOG(DEBUG) << "Using class path: "
                        << corvane::jvm::string_replace(inputs.classPath, corvane::jvm::CLASSPATH_SEPARATOR,
                                                        corvane::jvm::CLASSPATH_SEPARATOR_FOR_LOGS);
+    std::vector<OptionFile> optionFiles = {
+        {"the tree's jvm options file " + libDir + corvane::jvm::TREE_JVM_OPTIONS_FILE, &inputs.treeOptionLines}};
+    readSystemAndUserOptions(inputs, optionFiles);
+    optionFiles.push_back({"the jvm args file " + jvmArgsPath, &inputs.jvmArgsFileLines});
     collectTuningInputs(inputs);
     const std::vector<OptionEntry> entries = corvane::jvm::buildJvmOptionEntries(inputs);
     CORVANE_LOG(INFO) << "JVM Args:" << corvane::jvm::formatOptionsForLog(entries);
@@ -189,6 +278,7 @@ JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {  // NOLINT(performan
     JNIEnv* env = nullptr;
     const jint result = createJavaVM(&vm, reinterpret_cast<void**>(&env), &initArgs);
     if (result != 0) {
+        logOptionFiles(optionFiles);
         CORVANE_LOG(ERROR) << "Error creating VM: code=" << static_cast<int>(result) << ". Exiting...\n";
         return nullptr;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 
 #include "jvm/BootstrapManifest.h"
 #include "os/OSHelper.h"
@@ -35,6 +36,42 @@ Collector chooseCollector(const OptionInputs& inputs) {
 
 const char TREE_JVM_OPTIONS_FILE[] = "jvm-options.txt";
 const char INSTALL_DIR_TOKEN[] = "${INSTALL_DIR}";
+const char TREE_RECORD_FILE[] = "corvane-tree.txt";
+
+std::string nameInTreeRecord(const std::string& text) {
+    const std::string key = "name=";
+    std::string name;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, key.size(), key) == 0) {
+            name = line.substr(key.size());
+        }
+    }
+    return name;
+}
+
+bool isApplicationName(const std::string& name) {
+    auto letterOrDigit = [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); };
+    if (name.size() < 2 || !letterOrDigit(name[0])) {
+        return false;
+    }
+    return std::all_of(name.begin(), name.end(),
+                       [&](char c) { return letterOrDigit(c) || c == '+' || c == '-' || c == '.'; });
+}
+
+std::string systemJvmOptionsPath(const std::string& name) {
+    return "/etc/" + name + "/" + TREE_JVM_OPTIONS_FILE;
+}
+
+std::string userJvmOptionsPath(const std::string& name, const char* xdgConfigHome, const char* home) {
+    if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') {
+        return std::string(xdgConfigHome) + "/" + name + "/" + TREE_JVM_OPTIONS_FILE;
+    }
+    if (home != nullptr && home[0] == '/') {
+        return std::string(home) + "/.config/" + name + "/" + TREE_JVM_OPTIONS_FILE;
+    }
+    return std::string();
+}
 
 void expandInstallDir(std::vector<std::string>& lines, const std::string& installDir) {
     for (std::string& line : lines) {
@@ -81,14 +118,15 @@ std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {
     std::vector<OptionEntry> list;
     auto add = [&list](std::string text) { list.push_back(OptionEntry{std::move(text), nullptr}); };
 
-    // The default heap limit comes first so that the tree's options can override
-    // it, and the user's JVM arguments file comes after both so that it wins.
+    // The default heap limit comes first so that the option files can override
+    // it; of these the later wins: the tree's, the system's, the user's, and the
+    // JVM arguments file of the command line last.
     add("-Xmx160m");
-    for (const std::string& line : inputs.treeOptionLines) {
-        add(line);
-    }
-    for (const std::string& line : inputs.jvmArgsFileLines) {
-        add(line);
+    for (const auto* lines : {&inputs.treeOptionLines, &inputs.systemOptionLines, &inputs.userOptionLines,
+                              &inputs.jvmArgsFileLines}) {
+        for (const std::string& line : *lines) {
+            add(line);
+        }
     }
     add("-Dcorvane.jars.path=" + libDir);
     add("-Djna.nounpack=true");

@@ -16,8 +16,10 @@ struct OptionEntry {
 // Everything the option list depends on. Environment values are null when
 // the variable is unset.
 struct OptionInputs {
-    std::vector<std::string> treeOptionLines;   // the tree's own JVM options file
-    std::vector<std::string> jvmArgsFileLines;  // the --jvm-args= file
+    std::vector<std::string> treeOptionLines;    // the tree's own JVM options file
+    std::vector<std::string> systemOptionLines;  // /etc/<name>/jvm-options.txt
+    std::vector<std::string> userOptionLines;    // <config home>/<name>/jvm-options.txt
+    std::vector<std::string> jvmArgsFileLines;   // the --jvm-args= file
     std::string installDir;
     std::string classPath;
     std::string logsDir;
@@ -42,6 +44,28 @@ struct OptionInputs {
 // a tree keeps its options (an archive layer's path, say) wherever it lies.
 extern const char TREE_JVM_OPTIONS_FILE[];
 extern const char INSTALL_DIR_TOKEN[];
+
+// The tree's record in the lib directory, written by assemble-tree: lines of
+// "key=value", a line starting with '#' a comment. The launcher reads only the
+// application's name from it, which names the system's and the user's JVM
+// options files; these take the tree's file's line rules.
+extern const char TREE_RECORD_FILE[];
+
+// The value of the record's last "name=" line, verbatim; empty when it has none.
+std::string nameInTreeRecord(const std::string& text);
+
+// A name as assemble-tree makes it: lower case letters, digits, '+', '-' and
+// '.', the first a letter or a digit, two characters or more. Such a name is
+// one folder's name, never "." or "..".
+bool isApplicationName(const std::string& name);
+
+// /etc/<name>/jvm-options.txt.
+std::string systemJvmOptionsPath(const std::string& name);
+
+// <config home>/<name>/jvm-options.txt, where the config home is
+// XDG_CONFIG_HOME when it is absolute, else HOME's ".config" when HOME is
+// absolute; empty when there is neither.
+std::string userJvmOptionsPath(const std::string& name, const char* xdgConfigHome, const char* home);
 
 // Puts `installDir` in place of every INSTALL_DIR_TOKEN in `lines`.
 void expandInstallDir(std::vector<std::string>& lines, const std::string& installDir);

@@ -1,9 +1,11 @@
-// Install directory, pid and directory test, straight from the system calls.
+// Install directory, pid, directory test and file reads, straight from the system calls.
 #include "os/OSHelper.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +44,60 @@ std::string getApplicationInstallDir() {
 bool isDirectory(const char* path) {
     struct stat info {};
     return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+namespace {
+
+std::string errorText(int error) {
+    char buffer[256];
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+FileText refused(const std::string& problem) {
+    FileText file;
+    file.outcome = FileText::REFUSED;
+    file.problem = problem;
+    return file;
+}
+
+}  // namespace
+
+FileText readRegularFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return FileText();
+        }
+        return refused(errorText(errno));
+    }
+    struct stat info {};
+    const int statError = ::fstat(fd, &info) == 0 ? 0 : errno;
+    if (statError != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        if (statError != 0) {
+            return refused(errorText(statError));
+        }
+        return refused(S_ISDIR(info.st_mode) ? errorText(EISDIR) : "not a regular file");
+    }
+    // A regular file: reads may wait for the disk as usual.
+    (void)::fcntl(fd, F_SETFL, 0);
+    FileText file;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count > 0) {
+            file.text.append(buffer, static_cast<std::size_t>(count));
+        } else if (count == 0) {
+            break;
+        } else if (errno != EINTR) {
+            const int error = errno;
+            ::close(fd);
+            return refused(errorText(error));
+        }
+    }
+    ::close(fd);
+    file.outcome = FileText::READ;
+    return file;
 }
 
 }  // namespace OS

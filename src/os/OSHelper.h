@@ -1,5 +1,6 @@
-// The launcher's window on the operating system: install directory, pid and
-// directory test. Uses nothing of the launcher's own; every other folder may use it.
+// The launcher's window on the operating system: install directory, pid,
+// directory test and whole-file reads. Uses nothing of the launcher's own;
+// every other folder may use it.
 #pragma once
 
 #include <string>
@@ -23,6 +24,17 @@ std::string getApplicationInstallDir();
 
 // True when `path` names an existing directory (symbolic links followed).
 bool isDirectory(const char* path);
+
+// A whole regular file's text. The file is opened without waiting, so that a
+// FIFO or a device in its place cannot hold the caller up; anything but a
+// regular file is refused unread.
+struct FileText {
+    enum Outcome { READ, ABSENT, REFUSED };
+    Outcome outcome = ABSENT;
+    std::string text;     // READ: the file's bytes
+    std::string problem;  // REFUSED: why, as the system says it or "not a regular file"
+};
+FileText readRegularFile(const std::string& path);
 
 }  // namespace OS
 

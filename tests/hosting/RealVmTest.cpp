@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <ostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <sys/stat.h>
@@ -167,6 +170,168 @@ TEST(RealVm, OptionTheVmRejectsIs53) {
     expectInOrder(run, {"startJVM Starting JVM", "startJVM Error creating VM", "reportFatalAndExit Failed to start JVM"});
     EXPECT_FALSE(run.has("operator() JVM calling main"));
 }
+
+// --- the system's and the user's JVM options files ------------------------
+
+enum class UserFile { None, Text, Directory, Fifo };
+
+struct OwnOptionsCase {
+    const char* name;
+    const char* record;      // lib/corvane-tree.txt (nullptr: none); {N} is the row's application name
+    const char* systemText;  // /etc/{N}/jvm-options.txt (nullptr: none; a row with one needs root)
+    UserFile user;
+    const char* userText;    // the user's file with UserFile::Text
+    std::map<std::string, std::string> env;  // {S} is the scratch folder
+    std::string configHome;  // where the user's file belongs: {C}/{N}/jvm-options.txt
+    int status;
+    std::map<std::string, std::string> seen;  // properties as the application sees them ({R}: the tree)
+    std::vector<std::string> inOrder;         // message prefixes; {U} the user's file, {E} the system's
+    std::vector<std::string> absent;
+};
+
+void PrintTo(const OwnOptionsCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// A name no real application has, so that /etc/<name> is the test's own.
+std::string uniqueApplicationName() {
+    std::random_device random;
+    std::ostringstream name;
+    name << "corvane-test-" << std::hex << random() << random();
+    return name.str();
+}
+
+// Removes /etc/<name> when the row ends, however it ends.
+struct EtcFolder {
+    std::string path;
+    ~EtcFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+class RealVmOwnOptions : public testing::TestWithParam<OwnOptionsCase> {};
+
+// The tree's options file, then /etc's, then the user's: the later wins.
+TEST_P(RealVmOwnOptions, LaterFileWinsUnusableFileIsSkipped) {
+    const OwnOptionsCase& c = GetParam();
+    if (c.systemText != nullptr && ::geteuid() != 0) {
+        GTEST_SKIP() << "writing /etc/<name>/jvm-options.txt needs root";
+    }
+    InstallTree tree;
+    const std::string name = uniqueApplicationName();
+    const EtcFolder etc{"/etc/" + name};
+    auto expand = [&](std::string text) {
+        for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+                 {"{U}", "{C}/{N}/jvm-options.txt"}, {"{C}", c.configHome}, {"{E}", etc.path + "/jvm-options.txt"},
+                 {"{S}", tree.scratchDir()}, {"{R}", tree.root()}, {"{L}", tree.libDir()}, {"{N}", name}}) {
+            text = replaceAll(text, from, to);
+        }
+        return text;
+    };
+    ASSERT_TRUE(writeFile(tree.libDir() + "jvm-options.txt", "-Dcorvane.test.first=tree\n-Dcorvane.test.tree=tree\n"));
+    if (c.record != nullptr) {
+        ASSERT_TRUE(writeFile(tree.libDir() + "corvane-tree.txt", expand(c.record)));
+    }
+    if (c.systemText != nullptr) {
+        std::filesystem::create_directories(etc.path);
+        ASSERT_TRUE(writeFile(etc.path + "/jvm-options.txt", c.systemText));
+    }
+    const std::string userFile = expand("{U}");
+    std::filesystem::create_directories(std::filesystem::path(userFile).parent_path());
+    switch (c.user) {
+        case UserFile::None:
+            break;
+        case UserFile::Text:
+            ASSERT_TRUE(writeFile(userFile, c.userText));
+            break;
+        case UserFile::Directory:
+            std::filesystem::create_directories(userFile);
+            break;
+        case UserFile::Fifo:
+            ASSERT_EQ(::mkfifo(userFile.c_str(), 0600), 0);
+            break;
+    }
+    const std::string report = tree.writeScratchFile("report.txt", "");
+    RunOptions options;
+    for (const auto& [key, value] : c.env) {
+        options.set[key] = expand(value);
+    }
+    options.set["CORVANE_TESTAPP_REPORT"] = report;
+    const TreeRun run = tree.run({}, options);
+
+    ASSERT_FALSE(run.timedOut) << joinLines(run.log);
+    EXPECT_EQ(run.exitStatus, c.status) << joinLines(run.log) << run.err;
+    std::vector<std::string> inOrder;
+    for (const std::string& prefix : c.inOrder) {
+        inOrder.push_back(expand(prefix));
+    }
+    expectInOrder(run, inOrder);
+    for (const std::string& prefix : c.absent) {
+        EXPECT_FALSE(run.has(expand(prefix))) << prefix << "\n" << joinLines(run.log);
+    }
+    const auto seen = readReport(report);
+    for (const auto& [property, value] : c.seen) {
+        const auto it = seen.find("prop." + property);
+        ASSERT_NE(it, seen.end()) << property;
+        EXPECT_EQ(it->second, expand(value)) << property;
+    }
+}
+
+const std::string NO_SYSTEM_FILE = "readOptionsFile The system's jvm options file {E} does not exist";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RealVmOwnOptions,
+    testing::Values(
+        OwnOptionsCase{"UsersFileBeatsTheTrees", "# the record\nformat=1\nname={N}\nentry=own\n", nullptr,
+                       UserFile::Text, "-Dcorvane.test.first=user\n-Djava.io.tmpdir=${INSTALL_DIR}/x\n",
+                       {{"XDG_CONFIG_HOME", "{S}/config"}, {"HOME", "{S}/home"}}, "{S}/config", 0,
+                       {{"corvane.test.first", "user"}, {"corvane.test.tree", "tree"}, {"java.io.tmpdir", "{R}/x"}},
+                       {NO_SYSTEM_FILE, "readOptionsFile Using the user's jvm options file {U}: 2 options",
+                        "startJVM Java Virtual Machine is created!"},
+                       {"applicationName"}},
+        OwnOptionsCase{"SystemsFileBetweenTheTreesAndTheUsers", "name={N}\n",
+                       "-Dcorvane.test.first=system\n-Dcorvane.test.tree=system\n", UserFile::Text,
+                       "-Dcorvane.test.first=user\n", {{"XDG_CONFIG_HOME", "relative/config"}, {"HOME", "{S}/home"}},
+                       "{S}/home/.config", 0, {{"corvane.test.first", "user"}, {"corvane.test.tree", "system"}},
+                       {"readOptionsFile Using the system's jvm options file {E}: 2 options",
+                        "readOptionsFile Using the user's jvm options file {U}: 1 option"},
+                       {}},
+        OwnOptionsCase{"UsersFileIsADirectory", "name={N}\n", nullptr, UserFile::Directory, nullptr,
+                       {{"XDG_CONFIG_HOME", "{S}/config"}}, "{S}/config", 0, {{"corvane.test.first", "tree"}},
+                       {NO_SYSTEM_FILE, "readOptionsFile Skipping the user's jvm options file {U}: Is a directory",
+                        "startJVM Java Virtual Machine is created!"},
+                       {}},
+        OwnOptionsCase{"UsersFileIsAFifoWithoutWriter", "name={N}\n", nullptr, UserFile::Fifo, nullptr,
+                       {{"XDG_CONFIG_HOME", "{S}/config"}}, "{S}/config", 0, {{"corvane.test.first", "tree"}},
+                       {"readOptionsFile Skipping the user's jvm options file {U}: not a regular file",
+                        "startJVM Java Virtual Machine is created!"},
+                       {}},
+        OwnOptionsCase{"OptionTheVmRejectsNamesTheUsersFile", "name={N}\n", nullptr, UserFile::Text,
+                       "-Dcorvane.test.first=user\n-XX:+CorvaneNoSuchOption\n", {{"XDG_CONFIG_HOME", "{S}/config"}},
+                       "{S}/config", 53, {},
+                       {"startJVM Starting JVM",
+                        "logOptionFiles Options from the tree's jvm options file {L}jvm-options.txt:\n\t",
+                        "logOptionFiles Options from the user's jvm options file {U}:\n\t-Dcorvane.test.first=user\n\t"
+                        "-XX:+CorvaneNoSuchOption\n",
+                        "startJVM Error creating VM: code= ", "reportFatalAndExit Failed to start JVM"},
+                       {}},
+        OwnOptionsCase{"NoAbsoluteConfigHomeNoUsersFile", "name={N}\n", nullptr, UserFile::None, nullptr,
+                       {{"XDG_CONFIG_HOME", "config"}}, "{S}/unused", 0, {{"corvane.test.first", "tree"}},
+                       {NO_SYSTEM_FILE, "readSystemAndUserOptions No user jvm options file: neither XDG_CONFIG_HOME "
+                                        "nor HOME is an absolute path"},
+                       {"readOptionsFile Using"}},
+        OwnOptionsCase{"TreeWithoutRecordReadsNeither", nullptr, nullptr, UserFile::Text, "-Dcorvane.test.first=user\n",
+                       {{"XDG_CONFIG_HOME", "{S}/config"}}, "{S}/config", 0, {{"corvane.test.first", "tree"}},
+                       {"applicationName No application name: the tree has no {L}corvane-tree.txt; the system's and "
+                        "the user's jvm options files are not read"},
+                       {"readOptionsFile"}},
+        OwnOptionsCase{"RecordWithoutAValidNameReadsNeither", "#name={N}\nname=..\n", nullptr, UserFile::Text,
+                       "-Dcorvane.test.first=user\n", {{"XDG_CONFIG_HOME", "{S}/config"}}, "{S}/config", 0,
+                       {{"corvane.test.first", "tree"}},
+                       {"applicationName No application name: {L}corvane-tree.txt has no valid name line (name=..)"},
+                       {"readOptionsFile"}}),
+    RowName());
 
 // --- what the Java side sees ---------------------------------------------
 
