@@ -54,6 +54,7 @@ refuses "no main class" "give --main-class" "$D" --jdk "$JDK" "$SCRATCH/chain/pl
 refuses "main class in no jar" "in none of the jars" "$D" --jdk "$JDK" --main-class app.Other "$SCRATCH/chain/plain.jar"
 refuses "main class beside the entry class" "provide the entry class" "$D" --jdk "$JDK" --main-class app.Main "$JAR"
 refuses "resources folder missing" "resources folder" "$D" --jdk "$JDK" --resources "$SCRATCH/no-such-dir" "$SCRATCH/chain/plain.jar" --main-class app.Main
+refuses "blank --jvm-option" "one option on one line" "$D" --jdk "$JDK" --no-cds --jvm-option "" "$JAR"
 
 # Unwritable destination: a read-only directory (root ignores modes, so it
 # gets a place where nobody can create anything).

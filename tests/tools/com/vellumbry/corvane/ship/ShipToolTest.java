@@ -102,6 +102,7 @@ public final class ShipToolTest {
         String[][] rows = {
             {"https://www.example.org/x", "my-app", "org.example.my_app"},
             {"http://www.cburch.com/logisim/", "corvane-logisim-test", "com.cburch.corvane_logisim_test"},
+            {"https://my-site.example.org/", "7zip+gui", "org.example.my_site._7zip_gui"},
             {"", "x", ""},
             {"not a url", "x", ""},
         };
@@ -143,12 +144,15 @@ public final class ShipToolTest {
             jar(dir.resolve("lib/c.jar"), null);
             jar(dir.resolve("cycle.jar"), "lib/back.jar");
             jar(dir.resolve("lib/back.jar"), "../cycle.jar");
+            jar(dir.resolve("url.jar"), "file:lib/c.jar lib/%5Bd%5D.jar lib/[d].jar");
+            jar(dir.resolve("lib/[d].jar"), null);
             // given jar | jars in order | words the notes hold
             String[][] rows = {
                 {"missing.jar", "missing.jar", "missing-dep.jar of missing.jar is missing"},
                 {"folder.jar", "folder.jar", "lib/folder/ of folder.jar is a folder"},
                 {"chain.jar", "chain.jar b.jar c.jar", ""},
                 {"cycle.jar", "cycle.jar back.jar", ""},
+                {"url.jar", "url.jar c.jar [d].jar", ""},
             };
             for (String[] row : rows) {
                 AppJars.Facts facts = AppJars.read(List.of(dir.resolve(row[0])), "");

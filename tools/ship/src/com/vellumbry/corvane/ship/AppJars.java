@@ -5,8 +5,10 @@
 package com.vellumbry.corvane.ship;
 
 import java.io.IOException;
-import java.net.URI;
-import java.net.URISyntaxException;
+import java.net.MalformedURLException;
+import java.net.URL;
+import java.net.URLDecoder;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
@@ -75,17 +77,19 @@ final class AppJars {
         }
         // Named as the command line or the manifest names it (often a link to a versioned file).
         String name = jar.getFileName().toString();
-        if (name.contains(":") || name.contains("\n")) {
-            throw Console.fail("a jar's file name holds ':' or a line feed, which the class path or the bootstrap"
-                    + " manifest cannot carry; rename it: " + jar);
+        if (name.contains(":") || name.contains("\n") || name.contains("\r") || !name.equals(name.stripTrailing())) {
+            throw Console.fail("a jar's file name holds ':', a line break or trailing blanks, which the class path or"
+                    + " the bootstrap manifest cannot carry; rename it: " + jar);
         }
-        Path known = byName.get(name);
-        if (known != null && !known.equals(real)) {
-            throw Console.fail("two jars have the same file name: " + name + " (" + known + " and " + real + ")");
-        }
-        if (!seen.add(real)) {
+        if (seen.contains(real)) {
+            // Already in the tree, perhaps through another link of another name.
             return;
         }
+        Path known = byName.get(name);
+        if (known != null) {
+            throw Console.fail("two jars have the same file name: " + name + " (" + known + " and " + real + ")");
+        }
+        seen.add(real);
         byName.put(name, real);
         jars.add(jar);
         Attributes main = readManifest(real);
@@ -113,18 +117,22 @@ final class AppJars {
     }
 
     private void addClassPathEntry(Path jar, String entry) {
-        URI uri;
+        // As java resolves it: a URL relative to the jar's folder, its path then decoded.
+        URL url;
+        String path;
         try {
-            uri = jar.getParent().toUri().resolve(new URI(entry));
-        } catch (URISyntaxException | IllegalArgumentException e) {
+            url = new URL(jar.getParent().toUri().toURL(), entry);
+            path = URLDecoder.decode(url.getPath().replace("+", "%2B"), StandardCharsets.UTF_8);
+        } catch (MalformedURLException | IllegalArgumentException e) {
             notes.add("Class-Path entry '" + entry + "' of " + jar.getFileName() + " is not a valid URL: left out, as java does");
             return;
         }
-        if (!"file".equalsIgnoreCase(uri.getScheme())) {
+        String host = url.getHost();
+        if (!"file".equalsIgnoreCase(url.getProtocol()) || !(host == null || host.isEmpty() || host.equals("localhost"))) {
             notes.add("Class-Path entry '" + entry + "' of " + jar.getFileName() + " is not a local file: left out");
             return;
         }
-        Path target = Path.of(uri).normalize();
+        Path target = Path.of(path).normalize();
         if (entry.endsWith("/") && !Files.isRegularFile(target)) {
             notes.add("Class-Path entry " + entry + " of " + jar.getFileName()
                     + " is a folder: left out (give its contents with --resources)");

@@ -45,6 +45,12 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         if (!seconds.matches("[0-9]{1,4}") || Integer.parseInt(seconds) < 1 || Integer.parseInt(seconds) > 3600) {
             throw Console.fail("--train-seconds needs a whole number of seconds from 1 to 3600, not '" + seconds + "'");
         }
+        for (String option : line.all("--jvm-option")) {
+            // lib/jvm-options.txt holds one option per line, each taken whole.
+            if (option.isBlank() || option.contains("\n") || option.contains("\r")) {
+                throw Console.fail("--jvm-option needs one option on one line, not '" + option + "'");
+            }
+        }
         boolean cds = !line.has("--no-cds");
         boolean train = line.has("--train");
         if (train && !cds) {
@@ -64,7 +70,8 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
                     + " and the command)");
         }
         return new AssembleOptions(launcherFile, destPath, name, jdk, aggressive, line.all("--add-modules"),
-                line.value("--main-class", ""), line.all("--jvm-option"), line.all("--resources").stream().map(Path::of).toList(),
+                line.value("--main-class", "").strip(), line.all("--jvm-option"),
+                line.all("--resources").stream().map(Path::of).toList(),
                 cds, train, new Training.Plan(line.all("--train-arg"), Integer.parseInt(seconds)), line.has("--quiet"), jars);
     }
 
@@ -112,6 +119,9 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
             throw Console.fail("destination not writable: " + e.getMessage());
         }
         if (Files.exists(dest, LinkOption.NOFOLLOW_LINKS)) {
+            if (Files.isSymbolicLink(dest)) {
+                throw Console.fail("destination " + dest + " is a symbolic link; give the folder itself, not a link");
+            }
             if (!Files.isDirectory(dest, LinkOption.NOFOLLOW_LINKS)) {
                 throw Console.fail("destination exists and is not a directory: " + dest);
             }

@@ -135,9 +135,39 @@ final class AssembleTree {
         }
         write(lib.resolve(MANIFEST), String.join("\n", manifest) + "\n");
         for (Path dir : options.resources()) {
-            Exec.output(List.of("cp", "-R", "--", dir + "/.", lib + "/"), scratch, "cannot copy the resources folder " + dir);
+            copyResources(dir, lib, scratch);
         }
         return windowClass;
+    }
+
+    /** The folder's contents into lib/, links kept; a link leading out of the folder becomes a copy of what it names. */
+    private static void copyResources(Path dir, Path lib, Path scratch) {
+        Exec.output(List.of("cp", "-R", "--", dir + "/.", lib + "/"), scratch, "cannot copy the resources folder " + dir);
+        try {
+            Path real = dir.toRealPath();
+            List<Path> outward;
+            try (Stream<Path> paths = Files.walk(real)) {
+                outward = paths.filter(Files::isSymbolicLink).filter(l -> leadsOut(l, real)).toList();
+            }
+            for (Path link : outward) {
+                // Such a link would name a file of this machine, not of the tree.
+                Path copy = lib.resolve(real.relativize(link).toString());
+                Files.delete(copy);
+                Exec.output(List.of("cp", "-R", "-L", "--", link.toString(), copy.toString()), scratch,
+                        "cannot copy " + link + ", a link out of the resources folder");
+            }
+        } catch (IOException e) {
+            throw Console.fail("cannot copy the resources folder " + dir + ": " + e.getMessage());
+        }
+    }
+
+    private static boolean leadsOut(Path link, Path dir) {
+        try {
+            Path target = Files.readSymbolicLink(link);
+            return target.isAbsolute() || !link.getParent().resolve(target).normalize().startsWith(dir);
+        } catch (IOException e) {
+            return true;
+        }
     }
 
     /** The default archives for each option list, trained when asked; their descriptions. */

@@ -32,7 +32,10 @@ final class DebianFiles {
             if (i > 0) {
                 out.append(" .\n");
             }
-            wrap(paragraphs.get(i), WIDTH).forEach(line -> out.append(' ').append(line).append('\n'));
+            for (String line : wrap(paragraphs.get(i), WIDTH)) {
+                // " ." starts a control statement: a line that begins with '.' is shown verbatim instead.
+                out.append(line.startsWith(".") ? "  " : " ").append(line).append('\n');
+            }
         }
         return out.toString();
     }

@@ -15,13 +15,18 @@ final class DesktopFiles {
     static String desktopEntry(Package p) {
         return "[Desktop Entry]\n"
                 + "Type=Application\n"
-                + "Name=" + p.displayName() + "\n"
-                + "Comment=" + p.summary() + "\n"
+                + "Name=" + entryString(p.displayName()) + "\n"
+                + "Comment=" + entryString(p.summary()) + "\n"
                 + "Exec=" + p.name() + "\n"
                 + "Icon=" + p.name() + "\n"
                 + "Terminal=false\n"
                 + "Categories=" + p.categories() + "\n"
                 + "StartupWMClass=" + p.windowClass() + "\n";
+    }
+
+    /** A desktop entry string: a backslash starts an escape there, so it is doubled. */
+    private static String entryString(String text) {
+        return text.replace("\\", "\\\\");
     }
 
     static String metainfo(Package p) {
@@ -50,7 +55,9 @@ final class DesktopFiles {
 
     /**
      * The AppStream id from the homepage's host and the name: https://www.example.org/x and
-     * "my-app" give org.example.my_app. Empty when the homepage names no host.
+     * "my-app" give org.example.my_app. Each part is made a valid one as D-Bus names are:
+     * "_" for a character other than a letter, digit or "_", and "_" before a leading digit.
+     * Empty when the homepage names no host.
      */
     static String appId(String homepage, String name) {
         String host;
@@ -64,7 +71,9 @@ final class DesktopFiles {
         }
         List<String> labels = new ArrayList<>(List.of(host.toLowerCase(Locale.ROOT).replaceFirst("^www\\.", "").split("\\.")));
         Collections.reverse(labels);
-        return String.join(".", labels) + "." + name.replace('-', '_');
+        labels.add(name);
+        return String.join(".", labels.stream()
+                .map(l -> l.replaceAll("[^A-Za-z0-9_]", "_").replaceFirst("^([0-9])", "_$1")).toList());
     }
 
     /** True for an id of reverse-DNS form. */

@@ -14,8 +14,8 @@ import java.util.stream.Stream;
 
 final class EntryBridge {
     static final String JAR = "corvane-bridge.jar";
-    private static final Pattern JAVA_NAME =
-            Pattern.compile("([A-Za-z_$][A-Za-z0-9_$]*\\.)*[A-Za-z_$][A-Za-z0-9_$]*");
+    private static final String IDENTIFIER = "\\p{javaJavaIdentifierStart}\\p{javaJavaIdentifierPart}*";
+    private static final Pattern JAVA_NAME = Pattern.compile("(" + IDENTIFIER + "\\.)*" + IDENTIFIER);
 
     private EntryBridge() {
     }
@@ -63,8 +63,8 @@ final class EntryBridge {
             throw Console.fail("cannot write the main thread class's source: " + e.getMessage());
         }
         Path log = scratch.resolve("thread-javac.log");
-        int status = jdk.tool("javac", List.of("--release", Integer.toString(jdk.major()), "-nowarn", "-d",
-                classes.toString(), src.toString()), log);
+        int status = jdk.tool("javac", List.of("--release", Integer.toString(jdk.major()), "-encoding", "UTF-8", "-nowarn",
+                "-d", classes.toString(), src.toString()), log);
         if (status != 0) {
             console.say("NOTE: no main thread class named " + mainClass + " (" + Exec.firstLine(Exec.read(log))
                     + "): its windows get the class java-lang-Thread");

@@ -26,7 +26,7 @@ record Icon(String folder, String extension, byte[] data) {
         } catch (IOException e) {
             throw Console.fail("icon not found or not readable: " + file);
         }
-        String name = file.getFileName().toString();
+        String name = file.getFileName().toString().toLowerCase(java.util.Locale.ROOT);
         if (name.endsWith(".svg")) {
             return new Icon("scalable", "svg", data);
         }

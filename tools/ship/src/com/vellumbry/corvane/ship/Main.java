@@ -2,6 +2,7 @@
 // A failure is one line on stderr and status 1; nothing half-built is left behind.
 package com.vellumbry.corvane.ship;
 
+import java.nio.file.InvalidPathException;
 import java.util.Arrays;
 
 public final class Main {
@@ -20,6 +21,12 @@ public final class Main {
             }
         } catch (Failure failure) {
             console.line(failure.getMessage());
+            System.exit(1);
+        } catch (InvalidPathException e) {
+            // The VM names files in the locale's character set: in the C locale only ASCII.
+            String charset = System.getProperty("sun.jnu.encoding", "");
+            console.line("cannot name the file '" + e.getInput() + "' in the locale's character set " + charset
+                    + (charset.equalsIgnoreCase("UTF-8") ? "" : "; run with a UTF-8 locale, e.g. LC_ALL=C.UTF-8"));
             System.exit(1);
         }
         System.exit(0);

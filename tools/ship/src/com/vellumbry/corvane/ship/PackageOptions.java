@@ -42,17 +42,23 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
                 || !Files.isRegularFile(tree.resolve("jre/lib/server/libjvm.so"))) {
             throw Console.fail("not an install tree (corvane, lib/manifest-bootstrap.txt, jre/lib/server/libjvm.so): " + treeName);
         }
+        try {
+            // The folder itself, not a link to it: its contents are copied.
+            tree = tree.toRealPath();
+        } catch (java.io.IOException e) {
+            throw Console.fail("cannot read the tree " + treeName + ": " + e.getMessage());
+        }
         TreeRecord record = TreeRecord.read(tree);
         if (!record.trained()) {
             console.say("note: the tree is not trained; assemble it with --train for a first window well before java's");
         }
         Path outDir = Path.of(line.value("--out-dir", ".")).toAbsolutePath().normalize();
-        try {
-            Files.createDirectories(outDir);
-        } catch (java.io.IOException e) {
-            throw Console.fail("output folder not writable: " + outDir);
+        // Made only once every check has passed (PackageTree); here its nearest existing folder must take it.
+        Path existing = outDir;
+        while (existing.getParent() != null && !Files.exists(existing)) {
+            existing = existing.getParent();
         }
-        if (!Files.isWritable(outDir)) {
+        if (!Files.isDirectory(existing) || !Files.isWritable(existing)) {
             throw Console.fail("output folder not writable: " + outDir);
         }
         String icon = line.value("--icon", Templates.toolsDir().resolve("lib/default-icon.svg").toString());
@@ -60,6 +66,12 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
     }
 
     private static Package facts(CommandLine line, TreeRecord record) {
+        for (String option : List.of("--categories", "--developer", "--homepage", "--license", "--wm-class")) {
+            // Each becomes part of one line of the control file, the menu entry or the metainfo.
+            if (line.value(option, "").contains("\n") || line.value(option, "").contains("\r")) {
+                throw Console.fail(option + " must be one line of text");
+            }
+        }
         String name = line.value("--name", record.name());
         if (!name.matches("[a-z0-9][a-z0-9.+-]+")) {
             throw Console.fail("name '" + name + "' is no Debian package name (lower case letters, digits, + - .; give --name)");
@@ -118,7 +130,7 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
     }
 
     /** SOURCE_DATE_EPOCH for reproducible dates, else now. */
-    private static long sourceDateEpoch() {
+    static long sourceDateEpoch() {
         String value = System.getenv().getOrDefault("SOURCE_DATE_EPOCH", "");
         return value.matches("[0-9]{1,12}") ? Long.parseLong(value) : Instant.now().getEpochSecond();
     }

@@ -6,6 +6,7 @@ import java.io.IOException;
 import java.io.OutputStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
+import java.nio.file.LinkOption;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
@@ -24,6 +25,7 @@ final class PackageTree {
         }
         Package p = options.facts();
         Icon icon = Icon.read(options.icon(), console);
+        makeOutDir(options.outDir());
         Workspace workspace = Workspace.create(options.outDir(), p.name(), "packaging",
                 "cannot create a directory in " + options.outDir());
         Path stage = workspace.work();
@@ -49,6 +51,26 @@ final class PackageTree {
                 + (depends.isEmpty() ? "nothing" : depends));
         System.out.println(options.outDir().resolve(p.debFile()));
         System.out.println(options.outDir().resolve(p.tarFile()));
+    }
+
+    /** Makes the output folder; those of its folders this run made go again when it fails (they are empty then). */
+    private static void makeOutDir(Path dir) {
+        List<Path> made = new ArrayList<>();
+        for (Path d = dir; d != null && !Files.exists(d, LinkOption.NOFOLLOW_LINKS); d = d.getParent()) {
+            made.add(d);
+        }
+        Workspace.atExit(() -> made.forEach(d -> {
+            try {
+                Files.deleteIfExists(d);
+            } catch (IOException e) {
+                // Not empty: it holds the finished files.
+            }
+        }));
+        try {
+            Files.createDirectories(dir);
+        } catch (IOException e) {
+            throw Console.fail("output folder not writable: " + dir + ": " + e.getMessage());
+        }
     }
 
     /** The tree as it is: links, modes and time stamps kept (the trained archives check the jars' times). */
@@ -107,8 +129,10 @@ final class PackageTree {
             throw Console.fail("cannot make " + p.tarFile() + ": " + e.getMessage());
         }
         Path tar = stage.resolve(p.tarFile());
-        Exec.output(List.of("tar", "-C", stage.toString(), "--owner=0", "--group=0", "--numeric-owner", "-czf",
-                tar.toString(), p.tarFolder()), scratch, "cannot make " + p.tarFile());
+        // As dpkg-deb does: times no later than SOURCE_DATE_EPOCH, so that the same input gives the same file.
+        Exec.output(List.of("tar", "-C", stage.toString(), "--owner=0", "--group=0", "--numeric-owner", "--sort=name",
+                "--mtime=@" + PackageOptions.sourceDateEpoch(), "--clamp-mtime", "-czf", tar.toString(), p.tarFolder()),
+                scratch, "cannot make " + p.tarFile());
         return tar;
     }
 
