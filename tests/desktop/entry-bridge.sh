@@ -2,8 +2,8 @@
 # The entry bridge through the real launcher and VM: a plain application (jar +
 # main class, a manifest Class-Path chain, Add-Opens) assembled with
 # tools/assemble-tree gets only its own arguments and ends as java would make it
-# end, its windows carrying java's window class. Also the tree's JVM options
-# file against a --jvm-args= file.
+# end, its windows carrying java's window class; a further command runs its own
+# main class. Also the tree's JVM options file against a --jvm-args= file.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/xvfb.sh"
 JDK=$CORVANE_TEST_JDK_HOME
@@ -18,7 +18,7 @@ printf 'Class-Path: deps/mid.jar\nAdd-Opens: java.base/java.lang\n' >"$SCRATCH/m
 printf 'Class-Path: end.jar ../main.jar\n' >"$SCRATCH/mid.mf"
 echo "a resource" >"$SCRATCH/res/data/note.txt"
 { "$JDK/bin/jar" --create --file "$SCRATCH/app/main.jar" --manifest "$SCRATCH/main.mf" --main-class bridgeapp.Main \
-    -C "$SCRATCH/classes" bridgeapp/Main.class \
+    -C "$SCRATCH/classes" bridgeapp/Main.class -C "$SCRATCH/classes" bridgeapp/Other.class \
   && "$JDK/bin/jar" --create --file "$SCRATCH/app/deps/mid.jar" --manifest "$SCRATCH/mid.mf" -C "$SCRATCH" mid.mf \
   && "$JDK/bin/jar" --create --file "$SCRATCH/app/deps/end.jar" -C "$SCRATCH/classes" bridgeapp/dep \
   && "$JDK/bin/jar" --create --file "$SCRATCH/app/other.jar" -C "$SCRATCH" main.mf; } \
@@ -28,7 +28,7 @@ echo "a resource" >"$SCRATCH/res/data/note.txt"
 # with a trained archive, and a class still knows the jar it came from.
 env "${demo_env[@]}" timeout 300 "$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree" --quiet --train --train-arg chain \
   --launcher "$CORVANE_TEST_LAUNCHER" --jdk "$JDK" --dest "$TREE" \
-  --jvm-option -Dbridge.test=tree --resources "$SCRATCH/res" "$SCRATCH/app/main.jar" "$SCRATCH/app/other.jar" \
+  --command bridge-other=bridgeapp.Other --jvm-option -Dbridge.test=tree --resources "$SCRATCH/res" "$SCRATCH/app/main.jar" "$SCRATCH/app/other.jar" \
   2>"$SCRATCH/assemble.err"
 status=$?
 [ "$status" = 0 ] || { fail "tools/assemble-tree ended with status $status: $(cat "$SCRATCH/assemble.err")"; finish; }
@@ -68,6 +68,15 @@ for row in "${CASES[@]}"; do
   [ "$out" = "$want_out" ] || fail "$name: output '$out', wanted '$want_out'"
   note "$name: status $status"
 done
+
+# A further command: started under its name (a link to the launcher, as the
+# package's /usr/bin/<command>), it runs its own main class on a main thread
+# named like it, which gives its windows their own window class.
+mkdir -p "$SCRATCH/bin" && ln -s "$TREE/corvane" "$SCRATCH/bin/bridge-other"
+out=$(env -u DISPLAY "${demo_env[@]}" timeout 60 "$SCRATCH/bin/bridge-other" one two 2>/dev/null </dev/null)
+[ "$out" = "other bridgeapp.Other one,two" ] || fail "the command bridge-other: output '$out'"
+grep -q -x 'commands=bridge-other:bridgeapp.Other:bridgeapp-Other' "$TREE/lib/corvane-tree.txt" \
+  || fail "the tree's record lacks the command: $(grep '^commands=' "$TREE/lib/corvane-tree.txt")"
 
 # The exception's report is java's: thread name, exception and the main frame.
 env -u DISPLAY "${demo_env[@]}" timeout 60 "$TREE/corvane" throw >/dev/null 2>"$SCRATCH/err" </dev/null

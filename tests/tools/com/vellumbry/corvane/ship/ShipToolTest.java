@@ -37,12 +37,14 @@ public final class ShipToolTest {
         check(actual.equals(wanted), what + ":\n--- got\n" + actual + "\n--- wanted\n" + wanted);
     }
 
+    private static final TreeRecord.Command TOOL = new TreeRecord.Command("my-tool", "org.example.Tool", "org-example-Tool");
+
     private static Package sample(String homepage, String version) {
         return new Package("my-app", version, "My <App> & Co", "Edits things", List.of(
                 "First paragraph, long enough to be wrapped by the control file's writer at seventy-eight characters.",
                 "Second."), "Office;", "Jane Doe <jane@example.org>", "Jane Doe", "2024 Jane Doe", homepage,
                 "GPL-3.0-or-later", "org.example.my_app", "org-example-Main", LocalDate.of(2026, 12, 7),
-                "Mon, 07 Dec 2026 10:00:00 +0000");
+                "Mon, 07 Dec 2026 10:00:00 +0000", List.of(TOOL), java.util.Map.of("my-tool", "My Tool"));
     }
 
     private static void packageFiles() {
@@ -76,6 +78,17 @@ public final class ShipToolTest {
                 Categories=Office;
                 StartupWMClass=org-example-Main
                 """, "desktop entry");
+        same(DesktopFiles.commandEntry(full, TOOL) + full.menuId("my-tool"), """
+                [Desktop Entry]
+                Type=Application
+                Name=My Tool
+                Comment=Edits things
+                Exec=my-tool
+                Icon=my-app
+                Terminal=false
+                Categories=Office;
+                StartupWMClass=org-example-Tool
+                org.example.my_app.my_tool""", "a further command's menu entry and its id");
         String metainfo = DesktopFiles.metainfo(full);
         for (String line : List.of("  <id>org.example.my_app</id>", "  <name>My &lt;App&gt; &amp; Co</name>",
                 "  <developer id=\"org.example\">", "    <name>Jane Doe</name>",
@@ -115,11 +128,15 @@ public final class ShipToolTest {
 
     private static void treeRecord() {
         TreeRecord bridge = new TreeRecord("my-app", "1.0.0.0", "25.0.3", "org.example.Main", "org-example-Main",
-                "trained", List.of("classes_coh.jsa", "classes.jsa"), "jre/lib/server/trained-classes.lst");
-        TreeRecord own = new TreeRecord("x", "1.0.0.0", "25", "", TreeRecord.ENTRY_WINDOW_CLASS, "none", List.of(), "");
+                "trained", List.of("classes_coh.jsa", "classes.jsa"), "jre/lib/server/trained-classes.lst",
+                List.of(new TreeRecord.Command("my-tool", "org.example.Tool", "org-example-Tool")));
+        TreeRecord own = new TreeRecord("x", "1.0.0.0", "25", "", TreeRecord.ENTRY_WINDOW_CLASS, "none", List.of(), "",
+                List.of());
         for (TreeRecord record : List.of(bridge, own)) {
             check(TreeRecord.parse(record.text(), "test").equals(record), "record read back as written: " + record.text());
         }
+        check(TreeRecord.parse(own.text().replaceAll("(?m)^commands=.*\n", ""), "test").equals(own),
+                "a record without commands has none");
         check(own.providesEntry() && !bridge.providesEntry() && bridge.trained() && !own.trained(), "record's questions");
         String older = bridge.text().replaceAll("(?m)^window-class=.*\n", "");
         String other = bridge.text().replace("format=1", "format=2");
@@ -155,7 +172,7 @@ public final class ShipToolTest {
                 {"url.jar", "url.jar c.jar [d].jar", ""},
             };
             for (String[] row : rows) {
-                AppJars.Facts facts = AppJars.read(List.of(dir.resolve(row[0])), "");
+                AppJars.Facts facts = AppJars.read(List.of(dir.resolve(row[0])), "", List.of());
                 same(facts.jars().stream().map(p -> p.getFileName().toString()).collect(Collectors.joining(" ")), row[1],
                         "class path of " + row[0]);
                 String notes = String.join("; ", facts.notes());
@@ -164,7 +181,7 @@ public final class ShipToolTest {
                 same(facts.mainClass(), "app.Main", "main class of " + row[0]);
             }
             try {
-                AppJars.read(List.of(dir.resolve("not-there.jar")), "");
+                AppJars.read(List.of(dir.resolve("not-there.jar")), "", List.of());
                 check(false, "a jar named on the command line that is missing fails");
             } catch (Failure f) {
                 check(f.getMessage().startsWith("jar not found: "), "missing jar: " + f.getMessage());

@@ -15,6 +15,9 @@ public final class ApplicationStart {
 
     static final String MAIN_CLASS_RESOURCE = "META-INF/corvane-bridge/main-class";
     static final String MAIN_THREAD_RESOURCE = "META-INF/corvane-bridge/main-thread.bin";
+    /** Further commands: lines "<command> <main class>"; each class's thread in threads/<class>.bin. */
+    static final String COMMANDS_RESOURCE = "META-INF/corvane-bridge/commands";
+    static final String THREADS_FOLDER = "META-INF/corvane-bridge/threads/";
 
     private ApplicationStart() {
     }
@@ -28,12 +31,39 @@ public final class ApplicationStart {
             failStart("Error: the entry bridge names no main class (" + MAIN_CLASS_RESOURCE + " is missing)", null);
         }
         String mainClassName = new String(nameBytes, StandardCharsets.UTF_8).trim();
+        String threadResource = MAIN_THREAD_RESOURCE;
+        String command = processArguments.length == 0 ? "" : commandName(processArguments[0]);
+        String commandClass = commandClass(command);
+        if (commandClass != null) {
+            mainClassName = commandClass;
+            threadResource = THREADS_FOLDER + commandClass + ".bin";
+        }
         Method main = findMain(mainClassName);
         AtomicBoolean mainFailed = new AtomicBoolean();
-        Thread mainThread = MainThread.create(mainClassName, readResource(MAIN_THREAD_RESOURCE),
+        Thread mainThread = MainThread.create(mainClassName, readResource(threadResource),
                 () -> runMain(main, arguments, mainFailed));
         mainThread.start();
         ExitWatcher.start(entryThread, mainFailed);
+    }
+
+    /** The name the launcher was started as: the program path's last part (a command's link keeps its name). */
+    static String commandName(String programPath) {
+        return programPath.substring(programPath.lastIndexOf('/') + 1);
+    }
+
+    /** The main class of a further command of that name, or null (the tree's own main class). */
+    private static String commandClass(String command) {
+        byte[] table = readResource(COMMANDS_RESOURCE);
+        if (table == null || command.isEmpty()) {
+            return null;
+        }
+        for (String line : new String(table, StandardCharsets.UTF_8).split("\n")) {
+            String[] fields = line.trim().split(" ");
+            if (fields.length == 2 && fields[0].equals(command)) {
+                return fields[1];
+            }
+        }
+        return null;
     }
 
     static byte[] readResource(String name) {

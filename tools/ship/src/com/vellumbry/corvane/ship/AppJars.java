@@ -45,7 +45,7 @@ final class AppJars {
     private String firstMainClass;
 
     /** Reads the given jars; {@code mainClass} is --main-class or empty. */
-    static Facts read(List<Path> given, String mainClass) {
+    static Facts read(List<Path> given, String mainClass, List<String> moreClasses) {
         if (given.isEmpty()) {
             throw Console.fail("no jars given: the tree needs at least one application jar");
         }
@@ -53,7 +53,17 @@ final class AppJars {
         for (Path jar : given) {
             app.add(jar.toAbsolutePath().normalize(), null);
         }
-        return app.facts(mainClass);
+        Facts facts = app.facts(mainClass);
+        for (String more : moreClasses) {
+            if (facts.mainClass().isEmpty()) {
+                throw Console.fail("the jars provide the entry class " + ENTRY_CLASS
+                        + " themselves; further commands are for jars without it");
+            }
+            if (!app.entries.contains(more.replace('.', '/') + ".class")) {
+                throw Console.fail("main class " + more + " is in none of the jars");
+            }
+        }
+        return facts;
     }
 
     private void add(Path jar, Path namedBy) {

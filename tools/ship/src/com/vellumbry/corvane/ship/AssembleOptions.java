@@ -5,16 +5,18 @@ import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.Set;
 import java.util.stream.Stream;
 
 record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean aggressive, List<String> addModules,
-                       String mainClass, List<String> jvmOptions, List<Path> resources, boolean cds, boolean train,
+                       String mainClass, Map<String, String> commands, List<String> jvmOptions, List<Path> resources, boolean cds, boolean train,
                        Training.Plan plan, boolean quiet, List<Path> jars) {
 
     private static final Set<String> WITH_VALUE = Set.of("--launcher", "--dest", "--name", "--jdk", "--add-modules",
-            "--main-class", "--jvm-option", "--resources", "--train-arg", "--train-seconds");
+            "--main-class", "--command", "--jvm-option", "--resources", "--train-arg", "--train-seconds");
     private static final Set<String> FLAGS = Set.of("--no-cds", "--train", "--quiet");
 
     /** The options, or null when help was asked for (and printed). */
@@ -70,9 +72,27 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
                     + " and the command)");
         }
         return new AssembleOptions(launcherFile, destPath, name, jdk, aggressive, line.all("--add-modules"),
-                line.value("--main-class", "").strip(), line.all("--jvm-option"),
+                line.value("--main-class", "").strip(), commands(line.all("--command"), name), line.all("--jvm-option"),
                 line.all("--resources").stream().map(Path::of).toList(),
                 cds, train, new Training.Plan(line.all("--train-arg"), Integer.parseInt(seconds)), line.has("--quiet"), jars);
+    }
+
+    /** Further commands, "<name>=<main class>", in the order given. */
+    private static Map<String, String> commands(List<String> given, String treeName) {
+        Map<String, String> commands = new LinkedHashMap<>();
+        for (String command : given) {
+            int equals = command.indexOf('=');
+            String name = equals < 0 ? "" : command.substring(0, equals);
+            String mainClass = equals < 0 ? "" : command.substring(equals + 1).strip();
+            if (!name.matches("[a-z0-9][a-z0-9.+-]+") || mainClass.isEmpty() || mainClass.contains(" ")) {
+                throw Console.fail("--command needs <name>=<main class>, the name in lower case letters, digits, + - .,"
+                        + " not '" + command + "'");
+            }
+            if (name.equals(treeName) || name.equals("corvane") || commands.put(name, mainClass) != null) {
+                throw Console.fail("--command " + name + ": the name is taken (by the tree, the launcher or another command)");
+            }
+        }
+        return commands;
     }
 
     /** The lowest JDK major version the launcher's default options run on. */

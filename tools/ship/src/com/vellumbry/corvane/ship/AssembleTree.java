@@ -10,6 +10,7 @@ import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.HashSet;
 import java.util.List;
+import java.util.Map;
 import java.util.Set;
 import java.util.stream.Stream;
 
@@ -26,7 +27,7 @@ final class AssembleTree {
             return;
         }
         long start = System.nanoTime();
-        AppJars.Facts app = AppJars.read(options.jars(), options.mainClass());
+        AppJars.Facts app = AppJars.read(options.jars(), options.mainClass(), List.copyOf(options.commands().values()));
         app.notes().forEach(console::say);
         checkResources(options, app);
 
@@ -38,12 +39,15 @@ final class AssembleTree {
         copyLauncher(options.launcher(), tree);
         String runtimeVersion = buildRuntime(options, app, tree, scratch, console);
         writeOptions(options, app, tree.resolve("lib"), console);
-        String windowClass = installJars(options, app, tree.resolve("lib"), scratch, console);
+        Map<String, String> windowClasses = installJars(options, app, tree.resolve("lib"), scratch, console);
+        String windowClass = windowClasses.getOrDefault(app.mainClass(), TreeRecord.ENTRY_WINDOW_CLASS);
         List<String> archives = options.cds() ? makeArchives(options, tree, scratch, console) : List.of();
         new TreeRecord(options.name(), launcherVersion(tree, scratch), runtimeVersion, app.mainClass(), windowClass,
                 !options.cds() ? "none" : options.train() ? "trained" : "default",
                 archives.stream().map(a -> a.split(" ")[0]).toList(),
-                options.train() ? "jre/lib/server/" + Training.LIST : "").write(tree);
+                options.train() ? "jre/lib/server/" + Training.LIST : "",
+                options.commands().entrySet().stream().map(c -> new TreeRecord.Command(c.getKey(), c.getValue(),
+                        windowClasses.get(c.getValue()))).toList()).write(tree);
         workspace.moveInto(options.dest());
 
         long tenths = (System.nanoTime() - start) / 100_000_000L;
@@ -115,13 +119,16 @@ final class AssembleTree {
         console.say("lib/" + OPTIONS_FILE + ": " + lines.size() + " option(s)");
     }
 
-    /** The jars (after the bridge, when there is one), the bootstrap manifest and the resources; the windows' class. */
-    private static String installJars(AssembleOptions options, AppJars.Facts app, Path lib, Path scratch,
-                                      Console console) {
+    /**
+     * The jars (after the bridge, when there is one), the bootstrap manifest and the resources;
+     * the window class of each main class the bridge starts (none without the bridge).
+     */
+    private static Map<String, String> installJars(AssembleOptions options, AppJars.Facts app, Path lib, Path scratch,
+                                                   Console console) {
         List<String> manifest = new ArrayList<>();
-        String windowClass = TreeRecord.ENTRY_WINDOW_CLASS;
+        Map<String, String> windowClasses = Map.of();
         if (!app.mainClass().isEmpty()) {
-            windowClass = EntryBridge.build(options.jdk(), app.mainClass(), lib, scratch, console);
+            windowClasses = EntryBridge.build(options.jdk(), app.mainClass(), options.commands(), lib, scratch, console);
             manifest.add(EntryBridge.JAR);
         }
         for (Path jar : app.jars()) {
@@ -137,7 +144,7 @@ final class AssembleTree {
         for (Path dir : options.resources()) {
             copyResources(dir, lib, scratch);
         }
-        return windowClass;
+        return windowClasses;
     }
 
     /** The folder's contents into lib/, links kept; a link leading out of the folder becomes a copy of what it names. */

@@ -13,15 +13,24 @@ final class DesktopFiles {
     }
 
     static String desktopEntry(Package p) {
+        return entry(p, p.displayName(), p.name(), p.windowClass());
+    }
+
+    /** The menu entry of a further command of the package. */
+    static String commandEntry(Package p, TreeRecord.Command command) {
+        return entry(p, p.menus().get(command.name()), command.name(), command.windowClass());
+    }
+
+    private static String entry(Package p, String title, String command, String windowClass) {
         return "[Desktop Entry]\n"
                 + "Type=Application\n"
-                + "Name=" + entryString(p.displayName()) + "\n"
+                + "Name=" + entryString(title) + "\n"
                 + "Comment=" + entryString(p.summary()) + "\n"
-                + "Exec=" + p.name() + "\n"
+                + "Exec=" + command + "\n"
                 + "Icon=" + p.name() + "\n"
                 + "Terminal=false\n"
                 + "Categories=" + p.categories() + "\n"
-                + "StartupWMClass=" + p.windowClass() + "\n";
+                + "StartupWMClass=" + windowClass + "\n";
     }
 
     /** A desktop entry string: a backslash starts an escape there, so it is doubled. */

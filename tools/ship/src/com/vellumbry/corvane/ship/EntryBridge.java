@@ -7,6 +7,7 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
+import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 import java.util.regex.Pattern;
@@ -20,8 +21,13 @@ final class EntryBridge {
     private EntryBridge() {
     }
 
-    /** Builds lib/corvane-bridge.jar in {@code lib}, which starts {@code mainClass}; returns its windows' class. */
-    static String build(Jdk jdk, String mainClass, Path lib, Path scratch, Console console) {
+    /**
+     * Builds lib/corvane-bridge.jar in {@code lib}, which starts {@code mainClass}, or a further
+     * command's main class when the launcher was started under that command's name. Returns the
+     * window class of each main class.
+     */
+    static Map<String, String> build(Jdk jdk, String mainClass, Map<String, String> commands, Path lib, Path scratch,
+                                     Console console) {
         Path classes = scratch.resolve("bridge-classes");
         Path meta = classes.resolve("META-INF/corvane-bridge");
         List<String> javac = new ArrayList<>(List.of("--release", Integer.toString(jdk.major()), "-encoding", "UTF-8",
@@ -31,13 +37,31 @@ final class EntryBridge {
         try {
             Files.createDirectories(meta);
             Files.writeString(meta.resolve("main-class"), mainClass + "\n", StandardCharsets.UTF_8);
+            if (!commands.isEmpty()) {
+                StringBuilder table = new StringBuilder();
+                commands.forEach((command, main) -> table.append(command).append(' ').append(main).append('\n'));
+                Files.writeString(meta.resolve("commands"), table, StandardCharsets.UTF_8);
+                Files.createDirectories(meta.resolve("threads"));
+            }
         } catch (IOException e) {
-            throw Console.fail("cannot write the bridge's main class: " + e.getMessage());
+            throw Console.fail("cannot write the bridge's main classes: " + e.getMessage());
         }
-        boolean named = namedThread(jdk, mainClass, meta.resolve("main-thread.bin"), scratch, console);
+        Map<String, String> windowClasses = new LinkedHashMap<>();
+        windowClasses.put(mainClass, windowClass(mainClass,
+                namedThread(jdk, mainClass, meta.resolve("main-thread.bin"), scratch, console)));
+        for (String main : commands.values()) {
+            windowClasses.put(main, windowClass(main,
+                    namedThread(jdk, main, meta.resolve("threads").resolve(main + ".bin"), scratch, console)));
+        }
         jdk.toolOutput("jar", List.of("--create", "--file", lib.resolve(JAR).toString(), "-C", classes.toString(), "."),
                 scratch, "cannot build lib/" + JAR);
-        console.say("entry bridge lib/" + JAR + " starts " + mainClass);
+        console.say("entry bridge lib/" + JAR + " starts " + mainClass
+                + (commands.isEmpty() ? "" : ", and further commands " + commands));
+        return windowClasses;
+    }
+
+    /** As java names windows: the main class with dots as dashes, when its thread carries that name. */
+    private static String windowClass(String mainClass, boolean named) {
         return named ? mainClass.replace('.', '-') : "java-lang-Thread";
     }
 
@@ -52,8 +76,8 @@ final class EntryBridge {
         }
         int dot = mainClass.lastIndexOf('.');
         String simple = mainClass.substring(dot + 1);
-        Path src = scratch.resolve("bridge-thread/src/" + simple + ".java");
-        Path classes = scratch.resolve("bridge-thread/classes");
+        Path src = scratch.resolve("bridge-thread").resolve(mainClass).resolve("src/" + simple + ".java");
+        Path classes = scratch.resolve("bridge-thread").resolve(mainClass).resolve("classes");
         try {
             Files.createDirectories(src.getParent());
             Files.writeString(src, Templates.fill(Templates.read("MainThread.java"), Map.of(

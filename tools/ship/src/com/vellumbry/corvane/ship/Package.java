@@ -4,6 +4,7 @@ package com.vellumbry.corvane.ship;
 
 import java.time.LocalDate;
 import java.util.List;
+import java.util.Map;
 
 /**
  * @param name        the package and command name
@@ -21,10 +22,18 @@ import java.util.List;
  * @param windowClass the windows' WM_CLASS
  * @param date        the release date
  * @param changelogDate the date in the changelog's RFC 2822 form
+ * @param commands    the tree's further commands, each a command in /usr/bin
+ * @param menus       the commands that get a menu entry of their own, with their names in menus
  */
 record Package(String name, String version, String displayName, String summary, List<String> paragraphs,
                String categories, String maintainer, String developer, String copyright, String homepage,
-               String license, String appId, String windowClass, LocalDate date, String changelogDate) {
+               String license, String appId, String windowClass, LocalDate date, String changelogDate,
+               List<TreeRecord.Command> commands, Map<String, String> menus) {
+
+    /** The desktop file id of a further command's menu entry: the app id and the command, as D-Bus names allow. */
+    String menuId(String command) {
+        return appId + "." + command.replaceAll("[^A-Za-z0-9_]", "_").replaceFirst("^([0-9])", "_$1");
+    }
 
     /** The version without its epoch: what file names carry. */
     String upstreamVersion() {

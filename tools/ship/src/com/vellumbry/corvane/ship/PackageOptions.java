@@ -16,7 +16,7 @@ import java.util.Set;
 record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Path outDir) {
     private static final Set<String> WITH_VALUE = Set.of("--tree", "--name", "--version", "--display-name",
             "--summary", "--description", "--icon", "--categories", "--maintainer", "--developer", "--copyright",
-            "--homepage", "--license", "--app-id", "--wm-class", "--out-dir");
+            "--homepage", "--license", "--app-id", "--wm-class", "--menu-entry", "--out-dir");
     private static final List<String> TOOLS = List.of("dpkg-deb", "dpkg-shlibdeps", "readelf", "strip", "tar");
 
     /** The options, or null when help was asked for (and printed). */
@@ -110,7 +110,28 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
         return new Package(name, version, displayName, summary, paragraphs, categories, maintainer,
                 line.value("--developer", "the authors of " + displayName), line.value("--copyright", ""), homepage,
                 line.value("--license", "LicenseRef-proprietary"), appId, line.value("--wm-class", record.windowClass()),
-                when.toLocalDate(), DateTimeFormatter.ofPattern("EEE, dd MMM yyyy HH:mm:ss Z", Locale.ROOT).format(when));
+                when.toLocalDate(), DateTimeFormatter.ofPattern("EEE, dd MMM yyyy HH:mm:ss Z", Locale.ROOT).format(when),
+                record.commands(), menus(line.all("--menu-entry"), record, name));
+    }
+
+    /** --menu-entry <command>[=<name in menus>]: a further command of the tree that gets a menu entry. */
+    private static Map<String, String> menus(List<String> given, TreeRecord record, String packageName) {
+        for (TreeRecord.Command command : record.commands()) {
+            if (command.name().equals(packageName)) {
+                throw Console.fail("the tree's command " + command.name() + " has the package's name: give another --name");
+            }
+        }
+        Map<String, String> menus = new java.util.LinkedHashMap<>();
+        for (String entry : given) {
+            int equals = entry.indexOf('=');
+            String command = equals < 0 ? entry : entry.substring(0, equals);
+            String title = oneLine(equals < 0 ? command : entry.substring(equals + 1), "menu entry's name");
+            if (record.commands().stream().noneMatch(c -> c.name().equals(command))) {
+                throw Console.fail("--menu-entry " + command + ": the tree has no such command (assemble-tree --command)");
+            }
+            menus.put(command, title);
+        }
+        return menus;
     }
 
     private static String oneLine(String text, String what) {

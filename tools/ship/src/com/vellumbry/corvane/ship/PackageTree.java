@@ -89,6 +89,14 @@ final class PackageTree {
         String optPath = "opt/" + p.name();
         write(opt.resolve("verify-copies"), Templates.fill(Templates.read("deb/verify-copies"), scriptValues(p)));
         link(root.resolve("usr/bin").resolve(p.name()), "/opt/" + p.name() + "/current/corvane");
+        for (TreeRecord.Command command : p.commands()) {
+            // Started under its own name, the launcher's bridge runs the command's main class.
+            link(root.resolve("usr/bin").resolve(command.name()), "/opt/" + p.name() + "/current/corvane");
+            if (p.menus().containsKey(command.name())) {
+                write(root.resolve("usr/share/applications").resolve(p.menuId(command.name()) + ".desktop"),
+                        DesktopFiles.commandEntry(p, command));
+            }
+        }
         write(root.resolve("usr/share/icons/hicolor").resolve(icon.folder()).resolve("apps")
                 .resolve(p.name() + "." + icon.extension()), icon.data());
         write(root.resolve("usr/share/applications").resolve(p.appId() + ".desktop"), DesktopFiles.desktopEntry(p));

@@ -19,9 +19,15 @@ import java.util.Map;
  * @param classData       "none", "default" (archives of the runtime's classes) or "trained"
  * @param archives        the runtime's default archives, file names in jre/lib/server/
  * @param trainingList    the trained class list below the tree ("" unless trained)
+ * @param commands        further commands: a name the launcher may be started as, its main class and windows' class
  */
 record TreeRecord(String name, String launcherVersion, String runtimeVersion, String mainClass,
-                  String windowClass, String classData, List<String> archives, String trainingList) {
+                  String windowClass, String classData, List<String> archives, String trainingList,
+                  List<Command> commands) {
+
+    /** A further command of the tree: started under {@code name}, the bridge runs {@code mainClass}. */
+    record Command(String name, String mainClass, String windowClass) {
+    }
 
     static final String FILE = "lib/corvane-tree.txt";
     static final int FORMAT = 1;
@@ -57,6 +63,8 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
         fields.put("class-data", classData);
         fields.put("archives", String.join(" ", archives));
         fields.put("training-list", trainingList);
+        fields.put("commands", String.join(" ", commands.stream()
+                .map(c -> c.name() + ":" + c.mainClass() + ":" + c.windowClass()).toList()));
         return fields;
     }
 
@@ -105,7 +113,20 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
         return new TreeRecord(need(fields, "name", where), need(fields, "launcher-version", where),
                 need(fields, "runtime-version", where), need(fields, "main-class", where),
                 need(fields, "window-class", where), need(fields, "class-data", where),
-                archives.isEmpty() ? List.of() : List.of(archives.split(" ")), need(fields, "training-list", where));
+                archives.isEmpty() ? List.of() : List.of(archives.split(" ")), need(fields, "training-list", where),
+                commands(fields.getOrDefault("commands", ""), where));
+    }
+
+    private static List<Command> commands(String text, String where) {
+        List<Command> commands = new java.util.ArrayList<>();
+        for (String item : text.isEmpty() ? new String[0] : text.split(" ")) {
+            String[] parts = item.split(":");
+            if (parts.length != 3) {
+                throw Console.fail(where + ": a command is not <name>:<main class>:<window class>: " + item);
+            }
+            commands.add(new Command(parts[0], parts[1], parts[2]));
+        }
+        return List.copyOf(commands);
     }
 
     private static String need(Map<String, String> fields, String key, String where) {
