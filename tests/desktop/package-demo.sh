@@ -15,7 +15,9 @@ TOOL="$CORVANE_TEST_SOURCE_DIR/tools/package"
 ARGS=(--tree "$CORVANE_TEST_DEMO_TREE" --name "$CORVANE_TEST_PACKAGE_NAME" --version 1.0
   --display-name "Corvane demo" --summary "Shows what the corvane launcher set up"
   --icon "$CORVANE_TEST_SOURCE_DIR/demo/desktop/corvane-demo.svg" --categories "Development;"
-  --maintainer "Corvane tests <tests@corvane.example.org>" --app-id "$CORVANE_TEST_PACKAGE_ID")
+  --maintainer "Corvane tests <tests@corvane.example.org>" --app-id "$CORVANE_TEST_PACKAGE_ID"
+  --file-type "application/x-$CORVANE_TEST_PACKAGE_NAME;cdtest;Corvane demo test document"
+  --url-scheme "$CORVANE_TEST_PACKAGE_NAME")
 
 # name | word in the message | extra arguments (they come after ARGS and win)
 BAD=(
@@ -25,6 +27,7 @@ BAD=(
   "bad version|no Debian version|--version v1"
   "maintainer without an address|not 'Name <email>'|--maintainer nobody"
   "icon not square|not square|--icon $SCRATCH/wide.png"
+  "file type without extensions|--file-type needs|--file-type application/x-a;;A"
 )
 # A 2x1 PNG header is all the check reads.
 printf '\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x02\0\0\0\x01' >"$SCRATCH/wide.png"

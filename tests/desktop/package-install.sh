@@ -2,11 +2,13 @@
 # The demo package as a user gets it: apt-get installs it, its menu entry
 # starts it under Xvfb (gtk-launch), its window carries the entry's
 # StartupWMClass and belongs to the installed launcher; closed as a window
-# manager closes it, it ends with status 0; apt-get purge leaves no file.
+# manager closes it, it ends with status 0; a file of its type and a link of
+# its scheme open in it (gio open); apt-get purge leaves no file.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/xvfb.sh"
 require_package_install
 need_tool gtk-launch libgtk-3-bin
+need_tool gio libglib2.0-bin
 need_tool xdotool xdotool
 need_tool xprop x11-utils
 N=$CORVANE_TEST_PACKAGE_NAME
@@ -39,6 +41,23 @@ note "window $WID of process $APP_PID, WM_CLASS $class"
 wait_gone 300 "$APP_PID" || fail "the application did not end within 30 s of the close request"
 APP_PID=""
 expect_exit_0_logged
+
+# A file of the package's type and a link of its scheme, opened as the desktop
+# opens them, start the application with that file (as a path or a file: URL)
+# or link among its arguments.
+echo "a document" >"$SCRATCH/doc.cdtest"
+for target in "$SCRATCH/doc.cdtest" "$N://hello"; do
+  env "${demo_env[@]}" XDG_DATA_DIRS=/usr/local/share:/usr/share timeout 60 gio open "$target" \
+    >"$SCRATCH/open.out" 2>&1 </dev/null || { fail "gio open $target failed: $(tr '\n' '|' <"$SCRATCH/open.out")"; continue; }
+  WID=$(wait_window "^Corvane demo\$" 60)
+  [ -n "$WID" ] || { fail "no window within 60 s of gio open $target"; continue; }
+  APP_PID=$(window_pid "$WID")
+  tr '\0' '\n' <"/proc/$APP_PID/cmdline" | grep -q -x -F -e "$target" -e "file://$target" \
+    || fail "gio open $target: the application's arguments are $(tr '\0' ' ' <"/proc/$APP_PID/cmdline")"
+  "$CORVANE_TEST_WM_CLOSE" "$WID" || fail "cannot send WM_DELETE_WINDOW to $WID"
+  wait_gone 300 "$APP_PID" || fail "the application did not end within 30 s of the close request"
+  APP_PID=""
+done
 stop_xvfb
 
 purge_and_check "$N" "$SCRATCH/files"

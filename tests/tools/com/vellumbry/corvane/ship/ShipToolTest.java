@@ -37,6 +37,8 @@ public final class ShipToolTest {
         check(actual.equals(wanted), what + ":\n--- got\n" + actual + "\n--- wanted\n" + wanted);
     }
 
+    private static final FileTypes.FileType DOC = FileTypes.parse("application/x-my-app;mya,myapp;My <App> document");
+    private static final FileTypes.FileType PNG = FileTypes.parse("image/png;png;PNG image;icon.svg");
     private static final TreeRecord.Command TOOL = new TreeRecord.Command("my-tool", "org.example.Tool", "org-example-Tool");
 
     private static Package sample(String homepage, String version) {
@@ -44,7 +46,8 @@ public final class ShipToolTest {
                 "First paragraph, long enough to be wrapped by the control file's writer at seventy-eight characters.",
                 "Second."), "Office;", "Jane Doe <jane@example.org>", "Jane Doe", "2024 Jane Doe", homepage,
                 "GPL-3.0-or-later", "org.example.my_app", "org-example-Main", LocalDate.of(2026, 12, 7),
-                "Mon, 07 Dec 2026 10:00:00 +0000", List.of(TOOL), java.util.Map.of("my-tool", "My Tool"));
+                "Mon, 07 Dec 2026 10:00:00 +0000", List.of(TOOL), java.util.Map.of("my-tool", "My Tool"),
+                homepage.isEmpty() ? List.of() : List.of(DOC, PNG), homepage.isEmpty() ? List.of() : List.of("myapp"));
     }
 
     private static void packageFiles() {
@@ -56,6 +59,7 @@ public final class ShipToolTest {
                 Maintainer: Jane Doe <jane@example.org>
                 Installed-Size: 12345
                 Depends: libc6 (>= 2.36), libx11-6
+                Recommends: desktop-file-utils, shared-mime-info
                 Section: misc
                 Priority: optional
                 Homepage: https://example.org/app
@@ -72,12 +76,27 @@ public final class ShipToolTest {
                 Type=Application
                 Name=My <App> & Co
                 Comment=Edits things
-                Exec=my-app
+                Exec=my-app %U
                 Icon=my-app
                 Terminal=false
                 Categories=Office;
                 StartupWMClass=org-example-Main
-                """, "desktop entry");
+                MimeType=application/x-my-app;image/png;x-scheme-handler/myapp;
+                """, "desktop entry that opens files and links");
+        check(DesktopFiles.desktopEntry(sample("", "2.0")).lines().noneMatch(l -> l.startsWith("MimeType=") || l.contains("%")),
+                "a desktop entry without file types opens nothing");
+        same(FileTypes.execArguments(List.of(DOC), List.of()), " %F", "files alone are passed as paths");
+        same(FileTypes.definitions(List.of(DOC, PNG), java.util.Set.of("image/png")), """
+                <?xml version="1.0" encoding="UTF-8"?>
+                <mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
+                  <mime-type type="application/x-my-app">
+                    <comment>My &lt;App&gt; document</comment>
+                    <glob pattern="*.mya"/>
+                    <glob pattern="*.myapp"/>
+                  </mime-type>
+                </mime-info>
+                """, "MIME definitions of the types the system does not know");
+        same(FileTypes.definitions(List.of(PNG), java.util.Set.of("image/png")), "", "no definition of known types only");
         same(DesktopFiles.commandEntry(full, TOOL) + full.menuId("my-tool"), """
                 [Desktop Entry]
                 Type=Application

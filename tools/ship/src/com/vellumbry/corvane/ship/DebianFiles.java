@@ -22,6 +22,10 @@ final class DebianFiles {
         if (!depends.isEmpty()) {
             out.append("Depends: ").append(depends).append('\n');
         }
+        if (!p.fileTypes().isEmpty() || !p.urlSchemes().isEmpty()) {
+            // Their dpkg triggers bring the desktop's and the MIME database up to date.
+            out.append("Recommends: desktop-file-utils, shared-mime-info\n");
+        }
         out.append("Section: misc\nPriority: optional\n");
         if (!p.homepage().isEmpty()) {
             out.append("Homepage: ").append(p.homepage()).append('\n');

@@ -12,8 +12,11 @@ final class DesktopFiles {
     private DesktopFiles() {
     }
 
+    /** The application's menu entry: it opens the package's file types and URL schemes, when there are any. */
     static String desktopEntry(Package p) {
-        return entry(p, p.displayName(), p.name(), p.windowClass());
+        String mimeTypes = FileTypes.mimeTypeKey(p.fileTypes(), p.urlSchemes());
+        return entry(p, p.displayName(), p.name() + FileTypes.execArguments(p.fileTypes(), p.urlSchemes()),
+                p.windowClass()) + (mimeTypes.isEmpty() ? "" : "MimeType=" + mimeTypes + "\n");
     }
 
     /** The menu entry of a further command of the package. */

@@ -24,11 +24,14 @@ import java.util.Map;
  * @param changelogDate the date in the changelog's RFC 2822 form
  * @param commands    the tree's further commands, each a command in /usr/bin
  * @param menus       the commands that get a menu entry of their own, with their names in menus
+ * @param fileTypes   the file types the application opens
+ * @param urlSchemes  the URL schemes it opens
  */
 record Package(String name, String version, String displayName, String summary, List<String> paragraphs,
                String categories, String maintainer, String developer, String copyright, String homepage,
                String license, String appId, String windowClass, LocalDate date, String changelogDate,
-               List<TreeRecord.Command> commands, Map<String, String> menus) {
+               List<TreeRecord.Command> commands, Map<String, String> menus, List<FileTypes.FileType> fileTypes,
+               List<String> urlSchemes) {
 
     /** The desktop file id of a further command's menu entry: the app id and the command, as D-Bus names allow. */
     String menuId(String command) {

@@ -34,7 +34,7 @@ final class PackageTree {
         Path opt = root.resolve("opt").resolve(p.name());
 
         copyTree(options.tree(), opt, scratch);
-        writeFiles(p, icon, root, opt, scratch);
+        writeFiles(p, icon, root, opt, scratch, console);
         PackageRoot.setModes(root);
         PackageRoot.executable(opt.resolve("verify-copies"));
         PackageRoot.strip(opt, scratch);
@@ -84,11 +84,22 @@ final class PackageTree {
     }
 
     /** Everything around the tree: command, menu entry, icon, metainfo, documentation, overrides. */
-    private static void writeFiles(Package p, Icon icon, Path root, Path opt, Path scratch) {
+    private static void writeFiles(Package p, Icon icon, Path root, Path opt, Path scratch, Console console) {
         Path doc = root.resolve("usr/share/doc").resolve(p.name());
         String optPath = "opt/" + p.name();
         write(opt.resolve("verify-copies"), Templates.fill(Templates.read("deb/verify-copies"), scriptValues(p)));
         link(root.resolve("usr/bin").resolve(p.name()), "/opt/" + p.name() + "/current/corvane");
+        String definitions = FileTypes.definitions(p.fileTypes(), FileTypes.systemTypes());
+        if (!definitions.isEmpty()) {
+            write(root.resolve("usr/share/mime/packages").resolve(p.appId() + ".xml"), definitions);
+        }
+        for (FileTypes.FileType type : p.fileTypes()) {
+            if (!type.icon().isEmpty()) {
+                Icon typeIcon = Icon.read(Path.of(type.icon()), console);
+                write(root.resolve("usr/share/icons/hicolor").resolve(typeIcon.folder()).resolve("mimetypes")
+                        .resolve(FileTypes.iconName(type.mimeType()) + "." + typeIcon.extension()), typeIcon.data());
+            }
+        }
         for (TreeRecord.Command command : p.commands()) {
             // Started under its own name, the launcher's bridge runs the command's main class.
             link(root.resolve("usr/bin").resolve(command.name()), "/opt/" + p.name() + "/current/corvane");
