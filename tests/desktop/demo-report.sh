@@ -36,6 +36,7 @@ expect_line "^ +$TREE/lib/$(basename "$CORVANE_TEST_DEMO_JAR")\$" "the class pat
 expect_line "^ +jna.library.path = $TREE\$" "jna.library.path"
 expect_line "^ +vindo.library.path = $TREE\$" "vindo.library.path"
 expect_line '^ +--add-opens=java.desktop/sun.awt=ALL-UNNAMED$' "the launcher's VM options"
+expect_line "^ +$TREE/lib/jvm-options.txt \(not there\)\$" "the tree's JVM options file, first of the files it names"
 
 expect_exit_0_logged
 finish

@@ -2,6 +2,9 @@ package com.vellumbry.corvane.demo;
 
 import java.lang.management.GarbageCollectorMXBean;
 import java.lang.management.ManagementFactory;
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Locale;
@@ -79,6 +82,69 @@ public final class DemoFacts {
         return lines;
     }
 
+    /**
+     * The JVM options files the launcher reads, in its order, each with whether it is there:
+     * the tree's, the system's and the user's (the latter two named after the tree's record).
+     */
+    public static List<String> optionFiles() {
+        List<String> lines = new ArrayList<>();
+        String lib = System.getProperty("corvane.jars.path", "");
+        if (lib.isEmpty()) {
+            return lines;
+        }
+        List<Path> files = new ArrayList<>(List.of(Path.of(lib, "jvm-options.txt")));
+        String name = recordName(Path.of(lib, "corvane-tree.txt"));
+        if (name != null) {
+            files.add(Path.of("/etc", name, "jvm-options.txt"));
+            String config = System.getenv("XDG_CONFIG_HOME");
+            String home = System.getenv("HOME");
+            if (config != null && config.startsWith("/")) {
+                files.add(Path.of(config, name, "jvm-options.txt"));
+            } else if (home != null && home.startsWith("/")) {
+                files.add(Path.of(home, ".config", name, "jvm-options.txt"));
+            }
+        }
+        for (Path file : files) {
+            lines.add(file + (Files.isRegularFile(file) ? "" : " (not there)"));
+        }
+        return lines;
+    }
+
+    private static String recordName(Path record) {
+        try {
+            return Files.readAllLines(record).stream().filter(l -> l.startsWith("name=")).map(l -> l.substring(5))
+                    .reduce((a, b) -> b).orElse(null);
+        } catch (IOException e) {
+            return null;
+        }
+    }
+
+    /** The arguments that name a readable file (a path or a file: URL), each with its size and first line. */
+    public List<String> openedFiles() {
+        List<String> lines = new ArrayList<>();
+        for (int i = 1; i < args.length; i++) {
+            Path file = args[i].startsWith("file:") ? pathOfUrl(args[i]) : Path.of(args[i]);
+            if (file == null || !Files.isRegularFile(file) || !Files.isReadable(file)) {
+                continue;
+            }
+            try (java.io.BufferedReader in = Files.newBufferedReader(file)) {
+                String first = in.readLine();
+                lines.add(file + " (" + Files.size(file) + " bytes): " + (first == null ? "" : first));
+            } catch (IOException | java.io.UncheckedIOException e) {
+                lines.add(file + ": cannot be read: " + e.getMessage());
+            }
+        }
+        return lines;
+    }
+
+    private static Path pathOfUrl(String url) {
+        try {
+            return Path.of(java.net.URI.create(url));
+        } catch (IllegalArgumentException | java.nio.file.FileSystemNotFoundException e) {
+            return null;
+        }
+    }
+
     public List<String> vmOptions() {
         return ManagementFactory.getRuntimeMXBean().getInputArguments();
     }
@@ -115,6 +181,13 @@ public final class DemoFacts {
         for (String line : arguments()) {
             out.append("    ").append(line).append('\n');
         }
+        List<String> opened = openedFiles();
+        if (!opened.isEmpty()) {
+            out.append("Files opened:\n");
+            opened.forEach(line -> out.append("    ").append(line).append('\n'));
+        }
+        out.append("JVM options files, later ones win:\n");
+        optionFiles().forEach(line -> out.append("    ").append(line).append('\n'));
         out.append("System properties set by the launcher:\n");
         for (String line : launcherProperties()) {
             out.append("    ").append(line).append('\n');
