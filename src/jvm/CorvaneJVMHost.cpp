@@ -138,7 +138,7 @@ std::string applicationName(const std::string& installDir) {
         CORVANE_LOG(WARNING) << "No application name: cannot read " + path + ": " + record.problem + skipped;
         return std::string();
     }
-    std::string name = corvane::jvm::nameInTreeRecord(record.text);
+    std::string name = corvane::jvm::treeRecordValue(record.text, "name");
     if (!corvane::jvm::isApplicationName(name)) {
         CORVANE_LOG(INFO) << "No application name: " + path + " has no valid name line (name=" + name + ")" + skipped;
         return std::string();

@@ -38,16 +38,16 @@ const char TREE_JVM_OPTIONS_FILE[] = "jvm-options.txt";
 const char INSTALL_DIR_TOKEN[] = "${INSTALL_DIR}";
 const char TREE_RECORD_FILE[] = "corvane-tree.txt";
 
-std::string nameInTreeRecord(const std::string& text) {
-    const std::string key = "name=";
-    std::string name;
+std::string treeRecordValue(const std::string& text, const std::string& key) {
+    const std::string head = key + "=";
+    std::string value;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
-        if (line.compare(0, key.size(), key) == 0) {
-            name = line.substr(key.size());
+        if (line.compare(0, head.size(), head) == 0) {
+            value = line.substr(head.size());
         }
     }
-    return name;
+    return value;
 }
 
 bool isApplicationName(const std::string& name) {

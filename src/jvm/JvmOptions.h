@@ -46,13 +46,14 @@ extern const char TREE_JVM_OPTIONS_FILE[];
 extern const char INSTALL_DIR_TOKEN[];
 
 // The tree's record in the lib directory, written by assemble-tree: lines of
-// "key=value", a line starting with '#' a comment. The launcher reads only the
+// "key=value", a line starting with '#' a comment. The launcher reads the
 // application's name from it, which names the system's and the user's JVM
-// options files; these take the tree's file's line rules.
+// options files (these take the tree's file's line rules), and whether the
+// tree asks for one instance ("single-instance=yes").
 extern const char TREE_RECORD_FILE[];
 
-// The value of the record's last "name=" line, verbatim; empty when it has none.
-std::string nameInTreeRecord(const std::string& text);
+// The value of the record's last "<key>=" line, verbatim; empty when it has none.
+std::string treeRecordValue(const std::string& text, const std::string& key);
 
 // A name as assemble-tree makes it: lower case letters, digits, '+', '-' and
 // '.', the first a letter or a digit, two characters or more. Such a name is

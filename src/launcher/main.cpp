@@ -13,6 +13,7 @@
 #include "jvm/CorvaneJVMApp.h"
 #include "jvm/CorvaneJVMHost.h"
 #include "launcher/PidText.h"
+#include "launcher/SingleInstance.h"
 #include "launcher/WaitForPid.h"
 #include "log/DumbLogger.h"
 #include "log/DumpLoggerBuilder.h"
@@ -179,6 +180,13 @@ int run(int argc, char** argv) {
     if (pid != 0) {
         const bool killOnTimeout = isInstallMode(arguments) || isKillOnTimeoutMode(arguments);
         corvane::launcher::waitForPid(pid, WAIT_FOR_PID_TIMEOUT_MS, killOnTimeout);
+    }
+    // Before the runtime is loaded: a start that the running instance takes
+    // over costs no VM. A --wait-for-pid start replaces that instance instead.
+    if (corvane::launcher::settleInstance(OS::getApplicationInstallDir(), arguments,
+                                          hasArgument(arguments, "--wait-for-pid")) ==
+        corvane::launcher::InstanceOutcome::HANDED_OVER) {
+        return 0;
     }
 
     LaunchState state{{255}, {false}};

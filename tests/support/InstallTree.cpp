@@ -122,6 +122,10 @@ TreeRun InstallTree::run(const std::vector<std::string>& arguments, RunOptions o
     return withLog(runProgram(launcher(), arguments, withDefaults(std::move(options)), argv0));
 }
 
+pid_t InstallTree::start(const std::vector<std::string>& arguments, RunOptions options) const {
+    return startProgram(launcher(), arguments, withDefaults(std::move(options)));
+}
+
 TreeRun InstallTree::runThrough(const std::vector<std::string>& wrapper, const std::vector<std::string>& arguments,
                                 RunOptions options) const {
     std::vector<std::string> wrapperArgs(wrapper.begin() + 1, wrapper.end());

@@ -75,6 +75,9 @@ public:
     // arguments, which launcher() and `arguments` follow).
     TreeRun runThrough(const std::vector<std::string>& wrapper, const std::vector<std::string>& arguments,
                        RunOptions options = RunOptions()) const;
+    // Starts the launcher as run() would, with standard streams on /dev/null,
+    // and returns at once: its pid (finishChild() reaps it), or -1.
+    pid_t start(const std::vector<std::string>& arguments, RunOptions options = RunOptions()) const;
 
 private:
     RunOptions withDefaults(RunOptions options) const;

@@ -179,6 +179,9 @@ pid_t startProgram(const std::string& program, const std::vector<std::string>& a
         ::dup2(devNull, 0);
         ::dup2(devNull, 1);
         ::dup2(devNull, 2);
+        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
+            ::_exit(127);
+        }
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }

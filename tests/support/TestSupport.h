@@ -41,8 +41,9 @@ RunResult runLauncher(const std::vector<std::string>& arguments, const std::map<
                       const std::string& workingDirectory = "",
                       const std::optional<std::string>& argv0 = std::nullopt);
 
-// Starts `program` in the environment runProgram would give it, with standard
-// input, output and error on /dev/null, and returns at once: its pid, or -1.
+// Starts `program` in the environment and working directory runProgram would
+// give it, with standard input, output and error on /dev/null, and returns at
+// once: its pid, or -1.
 pid_t startProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const RunOptions& options = {});
 

@@ -121,9 +121,14 @@ public final class DemoFacts {
 
     /** The arguments that name a readable file (a path or a file: URL), each with its size and first line. */
     public List<String> openedFiles() {
+        return openedFiles(Path.of(""), List.of(args).subList(Math.min(1, args.length), args.length));
+    }
+
+    /** The same for a start in {@code directory} (where its relative paths lead) with these arguments. */
+    public static List<String> openedFiles(Path directory, List<String> arguments) {
         List<String> lines = new ArrayList<>();
-        for (int i = 1; i < args.length; i++) {
-            Path file = args[i].startsWith("file:") ? pathOfUrl(args[i]) : Path.of(args[i]);
+        for (String argument : arguments) {
+            Path file = argument.startsWith("file:") ? pathOfUrl(argument) : directory.resolve(argument);
             if (file == null || !Files.isRegularFile(file) || !Files.isReadable(file)) {
                 continue;
             }

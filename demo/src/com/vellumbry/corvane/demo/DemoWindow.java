@@ -7,6 +7,7 @@ import java.awt.Font;
 import java.awt.event.ActionEvent;
 import java.awt.event.InputEvent;
 import java.awt.event.KeyEvent;
+import com.vellumbry.corvane.api.SingleInstance;
 import java.lang.reflect.InvocationTargetException;
 import javax.swing.AbstractAction;
 import javax.swing.BorderFactory;
@@ -107,5 +108,11 @@ public final class DemoWindow {
         frame.setLocationRelativeTo(null);
         frame.setVisible(true);
         quit.requestFocusInWindow();
+        // A second start of a tree assembled with --single-instance comes here instead of a second window.
+        SingleInstance.listen((directory, arguments) -> SwingUtilities.invokeLater(() -> {
+            text.append("\nA second start in " + directory + " handed over its arguments " + arguments + "\n");
+            DemoFacts.openedFiles(directory, arguments).forEach(line -> text.append("    " + line + "\n"));
+            frame.toFront();
+        }));
     }
 }

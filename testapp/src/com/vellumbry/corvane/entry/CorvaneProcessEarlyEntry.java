@@ -1,9 +1,13 @@
 package com.vellumbry.corvane.entry;
 
+import com.vellumbry.corvane.api.SingleInstance;
 import java.io.IOException;
+import java.io.UncheckedIOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
+import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.nio.file.StandardOpenOption;
 
 /**
  * The launcher tests' stand-in for the application's entry class. What it does
@@ -18,7 +22,13 @@ import java.nio.file.Paths;
  * "throw" throws an IllegalStateException; "exit:N" starts a non-daemon thread
  * that calls System.exit(N) after a short delay and returns 0; "gc-exit:N" the
  * same after two System.gc() calls; "exhaust-exit:N" the same after opening
- * files until no descriptor is left (they stay open).</li>
+ * files until no descriptor is left (they stay open); "listen" calls
+ * SingleInstance.listen and returns 0, leaving the process to run until it is
+ * ended by a signal.</li>
+ * <li>CORVANE_TESTAPP_RECEIVED=path (with "listen"): the file gets "pid=", then
+ * "listening=" (listen's result), and for the n-th second start handed over
+ * (from 0) "open.n.cwd=", "open.n.argc=", "open.n.arg.k=" and "open.n.end",
+ * each call's lines appended in one write, values escaped as above.</li>
  * </ul>
  */
 public final class CorvaneProcessEarlyEntry {
@@ -98,6 +108,30 @@ public final class CorvaneProcessEarlyEntry {
         exiter.start();
     }
 
+    private static void listen(String receivedPath) throws IOException {
+        Path received = Paths.get(receivedPath);
+        // Before listening: a start handed over at once appends to this.
+        Files.write(received, ("pid=" + ProcessHandle.current().pid() + "\n").getBytes(StandardCharsets.US_ASCII));
+        int[] calls = {0};
+        boolean listening = SingleInstance.listen((workingDirectory, arguments) -> {
+            String key = "open." + calls[0]++ + ".";
+            StringBuilder out = new StringBuilder();
+            out.append(key).append("cwd=").append(escape(workingDirectory.toString())).append('\n');
+            out.append(key).append("argc=").append(arguments.size()).append('\n');
+            for (int i = 0; i < arguments.size(); i++) {
+                out.append(key).append("arg.").append(i).append('=').append(escape(arguments.get(i))).append('\n');
+            }
+            out.append(key).append("end\n");
+            try {
+                Files.write(received, out.toString().getBytes(StandardCharsets.US_ASCII), StandardOpenOption.APPEND);
+            } catch (IOException e) {
+                throw new UncheckedIOException(e);
+            }
+        });
+        Files.write(received, ("listening=" + listening + "\n").getBytes(StandardCharsets.US_ASCII),
+                StandardOpenOption.APPEND);
+    }
+
     public static int startCorvane(String[] args) throws IOException {
         String reportPath = System.getenv("CORVANE_TESTAPP_REPORT");
         if (reportPath != null) {
@@ -119,6 +153,9 @@ public final class CorvaneProcessEarlyEntry {
             case "exhaust-exit":
                 exhaustDescriptors();
                 exitLater(value, false);
+                return 0;
+            case "listen":
+                listen(System.getenv("CORVANE_TESTAPP_RECEIVED"));
                 return 0;
             case "exit":
             case "gc-exit":

@@ -13,11 +13,11 @@ import java.util.stream.Stream;
 
 record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean aggressive, List<String> addModules,
                        String mainClass, Map<String, String> commands, List<String> jvmOptions, List<Path> resources, boolean cds, boolean train,
-                       Training.Plan plan, boolean quiet, List<Path> jars) {
+                       Training.Plan plan, boolean quiet, boolean singleInstance, List<Path> jars) {
 
     private static final Set<String> WITH_VALUE = Set.of("--launcher", "--dest", "--name", "--jdk", "--add-modules",
             "--main-class", "--command", "--jvm-option", "--resources", "--train-arg", "--train-seconds");
-    private static final Set<String> FLAGS = Set.of("--no-cds", "--train", "--quiet");
+    private static final Set<String> FLAGS = Set.of("--no-cds", "--train", "--quiet", "--single-instance");
 
     /** The options, or null when help was asked for (and printed). */
     static AssembleOptions parse(String[] args, Console console) {
@@ -74,7 +74,8 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         return new AssembleOptions(launcherFile, destPath, name, jdk, aggressive, line.all("--add-modules"),
                 line.value("--main-class", "").strip(), commands(line.all("--command"), name), line.all("--jvm-option"),
                 line.all("--resources").stream().map(Path::of).toList(),
-                cds, train, new Training.Plan(line.all("--train-arg"), Integer.parseInt(seconds)), line.has("--quiet"), jars);
+                cds, train, new Training.Plan(line.all("--train-arg"), Integer.parseInt(seconds)), line.has("--quiet"),
+                line.has("--single-instance"), jars);
     }
 
     /** Further commands, "<name>=<main class>", in the order given. */

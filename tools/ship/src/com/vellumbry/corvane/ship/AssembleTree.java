@@ -47,7 +47,7 @@ final class AssembleTree {
                 archives.stream().map(a -> a.split(" ")[0]).toList(),
                 options.train() ? "jre/lib/server/" + Training.LIST : "",
                 options.commands().entrySet().stream().map(c -> new TreeRecord.Command(c.getKey(), c.getValue(),
-                        windowClasses.get(c.getValue()))).toList()).write(tree);
+                        windowClasses.get(c.getValue()))).toList(), options.singleInstance()).write(tree);
         workspace.moveInto(options.dest());
 
         long tenths = (System.nanoTime() - start) / 100_000_000L;

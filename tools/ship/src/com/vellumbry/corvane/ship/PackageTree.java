@@ -34,6 +34,8 @@ final class PackageTree {
         Path opt = root.resolve("opt").resolve(p.name());
 
         copyTree(options.tree(), opt, scratch);
+        // The installed tree goes by the package's name: its user's options and its instance socket too.
+        options.record().withName(p.name()).write(opt);
         writeFiles(p, icon, root, opt, scratch, console);
         PackageRoot.setModes(root);
         PackageRoot.executable(opt.resolve("verify-copies"));

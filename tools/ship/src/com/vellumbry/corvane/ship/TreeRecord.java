@@ -20,10 +20,12 @@ import java.util.Map;
  * @param archives        the runtime's default archives, file names in jre/lib/server/
  * @param trainingList    the trained class list below the tree ("" unless trained)
  * @param commands        further commands: a name the launcher may be started as, its main class and windows' class
+ * @param singleInstance  a second start hands over to the user's running instance ("single-instance=yes";
+ *                        the key is written only then, and a record without it says no)
  */
 record TreeRecord(String name, String launcherVersion, String runtimeVersion, String mainClass,
                   String windowClass, String classData, List<String> archives, String trainingList,
-                  List<Command> commands) {
+                  List<Command> commands, boolean singleInstance) {
 
     /** A further command of the tree: started under {@code name}, the bridge runs {@code mainClass}. */
     record Command(String name, String mainClass, String windowClass) {
@@ -40,6 +42,12 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
 
     boolean trained() {
         return classData.equals("trained");
+    }
+
+    /** The same record under another name: a package names the tree it installs after itself. */
+    TreeRecord withName(String newName) {
+        return new TreeRecord(newName, launcherVersion, runtimeVersion, mainClass, windowClass, classData, archives,
+                trainingList, commands, singleInstance);
     }
 
     /** The record as the file holds it: a comment, then "key=value" lines. */
@@ -65,6 +73,9 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
         fields.put("training-list", trainingList);
         fields.put("commands", String.join(" ", commands.stream()
                 .map(c -> c.name() + ":" + c.mainClass() + ":" + c.windowClass()).toList()));
+        if (singleInstance) {
+            fields.put("single-instance", "yes");
+        }
         return fields;
     }
 
@@ -114,7 +125,15 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
                 need(fields, "runtime-version", where), need(fields, "main-class", where),
                 need(fields, "window-class", where), need(fields, "class-data", where),
                 archives.isEmpty() ? List.of() : List.of(archives.split(" ")), need(fields, "training-list", where),
-                commands(fields.getOrDefault("commands", ""), where));
+                commands(fields.getOrDefault("commands", ""), where), singleInstance(fields, where));
+    }
+
+    private static boolean singleInstance(Map<String, String> fields, String where) {
+        String value = fields.getOrDefault("single-instance", "no");
+        if (!value.equals("yes") && !value.equals("no")) {
+            throw Console.fail(where + ": single-instance is 'yes' or 'no', not '" + value + "'");
+        }
+        return value.equals("yes");
     }
 
     private static List<Command> commands(String text, String where) {
