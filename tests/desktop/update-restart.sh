@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Update and restart through real packages under Xvfb. Version N of the demo
 # package is installed and started from its menu entry; installing N+1 leaves
-# it running; Ctrl+R ("Restart") brings up N+1 in a new process, with one
+# it running and offering "Restart to update"; Ctrl+R ("Restart") brings up
+# N+1 in a new process, with one
 # window at any time, and N's copy goes by itself once N has ended. Then the
 # slow end: an instance whose end hangs is killed by its successor after the
 # 20 s wait, and the colour management it loads after a reinstall comes from
@@ -133,6 +134,8 @@ CLASS=$(window_class "$WID")
 
 install_package "$DEB2"
 alive "$OLD" || fail "installing $V2 ended the running instance"
+# The running version notices the new one (current names another copy) and offers the restart.
+[ -n "$(wait_window "^$TITLE: update installed\$" 30)" ] || fail "the running instance did not offer a restart within 30 s of the upgrade"
 [ "$(windows)" = "$WID" ] || fail "installing $V2 changed the windows: $(windows | tr '\n' ' ')"
 [ "$(readlink "$BASE/current")" = "versions/$V2" ] || fail "current points at $(readlink "$BASE/current"), not versions/$V2"
 

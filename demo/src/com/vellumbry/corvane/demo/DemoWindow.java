@@ -13,6 +13,7 @@ import javax.swing.AbstractAction;
 import javax.swing.BorderFactory;
 import javax.swing.JButton;
 import javax.swing.JComponent;
+import javax.swing.JDialog;
 import javax.swing.JFrame;
 import javax.swing.JLabel;
 import javax.swing.JOptionPane;
@@ -28,6 +29,8 @@ import javax.swing.WindowConstants;
 public final class DemoWindow {
 
     public static final String TITLE = "Corvane demo";
+    /** The title of the note that a newer version is installed. */
+    public static final String UPDATE_TITLE = TITLE + ": update installed";
 
     private DemoWindow() {
     }
@@ -40,6 +43,28 @@ public final class DemoWindow {
         DemoFacts facts = new DemoFacts(args);
         DemoRestart.holdExitIfAsked();
         SwingUtilities.invokeAndWait(() -> build(facts, args));
+    }
+
+    /** A note beside the window: a newer version is installed; "Restart to update" restarts into it. */
+    private static void offerRestart(JFrame frame, AbstractAction restart) {
+        JDialog note = new JDialog(frame, UPDATE_TITLE, false);
+        JButton now = new JButton("Restart to update");
+        now.addActionListener(e -> {
+            note.dispose();
+            restart.actionPerformed(e);
+        });
+        JButton later = new JButton("Later");
+        later.addActionListener(e -> note.dispose());
+        JPanel buttons = new JPanel();
+        buttons.add(now);
+        buttons.add(later);
+        JLabel text = new JLabel("A newer version of the demo has been installed.");
+        text.setBorder(BorderFactory.createEmptyBorder(12, 12, 6, 12));
+        note.getContentPane().add(text, BorderLayout.CENTER);
+        note.getContentPane().add(buttons, BorderLayout.SOUTH);
+        note.pack();
+        note.setLocationRelativeTo(frame);
+        note.setVisible(true);
     }
 
     private static void build(DemoFacts facts, String[] args) {
@@ -108,6 +133,8 @@ public final class DemoWindow {
         frame.setLocationRelativeTo(null);
         frame.setVisible(true);
         quit.requestFocusInWindow();
+        // A newer version installed under this one: offer the restart into it.
+        DemoUpdates.watch(() -> SwingUtilities.invokeLater(() -> offerRestart(frame, restart)));
         // A second start of a tree assembled with --single-instance comes here instead of a second window.
         SingleInstance.listen((directory, arguments) -> SwingUtilities.invokeLater(() -> {
             text.append("\nA second start in " + directory + " handed over its arguments " + arguments + "\n");
