@@ -126,10 +126,9 @@ bool readTreeOptions(const std::string& installDir, std::vector<std::string>& li
 
 // The application's name from the tree's record; empty, with the reason
 // logged, when the tree names none: then no system or user file is read.
-std::string applicationName(const std::string& installDir) {
+std::string applicationName(const std::string& installDir, const OS::FileText& record) {
     const std::string path = corvane::jvm::libDirFor(installDir) + corvane::jvm::TREE_RECORD_FILE;
     const std::string skipped = "; the system's and the user's jvm options files are not read";
-    const OS::FileText record = OS::readRegularFile(path);
     if (record.outcome == OS::FileText::ABSENT) {
         CORVANE_LOG(INFO) << "No application name: the tree has no " + path + skipped;
         return std::string();
@@ -176,8 +175,9 @@ struct OptionFile {
 
 // The system's and then the user's JVM options files of the application that
 // the tree's record names.
-void readSystemAndUserOptions(corvane::jvm::OptionInputs& inputs, std::vector<OptionFile>& files) {
-    const std::string name = applicationName(inputs.installDir);
+void readSystemAndUserOptions(corvane::jvm::OptionInputs& inputs, const OS::FileText& treeRecord,
+                              std::vector<OptionFile>& files) {
+    const std::string name = applicationName(inputs.installDir, treeRecord);
     if (name.empty()) {
         return;
     }
@@ -224,7 +224,13 @@ void* CorvaneJVMHost::resolveJNICreateFunction() {
 
 // By value on purpose: the JVM thread hands over a copy of run's path.
 // cppcheck-suppress passedByValue
-JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {  // NOLINT(performance-unnecessary-value-param)
+OS::FileText CorvaneJVMHost::readTreeRecord(const std::string& installDir) {
+    return installDir.empty() ? OS::FileText{}
+                              : OS::readRegularFile(corvane::jvm::libDirFor(installDir) + corvane::jvm::TREE_RECORD_FILE);
+}
+
+JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath,  // NOLINT(performance-unnecessary-value-param)
+                                 const OS::FileText& treeRecord) {
     // Looked up once for the check and the options; the library loader reads it itself.
     const OS::InstallDirLookup installDir = OS::lookUpApplicationInstallDir();
     const std::string installDirProblem = corvane::jvm::installDirProblem(installDir);
@@ -255,7 +261,7 @@ JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath) {  // NOLINT(performan
                                                        corvane::jvm::CLASSPATH_SEPARATOR_FOR_LOGS);
     std::vector<OptionFile> optionFiles = {
         {"the tree's jvm options file " + libDir + corvane::jvm::TREE_JVM_OPTIONS_FILE, &inputs.treeOptionLines}};
-    readSystemAndUserOptions(inputs, optionFiles);
+    readSystemAndUserOptions(inputs, treeRecord, optionFiles);
     optionFiles.push_back({"the jvm args file " + jvmArgsPath, &inputs.jvmArgsFileLines});
     collectTuningInputs(inputs);
     const std::vector<OptionEntry> entries = corvane::jvm::buildJvmOptionEntries(inputs);

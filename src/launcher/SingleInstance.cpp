@@ -35,21 +35,20 @@ struct InstancePaths {
     std::string lock;
 };
 
-// Whether the tree's record says "single-instance=yes"; then `name` is its name line's value.
-bool treeAsksForOneInstance(const std::string& installDir, std::string& name) {
-    const OS::FileText record = OS::readRegularFile(jvm::libDirFor(installDir) + jvm::TREE_RECORD_FILE);
-    if (record.outcome != OS::FileText::READ || jvm::treeRecordValue(record.text, RECORD_KEY) != "yes") {
+// Whether the tree's record (its text) says "single-instance=yes"; then `name` is its name line's value.
+bool treeAsksForOneInstance(const std::string& record, std::string& name) {
+    if (jvm::treeRecordValue(record, RECORD_KEY) != "yes") {
         return false;
     }
-    name = jvm::treeRecordValue(record.text, "name");
+    name = jvm::treeRecordValue(record, "name");
     return true;
 }
 
 // The socket and lock of the tree's instance; false, with the reason logged
 // unless the tree does not ask for one instance, when there are none.
-bool findInstancePaths(const std::string& installDir, InstancePaths& paths) {
+bool findInstancePaths(const std::string& record, InstancePaths& paths) {
     std::string name;
-    if (!treeAsksForOneInstance(installDir, name)) {
+    if (!treeAsksForOneInstance(record, name)) {
         return false;
     }
     if (!jvm::isApplicationName(name)) {
@@ -165,10 +164,10 @@ std::string instanceRequest(const std::string& workingDirectory, const std::vect
     return request;
 }
 
-InstanceOutcome settleInstance(const std::string& installDir, const std::vector<std::string_view>& arguments,
-                               bool replacing) {
+InstanceOutcome settleInstance(const std::string& installDir, const std::string& treeRecord,
+                               const std::vector<std::string_view>& arguments, bool replacing) {
     InstancePaths paths;
-    if (installDir.empty() || !findInstancePaths(installDir, paths)) {
+    if (installDir.empty() || !findInstancePaths(treeRecord, paths)) {
         return InstanceOutcome::START;
     }
     if (replacing) {

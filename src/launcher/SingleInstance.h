@@ -26,7 +26,7 @@ enum class InstanceOutcome {
 // start over to it, unless `replacing` (a --wait-for-pid hand-over, which
 // only takes the lock). Waits a bounded time when another start holds the
 // lock but does not listen yet.
-InstanceOutcome settleInstance(const std::string& installDir, const std::vector<std::string_view>& arguments,
-                               bool replacing);
+InstanceOutcome settleInstance(const std::string& installDir, const std::string& treeRecord,
+                               const std::vector<std::string_view>& arguments, bool replacing);
 
 }  // namespace corvane::launcher

@@ -85,13 +85,14 @@ struct LaunchState {
 // outlives the thread.
 struct JvmThreadBody {
     const std::string& jvmArgsPath;
+    const OS::FileText& treeRecord;
     int argc;
     char** const& argv;
     std::atomic<int>& exitCode;
     std::atomic<bool>& exitRequested;
 
     void operator()() const {
-        JavaVM* vm = CorvaneJVMHost::startJVM(jvmArgsPath);
+        JavaVM* vm = CorvaneJVMHost::startJVM(jvmArgsPath, treeRecord);
         if (vm == nullptr) {
             reportFatalAndExit("Failed to start JVM", JVM_START_FAILED, true);
         }
@@ -181,16 +182,20 @@ int run(int argc, char** argv) {
         const bool killOnTimeout = isInstallMode(arguments) || isKillOnTimeoutMode(arguments);
         corvane::launcher::waitForPid(pid, WAIT_FOR_PID_TIMEOUT_MS, killOnTimeout);
     }
+    // The tree's record, read once: it says whether the tree runs once per user
+    // and names the application's own options files.
+    const std::string installDir = OS::getApplicationInstallDir();
+    const OS::FileText treeRecord = CorvaneJVMHost::readTreeRecord(installDir);
     // Before the runtime is loaded: a start that the running instance takes
     // over costs no VM. A --wait-for-pid start replaces that instance instead.
-    if (corvane::launcher::settleInstance(OS::getApplicationInstallDir(), arguments,
+    if (corvane::launcher::settleInstance(installDir, treeRecord.text, arguments,
                                           hasArgument(arguments, "--wait-for-pid")) ==
         corvane::launcher::InstanceOutcome::HANDED_OVER) {
         return 0;
     }
 
     LaunchState state{{255}, {false}};
-    const JvmThreadBody body{jvmArgsPath, argc, argv, state.exitCode, state.exitRequested};
+    const JvmThreadBody body{jvmArgsPath, treeRecord, argc, argv, state.exitCode, state.exitRequested};
     pthread_t jvmThread;
     const int created = startJvmThread(jvmThread, body);
     if (created != 0) {
