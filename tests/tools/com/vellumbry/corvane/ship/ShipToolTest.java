@@ -47,7 +47,7 @@ public final class ShipToolTest {
                 "Second."), "Office;", "Jane Doe <jane@example.org>", "Jane Doe", "2024 Jane Doe", homepage,
                 "GPL-3.0-or-later", "org.example.my_app", "org-example-Main", LocalDate.of(2026, 12, 7),
                 "Mon, 07 Dec 2026 10:00:00 +0000", List.of(TOOL), java.util.Map.of("my-tool", "My Tool"),
-                homepage.isEmpty() ? List.of() : List.of(DOC, PNG), homepage.isEmpty() ? List.of() : List.of("myapp"));
+                homepage.isEmpty() ? List.of() : List.of(DOC, PNG), homepage.isEmpty() ? List.of() : List.of("myapp"), null);
     }
 
     private static void packageFiles() {

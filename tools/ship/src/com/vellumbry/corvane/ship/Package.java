@@ -26,12 +26,13 @@ import java.util.Map;
  * @param menus       the commands that get a menu entry of their own, with their names in menus
  * @param fileTypes   the file types the application opens
  * @param urlSchemes  the URL schemes it opens
+ * @param repository  the repository the package names as its source of updates, or null
  */
 record Package(String name, String version, String displayName, String summary, List<String> paragraphs,
                String categories, String maintainer, String developer, String copyright, String homepage,
                String license, String appId, String windowClass, LocalDate date, String changelogDate,
                List<TreeRecord.Command> commands, Map<String, String> menus, List<FileTypes.FileType> fileTypes,
-               List<String> urlSchemes) {
+               List<String> urlSchemes, Repository repository) {
 
     /** The desktop file id of a further command's menu entry: the app id and the command, as D-Bus names allow. */
     String menuId(String command) {

@@ -16,7 +16,8 @@ import java.util.Set;
 record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Path outDir) {
     private static final Set<String> WITH_VALUE = Set.of("--tree", "--name", "--version", "--display-name",
             "--summary", "--description", "--icon", "--categories", "--maintainer", "--developer", "--copyright",
-            "--homepage", "--license", "--app-id", "--wm-class", "--menu-entry", "--file-type", "--url-scheme", "--out-dir");
+            "--homepage", "--license", "--app-id", "--wm-class", "--menu-entry", "--file-type", "--url-scheme", "--out-dir",
+            "--repository-url", "--repository-key");
     private static final List<String> TOOLS = List.of("dpkg-deb", "dpkg-shlibdeps", "readelf", "strip", "tar");
 
     /** The options, or null when help was asked for (and printed). */
@@ -113,7 +114,8 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
                 when.toLocalDate(), DateTimeFormatter.ofPattern("EEE, dd MMM yyyy HH:mm:ss Z", Locale.ROOT).format(when),
                 record.commands(), menus(line.all("--menu-entry"), record, name),
                 line.all("--file-type").stream().map(FileTypes::parse).toList(),
-                line.all("--url-scheme").stream().map(FileTypes::scheme).distinct().toList());
+                line.all("--url-scheme").stream().map(FileTypes::scheme).distinct().toList(),
+                Repository.parse(line.value("--repository-url", ""), line.all("--repository-key")));
     }
 
     /** --menu-entry <command>[=<name in menus>]: a further command of the tree that gets a menu entry. */
