@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "BuildVersion.h"
+#include "jvm/AppClassArchive.h"
 #include "jvm/BootstrapManifest.h"
 #include "jvm/InstallDir.h"
 #include "jvm/JvmOptions.h"
@@ -264,7 +265,9 @@ JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath,  // NOLINT(performance
     readSystemAndUserOptions(inputs, treeRecord, optionFiles);
     optionFiles.push_back({"the jvm args file " + jvmArgsPath, &inputs.jvmArgsFileLines});
     collectTuningInputs(inputs);
-    const std::vector<OptionEntry> entries = corvane::jvm::buildJvmOptionEntries(inputs);
+    std::vector<OptionEntry> entries = corvane::jvm::buildJvmOptionEntries(inputs);
+    corvane::jvm::useAppClassArchive(entries, inputs.installDir, inputs.classPath,
+                                     treeRecord.outcome == OS::FileText::READ ? treeRecord.text : std::string());
     CORVANE_LOG(INFO) << "JVM Args:" << corvane::jvm::formatOptionsForLog(entries);
 
     std::vector<JavaVMOption> options;

@@ -24,8 +24,9 @@ SCRATCH=$(mktemp -d "$CORVANE_TEST_BUILD_DIR/desktop-test.$TEST_NAME.XXXXXX") ||
 cleanup_scratch() { rm -rf "$SCRATCH"; }
 trap cleanup_scratch EXIT
 
-# The environment for runs of the demo tree: older JDKs need the reduced options.
-demo_env=(CORVANE_NATIVE_LOG_DIR_OVERRIDE="$SCRATCH/logs")
+# The environment for runs of the demo tree: older JDKs need the reduced options;
+# a trained tree's per-user class archives go to the scratch folder.
+demo_env=(CORVANE_NATIVE_LOG_DIR_OVERRIDE="$SCRATCH/logs" XDG_CACHE_HOME="$SCRATCH/cache")
 if [ "$CORVANE_TEST_JDK_MAJOR" -lt "$CORVANE_TEST_JDK_MINIMUM" ]; then
   demo_env+=(CORVANE_AGGRESSIVE_OPTIMIZATIONS=0)
 fi

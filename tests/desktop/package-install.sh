@@ -60,5 +60,19 @@ for target in "$SCRATCH/doc.cdtest" "$N://hello"; do
 done
 stop_xvfb
 
+# The starts above made the user's archive of the installed tree's classes; a
+# later start takes the demo's classes from it, their code source the installed jar.
+for ((i = 0; i < 240; i++)); do
+  [ -n "$(find "$SCRATCH/cache/corvane/$N" -maxdepth 1 -name 'app-*.jsa' 2>/dev/null)" ] && break
+  sleep 0.5
+done
+rm -rf "$SCRATCH/logs" && mkdir -p "$SCRATCH/logs"
+env -u DISPLAY "${demo_env[@]}" CORVANE_DEMO_MODE=report timeout 60 "/usr/bin/$N" >"$SCRATCH/report.out" 2>&1 </dev/null \
+  || fail "the report run failed: $(tail -n 3 "$SCRATCH/report.out" | tr '\n' '|')"
+grep -q "Using the application class archive  *$SCRATCH/cache/corvane/$N/app-" "$SCRATCH/logs/corvane-native.log" \
+  || fail "the installed tree's start used no per-user class archive: $(grep -h 'class archive' "$SCRATCH/logs/corvane-native.log")"
+grep -q -x -F "Code source:        file:/opt/$N/versions/1.0/lib/$(basename "$CORVANE_TEST_DEMO_JAR")" "$SCRATCH/report.out" \
+  || fail "the demo's code source is not its installed jar: $(grep 'Code source' "$SCRATCH/report.out")"
+
 purge_and_check "$N" "$SCRATCH/files"
 finish

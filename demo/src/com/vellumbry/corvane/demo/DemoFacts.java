@@ -172,12 +172,19 @@ public final class DemoFacts {
         return String.format(Locale.ROOT, "%.1f MiB", bytes / (1024.0 * 1024.0));
     }
 
+    /** Where the demo's classes came from, as the class loader says: an archived class must name its jar too. */
+    private static String codeSource() {
+        java.security.CodeSource source = DemoFacts.class.getProtectionDomain().getCodeSource();
+        return source == null || source.getLocation() == null ? "(none)" : source.getLocation().toString();
+    }
+
     /** The whole report as text, one fact per line, ending in a newline. */
     public String report() {
         StringBuilder out = new StringBuilder();
         out.append("Corvane demo: a Java application running inside the corvane launcher's own process\n");
         out.append("Runtime:            ").append(runtime()).append('\n');
         out.append("Java home:          ").append(System.getProperty("java.home")).append('\n');
+        out.append("Code source:        ").append(codeSource()).append('\n');
         out.append("Process id:         ").append(pid()).append('\n');
         out.append("Process executable: ").append(processCommand()).append('\n');
         out.append("Heap:               ").append(heap()).append('\n');

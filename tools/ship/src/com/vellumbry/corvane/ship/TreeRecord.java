@@ -18,7 +18,9 @@ import java.util.Map;
  * @param windowClass     the WM_CLASS of the application's windows
  * @param classData       "none", "default" (archives of the runtime's classes) or "trained"
  * @param archives        the runtime's default archives, file names in jre/lib/server/
- * @param trainingList    the trained class list below the tree ("" unless trained)
+ * @param trainingList    the trained class list below the tree ("" unless trained); a trained tree also
+ *                        says "app-archive=per-user": the launcher serves the application's own classes
+ *                        from an archive it makes from this list for each user and place of the tree
  * @param commands        further commands: a name the launcher may be started as, its main class and windows' class
  * @param singleInstance  a second start hands over to the user's running instance ("single-instance=yes";
  *                        the key is written only then, and a record without it says no)
@@ -71,6 +73,9 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
         fields.put("class-data", classData);
         fields.put("archives", String.join(" ", archives));
         fields.put("training-list", trainingList);
+        if (trained()) {
+            fields.put("app-archive", "per-user");
+        }
         fields.put("commands", String.join(" ", commands.stream()
                 .map(c -> c.name() + ":" + c.mainClass() + ":" + c.windowClass()).toList()));
         if (singleInstance) {

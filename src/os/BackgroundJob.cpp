@@ -1,0 +1,128 @@
+#include "os/BackgroundJob.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace OS {
+
+namespace {
+
+// The job's process is forked from a process that has other threads: up to
+// its exec it uses only async-signal-safe calls on texts prepared beforehand.
+struct PreparedJob {
+    char* const* argv;
+    const char* lockPath;
+    const char* outputPath;
+    const char* finalPath;
+    const char* failedPath;
+    off_t maxSize;
+};
+
+void closeInheritedDescriptors() {
+    if (::syscall(SYS_close_range, 3U, ~0U, 0U) == 0) {
+        return;
+    }
+    struct rlimit limit {};
+    const rlim_t last = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536 ? limit.rlim_cur : 65536;
+    for (rlim_t fd = 3; fd < last; ++fd) {
+        ::close(static_cast<int>(fd));
+    }
+}
+
+void standardStreamsToNull() {
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null < 0) {
+        return;
+    }
+    for (int fd = 0; fd <= 2; ++fd) {
+        ::dup2(null, fd);
+    }
+    if (null > 2) {
+        ::close(null);
+    }
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return status;
+}
+
+bool producedGoodOutput(const PreparedJob& job, int status) {
+    struct stat info {};
+    return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && ::lstat(job.outputPath, &info) == 0 &&
+           S_ISREG(info.st_mode) && info.st_size > 0 && info.st_size <= job.maxSize;
+}
+
+[[noreturn]] void runJob(const PreparedJob& job) {
+    closeInheritedDescriptors();
+    standardStreamsToNull();
+    struct sched_param idle {};
+    ::sched_setscheduler(0, SCHED_IDLE, &idle);
+    const int lock = ::open(job.lockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0 || ::access(job.finalPath, F_OK) == 0) {
+        ::_exit(0);
+    }
+    ::unlink(job.outputPath);
+    const pid_t program = ::fork();
+    if (program == 0) {
+        ::execv(job.argv[0], job.argv);
+        ::_exit(127);
+    }
+    const int status = program < 0 ? -1 : waitFor(program);
+    if (producedGoodOutput(job, status) && ::rename(job.outputPath, job.finalPath) == 0) {
+        ::_exit(0);
+    }
+    ::unlink(job.outputPath);
+    const int failed = ::open(job.failedPath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (failed >= 0) {
+        ::close(failed);
+    }
+    ::_exit(1);
+}
+
+}  // namespace
+
+bool startPublishJob(const PublishJob& job) {
+    if (job.argv.empty()) {
+        return false;
+    }
+    std::vector<char*> argv;
+    argv.reserve(job.argv.size() + 1);
+    for (const std::string& arg : job.argv) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const PreparedJob prepared{argv.data(),           job.lockPath.c_str(),   job.outputPath.c_str(),
+                               job.finalPath.c_str(), job.failedPath.c_str(), job.maxSize};
+    // Forked twice so that the job is nobody's child here: this process reaps
+    // the short-lived middle one at once and never waits for the job itself.
+    const pid_t middle = ::fork();
+    if (middle < 0) {
+        return false;
+    }
+    if (middle == 0) {
+        ::setsid();
+        const pid_t jobPid = ::fork();
+        if (jobPid == 0) {
+            runJob(prepared);
+        }
+        ::_exit(jobPid < 0 ? 1 : 0);
+    }
+    const int status = waitFor(middle);
+    return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace OS

@@ -1,0 +1,29 @@
+// A job that outlives the start that asks for it: a detached process at idle
+// priority that runs one program and publishes the file it wrote by a rename,
+// so that readers see the whole file or none. Uses nothing of the launcher's own.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace OS {
+
+struct PublishJob {
+    std::vector<std::string> argv;  // argv[0] is the program's absolute path
+    std::string lockPath;           // held for the job's life; a job that finds it held does nothing
+    std::string outputPath;         // the file the program writes
+    std::string finalPath;          // what outputPath is renamed to when the program succeeds
+    std::string failedPath;         // created when it does not, so that later starts do not retry
+    off_t maxSize = 0;              // a larger output counts as a failure
+};
+
+// Starts `job` in a process of its own session that no longer belongs to
+// this one: standard streams on /dev/null, no other inherited descriptor,
+// scheduled only when a CPU is idle. The job does nothing when finalPath
+// exists by the time it holds the lock. Returns false when it could not be
+// started; how the job ends is seen only in the files it leaves.
+bool startPublishJob(const PublishJob& job);
+
+}  // namespace OS
