@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "ExpectedOptions.h"
+#include "jvm/AppClassArchive.h"
 #include "jvm/JvmOptions.h"
 #include "support/TestSupport.h"
 
@@ -133,6 +134,45 @@ TEST(JvmOptions, StackSizeFromPageSize) {
     for (const auto& c : cases) {
         EXPECT_EQ(corvane::jvm::stackSizeOptForPageSize(c.pageSize), c.option) << c.pageSize;
     }
+}
+
+// An option that manages class-data sharing keeps the per-user archive out;
+// a hook entry never counts, nor does logging about class data.
+TEST(JvmOptions, ClassDataOptionKeepsTheAppArchiveOut) {
+    const struct {
+        std::vector<OptionEntry> entries;
+        std::string managing;
+    } cases[] = {
+        {{{"-Xmx1g"}, {"-Xlog:cds"}, {"-Xlog:class+load"}}, ""},
+        {{{"-Xmx1g"}, {"-Xshare:off"}}, "-Xshare:off"},
+        {{{"-Xshare:auto"}}, "-Xshare:auto"},
+        {{{"-XX:SharedArchiveFile=/a.jsa"}}, "-XX:SharedArchiveFile=/a.jsa"},
+        {{{"-XX:ArchiveClassesAtExit=/b.jsa"}}, "-XX:ArchiveClassesAtExit=/b.jsa"},
+        {{{"-XX:DumpLoadedClassList=/c.lst"}}, "-XX:DumpLoadedClassList=/c.lst"},
+        {{{"-XX:AOTCache=/d.aot"}}, "-XX:AOTCache=/d.aot"},
+        {{{"-XX:-UseSharedSpaces"}}, "-XX:-UseSharedSpaces"},
+        {{{"-Xshare:off", &hookA}}, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(corvane::jvm::classDataOptionOf(c.entries), c.managing) << c.managing;
+    }
+}
+
+// The archive's key leaves out the paths that differ from start to start
+// (the pid in them, the user's temporary folder), so that one archive serves
+// every start, and keeps every option that decides what the VM takes.
+TEST(JvmOptions, AppArchiveKeyOptions) {
+    const std::vector<OptionEntry> entries = {{"-Xmx160m"},
+                                              {"-Djava.class.path=/t/lib/a.jar"},
+                                              {"vfprintf", &hookA},
+                                              {"-XX:HeapDumpPath=/logs/corvane-oom-41.hprof"},
+                                              {"-XX:ErrorFile=/logs/corvane-error-41.log"},
+                                              {"-Djava.io.tmpdir=/tmp/u"},
+                                              {"-XX:+UseCompactObjectHeaders"}};
+    EXPECT_EQ(corvane::jvm::keyOptionsText(entries),
+              "option -Xmx160m\noption -Djava.class.path=/t/lib/a.jar\noption -XX:+UseCompactObjectHeaders\n");
+    EXPECT_NE(corvane::jvm::appArchiveKey("a"), corvane::jvm::appArchiveKey("b"));
+    EXPECT_EQ(corvane::jvm::appArchiveKey("").size(), 16u);
 }
 
 }  // namespace
