@@ -12,6 +12,7 @@
 #include "BuildVersion.h"
 #include "jvm/CorvaneJVMApp.h"
 #include "jvm/CorvaneJVMHost.h"
+#include "jvm/Splash.h"
 #include "launcher/PidText.h"
 #include "launcher/SingleInstance.h"
 #include "launcher/WaitForPid.h"
@@ -193,6 +194,9 @@ int run(int argc, char** argv) {
         corvane::launcher::InstanceOutcome::HANDED_OVER) {
         return 0;
     }
+    // As soon as the start is this process's own: java shows its splash before it
+    // loads the runtime, and so does the launcher.
+    corvane::jvm::showSplash(installDir, treeRecord);
 
     LaunchState state{{255}, {false}};
     const JvmThreadBody body{jvmArgsPath, treeRecord, argc, argv, state.exitCode, state.exitRequested};

@@ -55,6 +55,9 @@ refuses "main class in no jar" "in none of the jars" "$D" --jdk "$JDK" --main-cl
 refuses "main class beside the entry class" "provide the entry class" "$D" --jdk "$JDK" --main-class app.Main "$JAR"
 refuses "resources folder missing" "resources folder" "$D" --jdk "$JDK" --resources "$SCRATCH/no-such-dir" "$SCRATCH/chain/plain.jar" --main-class app.Main
 refuses "blank --jvm-option" "one option on one line" "$D" --jdk "$JDK" --no-cds --jvm-option "" "$JAR"
+refuses "missing --splash image" "splash image not found" "$D" --jdk "$JDK" --splash "$SCRATCH/no-such.png" "$JAR"
+printf 'plain text\n' >"$SCRATCH/text.png"
+refuses "--splash file that is no image" "not a PNG, GIF or JPEG" "$D" --jdk "$JDK" --splash "$SCRATCH/text.png" "$JAR"
 
 # Unwritable destination: a read-only directory (root ignores modes, so it
 # gets a place where nobody can create anything).

@@ -148,9 +148,10 @@ public final class ShipToolTest {
     private static void treeRecord() {
         TreeRecord bridge = new TreeRecord("my-app", "1.0.0.0", "25.0.3", "org.example.Main", "org-example-Main",
                 "trained", List.of("classes_coh.jsa", "classes.jsa"), "jre/lib/server/trained-classes.lst",
-                List.of(new TreeRecord.Command("my-tool", "org.example.Tool", "org-example-Tool")), true);
+                List.of(new TreeRecord.Command("my-tool", "org.example.Tool", "org-example-Tool")), true,
+                "lib/splash/my splash.png");
         TreeRecord own = new TreeRecord("x", "1.0.0.0", "25", "", TreeRecord.ENTRY_WINDOW_CLASS, "none", List.of(), "",
-                List.of(), false);
+                List.of(), false, "");
         for (TreeRecord record : List.of(bridge, own)) {
             check(TreeRecord.parse(record.text(), "test").equals(record), "record read back as written: " + record.text());
         }
@@ -158,6 +159,8 @@ public final class ShipToolTest {
                 "a record without commands has none");
         check(bridge.text().contains("\nsingle-instance=yes\n") && !own.text().contains("single-instance"),
                 "single-instance is written only when asked for");
+        check(bridge.text().contains("\nsplash=lib/splash/my splash.png\n") && !own.text().contains("splash"),
+                "splash is written only for a tree with a splash image");
         check(!TreeRecord.parse(bridge.text().replace("single-instance=yes\n", ""), "test").singleInstance(),
                 "a record without single-instance says no");
         check(own.providesEntry() && !bridge.providesEntry() && bridge.trained() && !own.trained(), "record's questions");

@@ -31,8 +31,10 @@ final class AppJars {
      * @param options   JVM options from the manifests' Add-Opens, Add-Exports and Enable-Native-Access
      * @param modules   the modules those options name
      * @param notes     what was left out, one line each
+     * @param splash    the first jar's manifest SplashScreen-Image (the image {@code java -jar} shows), or empty
      */
-    record Facts(List<Path> jars, String mainClass, List<String> options, List<String> modules, List<String> notes) {
+    record Facts(List<Path> jars, String mainClass, List<String> options, List<String> modules, List<String> notes,
+                 String splash) {
     }
 
     private final List<Path> jars = new ArrayList<>();
@@ -43,6 +45,7 @@ final class AppJars {
     private final List<String> notes = new ArrayList<>();
     private final Set<String> entries = new HashSet<>();
     private String firstMainClass;
+    private String firstSplash;
 
     /** Reads the given jars; {@code mainClass} is --main-class or empty. */
     static Facts read(List<Path> given, String mainClass, List<String> moreClasses) {
@@ -105,6 +108,7 @@ final class AppJars {
         Attributes main = readManifest(real);
         if (jars.size() == 1) {
             firstMainClass = main.getValue(Attributes.Name.MAIN_CLASS);
+            firstSplash = main.getValue("SplashScreen-Image");
         }
         moduleOptions(real, main.getValue("Add-Opens"), "add-opens");
         moduleOptions(real, main.getValue("Add-Exports"), "add-exports");
@@ -192,6 +196,7 @@ final class AppJars {
         if (!main.isEmpty() && !entries.contains(main.replace('.', '/') + ".class")) {
             throw Console.fail("main class " + main + " is in none of the jars");
         }
-        return new Facts(List.copyOf(jars), main, List.copyOf(options), List.copyOf(modules), List.copyOf(notes));
+        return new Facts(List.copyOf(jars), main, List.copyOf(options), List.copyOf(modules), List.copyOf(notes),
+                firstSplash == null ? "" : firstSplash.strip());
     }
 }

@@ -13,11 +13,12 @@ import java.util.stream.Stream;
 
 record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean aggressive, List<String> addModules,
                        String mainClass, Map<String, String> commands, List<String> jvmOptions, List<Path> resources, boolean cds, boolean train,
-                       Training.Plan plan, boolean quiet, boolean singleInstance, List<Path> jars) {
+                       Training.Plan plan, boolean quiet, boolean singleInstance, Path splash, boolean noSplash,
+                       List<Path> jars) {
 
     private static final Set<String> WITH_VALUE = Set.of("--launcher", "--dest", "--name", "--jdk", "--add-modules",
-            "--main-class", "--command", "--jvm-option", "--resources", "--train-arg", "--train-seconds");
-    private static final Set<String> FLAGS = Set.of("--no-cds", "--train", "--quiet", "--single-instance");
+            "--main-class", "--command", "--jvm-option", "--resources", "--train-arg", "--train-seconds", "--splash");
+    private static final Set<String> FLAGS = Set.of("--no-cds", "--train", "--quiet", "--single-instance", "--no-splash");
 
     /** The options, or null when help was asked for (and printed). */
     static AssembleOptions parse(String[] args, Console console) {
@@ -62,6 +63,10 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
             throw Console.fail("--train needs a display for the application: DISPLAY is not set and Xvfb is not"
                     + " installed (Debian package xvfb)");
         }
+        if (line.has("--splash") && line.has("--no-splash")) {
+            throw Console.fail("--splash and --no-splash cannot go together");
+        }
+        Path splash = line.has("--splash") ? SplashImage.checkFile(line.value("--splash", "")) : null;
         List<Path> jars = line.arguments().stream().map(Path::of).toList();
         boolean aggressive = !System.getenv().getOrDefault("CORVANE_AGGRESSIVE_OPTIMIZATIONS", "").startsWith("0");
         Jdk jdk = jdk(line.value("--jdk", System.getProperty("corvane.jdk.default", "")), aggressive, console);
@@ -75,7 +80,7 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
                 line.value("--main-class", "").strip(), commands(line.all("--command"), name), line.all("--jvm-option"),
                 line.all("--resources").stream().map(Path::of).toList(),
                 cds, train, new Training.Plan(line.all("--train-arg"), Integer.parseInt(seconds)), line.has("--quiet"),
-                line.has("--single-instance"), jars);
+                line.has("--single-instance"), splash, line.has("--no-splash"), jars);
     }
 
     /** Further commands, "<name>=<main class>", in the order given. */

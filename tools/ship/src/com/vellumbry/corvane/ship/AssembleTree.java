@@ -29,7 +29,8 @@ final class AssembleTree {
         long start = System.nanoTime();
         AppJars.Facts app = AppJars.read(options.jars(), options.mainClass(), List.copyOf(options.commands().values()));
         app.notes().forEach(console::say);
-        checkResources(options, app);
+        SplashImage splash = SplashImage.choose(options.splash(), options.noSplash(), app, console);
+        checkResources(options, app, splash != null);
 
         Path parent = options.dest().getParent();
         Workspace workspace = Workspace.create(parent, options.dest().getFileName().toString(), "assembling",
@@ -40,6 +41,7 @@ final class AssembleTree {
         String runtimeVersion = buildRuntime(options, app, tree, scratch, console);
         writeOptions(options, app, tree.resolve("lib"), console);
         Map<String, String> windowClasses = installJars(options, app, tree.resolve("lib"), scratch, console);
+        String splashPath = splash == null ? "" : splash.install(tree.resolve("lib"), console);
         String windowClass = windowClasses.getOrDefault(app.mainClass(), TreeRecord.ENTRY_WINDOW_CLASS);
         List<String> archives = options.cds() ? makeArchives(options, tree, scratch, console) : List.of();
         new TreeRecord(options.name(), launcherVersion(tree, scratch), runtimeVersion, app.mainClass(), windowClass,
@@ -47,7 +49,7 @@ final class AssembleTree {
                 archives.stream().map(a -> a.split(" ")[0]).toList(),
                 options.train() ? "jre/lib/server/" + Training.LIST : "",
                 options.commands().entrySet().stream().map(c -> new TreeRecord.Command(c.getKey(), c.getValue(),
-                        windowClasses.get(c.getValue()))).toList(), options.singleInstance()).write(tree);
+                        windowClasses.get(c.getValue()))).toList(), options.singleInstance(), splashPath).write(tree);
         workspace.moveInto(options.dest());
 
         long tenths = (System.nanoTime() - start) / 100_000_000L;
@@ -58,9 +60,12 @@ final class AssembleTree {
     }
 
     /** The --resources folders: readable, and none of their entries takes a name lib/ already uses. */
-    private static void checkResources(AssembleOptions options, AppJars.Facts app) {
+    private static void checkResources(AssembleOptions options, AppJars.Facts app, boolean splash) {
         Set<String> taken = new HashSet<>(List.of(MANIFEST, OPTIONS_FILE, EntryBridge.JAR,
                 Path.of(TreeRecord.FILE).getFileName().toString()));
+        if (splash) {
+            taken.add(SplashImage.FOLDER);
+        }
         for (Path jar : app.jars()) {
             String name = jar.getFileName().toString();
             if (name.equals(EntryBridge.JAR)) {

@@ -24,10 +24,12 @@ import java.util.Map;
  * @param commands        further commands: a name the launcher may be started as, its main class and windows' class
  * @param singleInstance  a second start hands over to the user's running instance ("single-instance=yes";
  *                        the key is written only then, and a record without it says no)
+ * @param splash          the splash image the launcher shows before the VM, a path below the tree
+ *                        ("splash=lib/splash/<file>"); empty for none, and then the key is not written
  */
 record TreeRecord(String name, String launcherVersion, String runtimeVersion, String mainClass,
                   String windowClass, String classData, List<String> archives, String trainingList,
-                  List<Command> commands, boolean singleInstance) {
+                  List<Command> commands, boolean singleInstance, String splash) {
 
     /** A further command of the tree: started under {@code name}, the bridge runs {@code mainClass}. */
     record Command(String name, String mainClass, String windowClass) {
@@ -49,7 +51,7 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
     /** The same record under another name: a package names the tree it installs after itself. */
     TreeRecord withName(String newName) {
         return new TreeRecord(newName, launcherVersion, runtimeVersion, mainClass, windowClass, classData, archives,
-                trainingList, commands, singleInstance);
+                trainingList, commands, singleInstance, splash);
     }
 
     /** The record as the file holds it: a comment, then "key=value" lines. */
@@ -80,6 +82,9 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
                 .map(c -> c.name() + ":" + c.mainClass() + ":" + c.windowClass()).toList()));
         if (singleInstance) {
             fields.put("single-instance", "yes");
+        }
+        if (!splash.isEmpty()) {
+            fields.put("splash", splash);
         }
         return fields;
     }
@@ -130,7 +135,8 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
                 need(fields, "runtime-version", where), need(fields, "main-class", where),
                 need(fields, "window-class", where), need(fields, "class-data", where),
                 archives.isEmpty() ? List.of() : List.of(archives.split(" ")), need(fields, "training-list", where),
-                commands(fields.getOrDefault("commands", ""), where), singleInstance(fields, where));
+                commands(fields.getOrDefault("commands", ""), where), singleInstance(fields, where),
+                fields.getOrDefault("splash", ""));
     }
 
     private static boolean singleInstance(Map<String, String> fields, String where) {
