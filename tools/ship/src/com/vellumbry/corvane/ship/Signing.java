@@ -25,7 +25,8 @@ record Signing(List<String> keys, Path home) {
             List<String> argv = signing.gpg();
             argv.addAll(List.of("--with-colons", "--list-secret-keys", "--", key));
             if (Exec.run(new Exec.Command(argv), scratch.resolve("gpg-list.out")) != 0) {
-                throw Console.fail("no secret key " + key + " in " + (home == null ? "gpg's home" : home.toString()));
+                String where = home != null ? home.toString() : System.getenv().getOrDefault("GNUPGHOME", "~/.gnupg");
+                throw Console.fail("no secret key " + key + " in " + where + " (give --gnupg-home or set GNUPGHOME)");
             }
         }
         return signing;
