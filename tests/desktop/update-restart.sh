@@ -164,6 +164,13 @@ version_dir() { dirname "$(readlink "/proc/$1/exe")"; }
 # ---- N from the repository, started from the menu, N+1 published and upgraded --
 
 publish repo "$DEB1" "$KEY" || finish
+# A publish that fails half-way (a file that is no package) leaves the folder as it was.
+before=$(find "$SCRATCH/www" -printf '%P %i %s\n' | sort)
+cp "$SCRATCH/key.asc" "$SCRATCH/${NAME}_9_amd64.deb"
+"$CORVANE_TEST_SOURCE_DIR/tools/publish" --repo "$SCRATCH/www/repo" --key "$KEY" "$DEB2" "$SCRATCH/${NAME}_9_amd64.deb" \
+  >/dev/null 2>"$SCRATCH/publish.err" && fail "tools/publish took a file that is no package"
+[ "$(wc -l <"$SCRATCH/publish.err")" = 1 ] || fail "tools/publish's failure is not one line: $(tr '\n' '|' <"$SCRATCH/publish.err")"
+[ "$(find "$SCRATCH/www" -printf '%P %i %s\n' | sort)" = "$before" ] || fail "a failed publish changed the repository folder"
 { [ -e "$SOURCES" ] || [ -e "$KEYRING" ]; } && { fail "$SOURCES or $KEYRING is there before the install"; finish; }
 # The source added by hand: the repository's keyring and an entry that names it.
 curl -fsS -o "$REPO_APT/keys/by-hand.gpg" "$REPO_BASE/repo/$NAME-archive-keyring.gpg" || fail "cannot fetch the repository's keyring"
