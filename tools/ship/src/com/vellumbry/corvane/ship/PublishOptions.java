@@ -8,6 +8,8 @@ import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
 import java.util.Set;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
 
 /**
  * @param repo     the repository folder (made when missing)
@@ -23,6 +25,8 @@ import java.util.Set;
  */
 record PublishOptions(Path repo, List<String> keys, Path home, int keep, String suite, String origin, String label,
                       String name, List<Path> debs, List<Path> rpms) {
+    /** name_version_arch.deb, name-version-release.arch.rpm */
+    private static final Pattern PACKAGE_FILE = Pattern.compile("([a-z0-9][a-z0-9.+-]+)_[^_]+_[^_]+\\.deb|(.+)-[^-]+-[^-]+\\.[^.-]+\\.rpm");
     private static final Set<String> WITH_VALUE = Set.of("--repo", "--key", "--gnupg-home", "--keep", "--suite",
             "--origin", "--label", "--name");
 
@@ -62,7 +66,7 @@ record PublishOptions(Path repo, List<String> keys, Path home, int keep, String 
             throw Console.fail("--suite " + suite + " is no suite name (letters, digits, . _ -)");
         }
         String home = line.value("--gnupg-home", "");
-        String name = line.value("--name", nameOf(line.arguments()));
+        String name = line.has("--name") ? line.value("--name", "") : nameOf(line.arguments());
         if (!name.matches("[a-z0-9][a-z0-9.+-]+")) {
             throw Console.fail("name '" + name + "' is no package name (lower case letters, digits, + - .)");
         }
@@ -72,13 +76,15 @@ record PublishOptions(Path repo, List<String> keys, Path home, int keep, String 
                 name, debs, rpms);
     }
 
-    /** The key files' name by default: the packages' one name, from their file names. */
+    /** The key files' name by default: the packages' one name, from their file names as dpkg and rpm give them. */
     private static String nameOf(List<String> files) {
         Set<String> names = new java.util.TreeSet<>();
         for (String file : files) {
-            String base = Path.of(file).getFileName().toString();
-            // name_version_arch.deb, name-version-release.arch.rpm
-            names.add(base.endsWith(".deb") ? base.replaceFirst("_.*", "") : base.replaceFirst("-[^-]*-[^-]*$", ""));
+            Matcher m = PACKAGE_FILE.matcher(Path.of(file).getFileName().toString());
+            if (!m.matches()) {
+                throw Console.fail("cannot tell the package's name from the file name " + file + ": give --name");
+            }
+            names.add(m.group(1) != null ? m.group(1) : m.group(2));
         }
         if (names.size() != 1) {
             throw Console.fail("the packages have several names (" + String.join(" ", names)
