@@ -55,7 +55,13 @@ record PublishOptions(Path repo, List<String> keys, Path home, int keep, String 
             if (!Files.isRegularFile(path) || !Files.isReadable(path)) {
                 throw Console.fail("package file not readable: " + file);
             }
-            (file.endsWith(".deb") ? debs : file.endsWith(".rpm") ? rpms : failList(file)).add(path);
+            if (file.endsWith(".deb")) {
+                debs.add(path);
+            } else if (file.endsWith(".rpm")) {
+                rpms.add(path);
+            } else {
+                throw Console.fail("not a .deb or .rpm file: " + file);
+            }
         }
         String keep = line.value("--keep", "3");
         if (!keep.matches("[1-9][0-9]{0,3}")) {
@@ -91,10 +97,6 @@ record PublishOptions(Path repo, List<String> keys, Path home, int keep, String 
                     + "): give --name, which names the repository's key files");
         }
         return names.iterator().next();
-    }
-
-    private static List<Path> failList(String file) {
-        throw Console.fail("not a .deb or .rpm file: " + file);
     }
 
     private static String oneLine(String text, String option) {
