@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
-# Update and restart through real packages under Xvfb. Version N of the demo
-# package is installed and started from its menu entry; installing N+1 leaves
-# it running and offering "Restart to update"; Ctrl+R ("Restart") brings up
-# N+1 in a new process, with one
-# window at any time, and N's copy goes by itself once N has ended. Then the
-# slow end: an instance whose end hangs is killed by its successor after the
-# 20 s wait, and the colour management it loads after a reinstall comes from
-# its own version's copy. Removing the package leaves no file behind.
+# Update and restart through real packages from a signed repository under Xvfb.
+# tools/publish puts version N of the demo package into a repository served on
+# 127.0.0.1; apt-get installs it through a source added by hand, and it is
+# started from its menu entry. N+1 is published, signed by a second key too as
+# in a key rotation, and comes in with apt-get upgrade through the source entry
+# the package installed (which knows the first key only); N keeps running and
+# offers "Restart to update"; Ctrl+R ("Restart") brings up N+1 in a new
+# process, with one window at any time, and N's copy goes by itself once N has
+# ended. Then the slow end: an instance whose end hangs is killed by its
+# successor after the 20 s wait, and the colour management it loads after a
+# reinstall comes from its own version's copy. Removing the package leaves no
+# file behind, and a repository signed by another key is refused.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/xvfb.sh"
+source "$(dirname "$0")/repo.sh"
 require_package_install
 need_tool dpkg-deb dpkg
 need_tool xdotool xdotool
 need_tool xprop x11-utils
 need_tool gio libglib2.0-bin
+need_tool gpg gnupg
+need_tool python3 python3
+need_tool curl curl
 require_demo_tree
 source "$CORVANE_TEST_SOURCE_DIR/tools/lib/common.sh"
 
@@ -23,6 +31,8 @@ TITLE="Corvane demo"
 V1=$CORVANE_TEST_VERSION
 V2=${V1%.*}.$((${V1##*.} + 1))
 LOG="$SCRATCH/logs/corvane-native.log"
+SOURCES=/etc/apt/sources.list.d/$NAME.sources
+KEYRING=/usr/share/keyrings/$NAME-archive-keyring.gpg
 
 SENTINEL=""
 # shellcheck disable=SC2317 # run by the EXIT trap, which shellcheck 0.9 misses in a script ending in exit
@@ -31,6 +41,7 @@ cleanup() {
   for pid in $(instance_pids); do kill -KILL "$pid" 2>/dev/null; done
   [ -n "$SENTINEL" ] && kill "$SENTINEL" 2>/dev/null
   dpkg-query -W "$NAME" >/dev/null 2>&1 && apt_get purge "$NAME" >/dev/null 2>&1
+  repo_cleanup
   stop_xvfb
   cleanup_scratch
 }
@@ -75,15 +86,42 @@ wait_new_window() {
   return 1
 }
 
-# The package of an install tree with the given launcher and version.
+# The package of an install tree with the given launcher and version; it
+# takes its updates from the repository $REPO_BASE/repo.
 make_package() {  # make_package <launcher> <version>
   local tree="$SCRATCH/tree-$2"
   cp -a "$CORVANE_TEST_DEMO_TREE" "$tree" && cp "$1" "$tree/corvane" || return 1
   "$CORVANE_TEST_SOURCE_DIR/tools/package" --tree "$tree" --name "$NAME" --version "$2" --out-dir "$SCRATCH" \
     --display-name "$TITLE" --app-id "org.example.${NAME//-/_}" --maintainer "Corvane tests <tests@example.org>" \
+    --repository-url "$REPO_BASE/repo" --repository-key "$SCRATCH/key.asc" \
     >"$SCRATCH/package-$2.log" 2>&1 || { fail "tools/package failed: $(tail -n 3 "$SCRATCH/package-$2.log")"; return 1; }
   DEB="$SCRATCH/${NAME}_$2_amd64.deb"
 }
+
+# Adds a package file to a repository folder under $SCRATCH/www, signed by the keys.
+publish() {  # publish <folder> <deb> <key>...
+  local folder=$1 deb=$2 key args=()
+  shift 2
+  for key in "$@"; do args+=(--key "$key"); done
+  "$CORVANE_TEST_SOURCE_DIR/tools/publish" --repo "$SCRATCH/www/$folder" "${args[@]}" "$deb" >"$SCRATCH/publish.log" 2>&1 \
+    || { fail "tools/publish failed: $(tail -n 2 "$SCRATCH/publish.log" | tr '\n' '|')"; return 1; }
+}
+
+# The apt source entry, as the README tells a user to write it.
+source_entry() {  # source_entry <URI> <keyring>
+  printf 'Types: deb\nURIs: %s\nSuites: stable\nComponents: main\nArchitectures: amd64\nSigned-By: %s\n' "$1" "$2"
+}
+
+# Runs apt_repo with the arguments; a failure ends the test.
+apt_repo_or_finish() {
+  apt_repo "$@" >"$SCRATCH/apt.log" 2>&1 || { fail "apt-get $* failed: $(grep -E '^(E|W):' "$SCRATCH/apt.log" | head -n 3 | tr '\n' '|')"; finish; }
+}
+
+repo_setup
+if ! { KEY=$(repo_key corvane-test) && OTHER_KEY=$(repo_key corvane-other) \
+    && gpg --batch --armor --export "$KEY" >"$SCRATCH/key.asc"; }; then
+  fail "cannot make the throwaway signing keys"; finish
+fi
 
 # Version N+1: the same sources built with another CORVANE_VERSION.
 NEXT_BUILD="$CORVANE_TEST_BUILD_DIR/update-test-next"
@@ -123,16 +161,44 @@ press_restart() {
 # The version directory the process runs from.
 version_dir() { dirname "$(readlink "/proc/$1/exe")"; }
 
-# ---- N installed, started from the menu, N+1 installed over it -----------------
+# ---- N from the repository, started from the menu, N+1 published and upgraded --
 
-install_package "$DEB1"
+publish repo "$DEB1" "$KEY" || finish
+# A publish that fails half-way (a file that is no package) leaves the folder as it was.
+before=$(find "$SCRATCH/www" -printf '%P %i %s\n' | sort)
+cp "$SCRATCH/key.asc" "$SCRATCH/${NAME}_9_amd64.deb"
+"$CORVANE_TEST_SOURCE_DIR/tools/publish" --repo "$SCRATCH/www/repo" --key "$KEY" "$DEB2" "$SCRATCH/${NAME}_9_amd64.deb" \
+  >/dev/null 2>"$SCRATCH/publish.err" && fail "tools/publish took a file that is no package"
+[ "$(wc -l <"$SCRATCH/publish.err")" = 1 ] || fail "tools/publish's failure is not one line: $(tr '\n' '|' <"$SCRATCH/publish.err")"
+[ "$(find "$SCRATCH/www" -printf '%P %i %s\n' | sort)" = "$before" ] || fail "a failed publish changed the repository folder"
+{ [ -e "$SOURCES" ] || [ -e "$KEYRING" ]; } && { fail "$SOURCES or $KEYRING is there before the install"; finish; }
+# The source added by hand: the repository's keyring and an entry that names it.
+curl -fsS -o "$REPO_APT/keys/by-hand.gpg" "$REPO_BASE/repo/$NAME-archive-keyring.gpg" || fail "cannot fetch the repository's keyring"
+source_entry "$REPO_BASE/repo/apt" "$REPO_APT/keys/by-hand.gpg" >"$REPO_APT/sources/by-hand.sources"
+# The demo's dependencies come from Debian's own sources, which the repository's apt-get does not see.
+apt_get satisfy --no-install-recommends "$(dpkg-deb -f "$DEB1" Depends)" >"$SCRATCH/install.log" 2>&1 \
+  || fail "cannot install the demo's dependencies: $(tail -n 2 "$SCRATCH/install.log" | tr '\n' '|')"
+apt_repo_or_finish update
+apt_repo_or_finish install "$NAME"
+[ "$(dpkg-query -W -f='${Version}' "$NAME")" = "$V1" ] || fail "apt-get installed $(dpkg-query -W -f='${Version}' "$NAME"), not $V1"
+[ "$(cat "$SOURCES" 2>/dev/null)" = "$(source_entry "$REPO_BASE/repo/apt" "$KEYRING")" ] \
+  || fail "the package's source entry $SOURCES is: $(tr '\n' '|' <"$SOURCES" 2>/dev/null)"
+[ "$(key_fingerprints "$KEYRING")" = "$KEY" ] || fail "the package's keyring holds the keys $(key_fingerprints "$KEYRING"), not $KEY"
+dpkg-query -W -f='${Conffiles}' "$NAME" | grep -q "^ $SOURCES " || fail "$SOURCES is not a conffile of $NAME"
+
 start_from_menu || finish
 OLD=$PID
 CLASS=$(window_class "$WID")
 [ "$CLASS" = "\"$WM_CLASS_WANTED\", \"$WM_CLASS_WANTED\"" ] || fail "WM_CLASS is $CLASS, the menu entry says $WM_CLASS_WANTED"
 [ "$(version_dir "$OLD")" = "$BASE/versions/$V1" ] || fail "version $V1 runs from $(version_dir "$OLD"), not from its own copy"
 
-install_package "$DEB2"
+# Signed by a second key too, as in a key rotation: the machine knows only the first.
+publish repo "$DEB2" "$KEY" "$OTHER_KEY" || finish
+# From now on through the source entry the package installed.
+rm "$REPO_APT/sources/by-hand.sources" && ln -s "$SOURCES" "$REPO_APT/sources/"
+apt_repo_or_finish update
+apt_repo_or_finish upgrade
+[ "$(dpkg-query -W -f='${Version}' "$NAME")" = "$V2" ] || fail "apt-get upgrade left $(dpkg-query -W -f='${Version}' "$NAME")"
 alive "$OLD" || fail "installing $V2 ended the running instance"
 # The running version notices the new one (current names another copy) and offers the restart.
 [ -n "$(wait_window "^$TITLE: update installed\$" 30)" ] || fail "the running instance did not offer a restart within 30 s of the upgrade"
@@ -196,4 +262,17 @@ for pid in $(instance_pids); do kill -KILL "$pid"; done
 sleep 1
 dpkg-query -L "$NAME" >"$SCRATCH/files"
 purge_and_check "$NAME" "$SCRATCH/files"
+{ [ -e "$SOURCES" ] || [ -e "$KEYRING" ]; } && fail "$SOURCES or $KEYRING is left after the purge"
+
+# ---- a repository signed by another key is refused ---------------------------
+
+publish other "$DEB1" "$OTHER_KEY" || finish
+rm -rf "${REPO_APT:?}/sources/"* "${REPO_APT:?}/lists/"* && mkdir -p "$REPO_APT/lists/partial"
+source_entry "$REPO_BASE/other/apt" "$REPO_APT/keys/by-hand.gpg" >"$REPO_APT/sources/other.sources"
+apt_repo update >"$SCRATCH/apt.log" 2>&1 && fail "apt-get update accepted a repository signed by another key"
+grep -q -E "NO_PUBKEY ${OTHER_KEY: -16}|is not signed" "$SCRATCH/apt.log" \
+  || fail "apt-get update did not refuse the signature: $(grep -E '^(E|W):' "$SCRATCH/apt.log" | head -n 3 | tr '\n' '|')"
+note "apt-get update refused it: $(grep -m 1 -E '^(E|W):' "$SCRATCH/apt.log")"
+apt_repo install "$NAME" >"$SCRATCH/apt.log" 2>&1 && fail "apt-get install took $NAME from the repository signed by another key"
+dpkg-query -W "$NAME" >/dev/null 2>&1 && fail "$NAME is installed from the repository signed by another key"
 finish

@@ -1,5 +1,6 @@
 // The shipping program's pure parts against written-out expectations: the package's
-// files, the tree's record, and how jars' Class-Path entries are followed.
+// files, the tree's record, how jars' Class-Path entries are followed, and the
+// repository's index files and version order.
 package com.vellumbry.corvane.ship;
 
 import java.io.IOException;
@@ -22,6 +23,7 @@ public final class ShipToolTest {
         appIds();
         treeRecord();
         classPathRules();
+        repositoryFiles();
         System.out.println(failures == 0 ? "all checks passed" : failures + " check(s) failed");
         System.exit(failures == 0 ? 0 : 1);
     }
@@ -215,6 +217,59 @@ public final class ShipToolTest {
         } finally {
             Workspace.removeTree(dir);
         }
+    }
+
+    private static void repositoryFiles() {
+        Repository repository = new Repository("https://example.org/repo", List.of());
+        same(repository.aptSources("my-app"), """
+                Types: deb
+                URIs: https://example.org/repo/apt
+                Suites: stable
+                Components: main
+                Architectures: amd64
+                Signed-By: /usr/share/keyrings/my-app-archive-keyring.gpg
+                """, "the package's source entry");
+        AptIndex.FileFacts packages = new AptIndex.FileFacts("main/binary-amd64/Packages", 854, "f9be", "2ccd");
+        same(AptIndex.stanza("Package: my-app\nVersion: 1.0\nDescription: x\n y\n\n",
+                new AptIndex.FileFacts("pool/main/m/my-app/my-app_1.0_amd64.deb", 656, "dc72", "6407")), """
+                Package: my-app
+                Version: 1.0
+                Description: x
+                 y
+                Filename: pool/main/m/my-app/my-app_1.0_amd64.deb
+                Size: 656
+                MD5sum: dc72
+                SHA256: 6407
+                """, "a Packages stanza");
+        same(AptIndex.release(new AptIndex.ReleaseFacts("Example", "Example apps", "stable",
+                java.time.Instant.ofEpochSecond(1796671481)), List.of(packages)), """
+                Origin: Example
+                Label: Example apps
+                Suite: stable
+                Codename: stable
+                Date: Mon, 07 Dec 2026 19:24:41 UTC
+                Architectures: amd64
+                Components: main
+                MD5Sum:
+                 f9be              854 main/binary-amd64/Packages
+                SHA256:
+                 2ccd              854 main/binary-amd64/Packages
+                """, "Release (without Valid-Until)");
+        // older | newer, as dpkg --compare-versions and rpmvercmp order them
+        String[][] debian = {{"1.2", "1.10"}, {"1.0~rc1", "1.0"}, {"1.0", "1.0-1"}, {"2.0", "1:0.9"}, {"1.0a", "1.0+"},
+            {"1.0-1", "1.0-1.1"}};
+        for (String[] row : debian) {
+            check(Versions.debian(row[0], row[1]) < 0 && Versions.debian(row[1], row[0]) > 0
+                    && Versions.debian(row[1], row[1]) == 0, "Debian order: " + row[0] + " < " + row[1]);
+        }
+        check(Versions.debian("1.01", "1.1") == 0 && Versions.debian("1:1.0", "1.0") > 0, "Debian: leading zeros, epochs");
+        String[][] rpm = {{"1.2", "1.10"}, {"1.0~rc1", "1.0"}, {"1.0", "1.0^git1"}, {"1.0a", "1.0.1"}, {"1.0", "1.0.a"}};
+        for (String[] row : rpm) {
+            check(Versions.rpm(0, row[0], "1", 0, row[1], "1") < 0 && Versions.rpm(0, row[1], "1", 0, row[0], "1") > 0,
+                    "rpm order: " + row[0] + " < " + row[1]);
+        }
+        check(Versions.rpm(1, "0.9", "1", 0, "1.2", "1") > 0 && Versions.rpm(0, "1.0", "1", 0, "1.0", "2") < 0
+                && Versions.rpm(0, "1.0", "1", 0, "1_0", "1") == 0, "rpm: epoch, release, separators");
     }
 
     /** A jar with app/Main.class, Main-Class app.Main and the given Class-Path (none when null). */

@@ -124,6 +124,11 @@ final class DebianFiles {
                .append("# instead of the system's (each named with the file that holds it).\n");
             embedded.forEach(e -> out.append(p.name()).append(": embedded-library ").append(e).append('\n'));
         }
+        if (p.repository() != null) {
+            out.append("# The application's own repository, where its updates come from (--repository-url).\n")
+               .append(p.name()).append(": package-installs-apt-sources [")
+               .append(Repository.sourcesPath(p.name()).substring(1)).append("]\n");
+        }
         return out.toString();
     }
 }

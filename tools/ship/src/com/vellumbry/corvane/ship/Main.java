@@ -1,4 +1,4 @@
-// The shipping tools' entry: "assemble-tree" or "package", then that tool's arguments.
+// The shipping tools' entry: "assemble-tree", "package" or "publish", then that tool's arguments.
 // A failure is one line on stderr and status 1; nothing half-built is left behind.
 package com.vellumbry.corvane.ship;
 
@@ -17,7 +17,8 @@ public final class Main {
             switch (tool) {
                 case "assemble-tree" -> AssembleTree.run(rest, console);
                 case "package" -> PackageTree.run(rest, console);
-                default -> throw Console.fail("no such tool '" + tool + "': assemble-tree or package");
+                case "publish" -> Publish.run(rest, console);
+                default -> throw Console.fail("no such tool '" + tool + "': assemble-tree, package or publish");
             }
         } catch (Failure failure) {
             console.line(failure.getMessage());

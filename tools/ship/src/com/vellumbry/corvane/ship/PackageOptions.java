@@ -63,7 +63,11 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
             throw Console.fail("output folder not writable: " + outDir);
         }
         String icon = line.value("--icon", Templates.toolsDir().resolve("lib/default-icon.svg").toString());
-        return new PackageOptions(tree, record, facts(line, record), Path.of(icon), outDir);
+        Package facts = facts(line, record);
+        if (facts.repository() != null && !Exec.onPath("gpg")) {
+            throw Console.fail("gpg is not installed (package gnupg): it makes the keyring of --repository-key");
+        }
+        return new PackageOptions(tree, record, facts, Path.of(icon), outDir);
     }
 
     private static Package facts(CommandLine line, TreeRecord record) {

@@ -119,6 +119,10 @@ final class PackageTree {
         write(root.resolve("usr/share/man/man1").resolve(p.name() + ".1.gz"), gzip(DebianFiles.manualPage(p)));
         write(root.resolve("usr/share/lintian/overrides").resolve(p.name()),
                 DebianFiles.lintianOverrides(p, ElfLibraries.embedded(opt, optPath, scratch)));
+        if (p.repository() != null) {
+            write(root.resolve(Repository.sourcesPath(p.name()).substring(1)), p.repository().aptSources(p.name()));
+            write(root.resolve(Repository.keyringPath(p.name()).substring(1)), Signing.keyring(p.repository().keys(), scratch));
+        }
     }
 
     /** DEBIAN/: control, md5sums and the maintainer scripts from their templates. */
@@ -126,6 +130,9 @@ final class PackageTree {
         Path debian = root.resolve("DEBIAN");
         write(debian.resolve("control"), DebianFiles.control(p, depends, PackageRoot.installedKiB(root)));
         write(debian.resolve("md5sums"), PackageRoot.md5sums(root));
+        if (p.repository() != null) {
+            write(debian.resolve("conffiles"), Repository.sourcesPath(p.name()) + "\n");
+        }
         Map<String, String> values = scriptValues(p);
         values.put("VERSIONS_FUNCTIONS", Templates.fill(Templates.read("deb/versions.sh"), values));
         for (String script : List.of("postinst", "prerm", "postrm")) {
@@ -158,13 +165,17 @@ final class PackageTree {
     }
 
     private static byte[] gzip(String text) {
+        return gzip(text.getBytes(StandardCharsets.UTF_8));
+    }
+
+    static byte[] gzip(byte[] content) {
         java.io.ByteArrayOutputStream bytes = new java.io.ByteArrayOutputStream();
         try (OutputStream out = new GZIPOutputStream(bytes) {
             {
                 def.setLevel(Deflater.BEST_COMPRESSION);
             }
         }) {
-            out.write(text.getBytes(StandardCharsets.UTF_8));
+            out.write(content);
         } catch (IOException e) {
             throw new IllegalStateException(e);
         }

@@ -44,4 +44,24 @@ record Repository(String url, List<Path> keys) {
         }
         return new Repository(url.replaceAll("/+$", ""), files);
     }
+
+    /** Where the package installs the keyring that its source entry trusts. */
+    static String keyringPath(String name) {
+        return "/usr/share/keyrings/" + name + "-archive-keyring.gpg";
+    }
+
+    /** Where the package installs its source entry (a conffile: purge removes it). */
+    static String sourcesPath(String name) {
+        return "/etc/apt/sources.list.d/" + name + ".sources";
+    }
+
+    /** The package's apt source entry (deb822); tools/publish puts the apt half under <url>/apt. */
+    String aptSources(String name) {
+        return "Types: deb\n"
+                + "URIs: " + url + "/apt\n"
+                + "Suites: stable\n"
+                + "Components: main\n"
+                + "Architectures: amd64\n"
+                + "Signed-By: " + keyringPath(name) + "\n";
+    }
 }

@@ -1,0 +1,49 @@
+// tools/publish: adds package files to a signed apt and rpm repository folder that
+// any static web host can serve. The new state is built in a copy beside the folder
+// and renamed into place at the end: a failed or interrupted publish changes nothing.
+package com.vellumbry.corvane.ship;
+
+import java.nio.file.Files;
+import java.nio.file.Path;
+
+final class Publish {
+    private Publish() {
+    }
+
+    static void run(String[] args, Console console) {
+        PublishOptions options = PublishOptions.parse(args, console);
+        if (options == null) {
+            return;
+        }
+        Path repo = options.repo();
+        Path parent = repo.getParent();
+        if (parent == null || !Files.isDirectory(parent) || !Files.isWritable(parent)) {
+            throw Console.fail("cannot make the repository's new state beside " + repo + ": its folder is not writable");
+        }
+        if (Files.exists(repo) && !Files.isDirectory(repo)) {
+            throw Console.fail("not a folder: " + repo);
+        }
+        if (!options.debs().isEmpty() && !Exec.onPath("dpkg-deb")) {
+            throw Console.fail("dpkg-deb is not installed (package dpkg)");
+        }
+        Workspace workspace = Workspace.create(parent, repo.getFileName().toString(), "publishing",
+                "cannot create a directory in " + parent);
+        Path work = workspace.work();
+        Path scratch = workspace.scratch();
+        Signing signing = Signing.check(options.keys(), options.home(), scratch);
+
+        RepoFiles.copy(repo, work);
+        if (!options.debs().isEmpty() || Files.isDirectory(work.resolve("apt"))) {
+            AptRepository.publish(work.resolve("apt"), options.debs(), options, signing, scratch, console);
+        }
+        if (!options.rpms().isEmpty() || Files.isDirectory(work.resolve("rpm"))) {
+            RpmRepository.publish(work.resolve("rpm"), options.rpms(), options, signing, scratch, console);
+        }
+        signing.exportPublic(false, work.resolve(options.name() + "-archive-keyring.gpg"), scratch);
+        signing.exportPublic(true, work.resolve("key.asc"), scratch);
+        workspace.moveInto(repo);
+        console.say("published " + (options.debs().size() + options.rpms().size()) + " package file(s), signed by "
+                + String.join(" ", options.keys()));
+        System.out.println(repo);
+    }
+}
