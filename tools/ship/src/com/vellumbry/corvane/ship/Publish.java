@@ -3,8 +3,12 @@
 // and renamed into place at the end: a failed or interrupted publish changes nothing.
 package com.vellumbry.corvane.ship;
 
+import java.io.IOException;
+import java.nio.channels.FileChannel;
+import java.nio.channels.FileLock;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.StandardOpenOption;
 
 final class Publish {
     private Publish() {
@@ -26,6 +30,9 @@ final class Publish {
         if (!options.debs().isEmpty() && !Exec.onPath("dpkg-deb")) {
             throw Console.fail("dpkg-deb is not installed (package dpkg)");
         }
+        // Held until the process ends: a second publish into the folder would start
+        // from the same old state and drop what the first one added.
+        FileLock lock = lockFor(parent.resolve("." + repo.getFileName() + ".publish-lock"), repo);
         Workspace workspace = Workspace.create(parent, repo.getFileName().toString(), "publishing",
                 "cannot create a directory in " + parent);
         Path work = workspace.work();
@@ -45,5 +52,23 @@ final class Publish {
         console.say("published " + (options.debs().size() + options.rpms().size()) + " package file(s), signed by "
                 + String.join(" ", options.keys()));
         System.out.println(repo);
+        try {
+            lock.release();
+        } catch (IOException e) {
+            // The lock goes with the process anyway.
+        }
+    }
+
+    private static FileLock lockFor(Path file, Path repo) {
+        try {
+            FileChannel channel = FileChannel.open(file, StandardOpenOption.CREATE, StandardOpenOption.WRITE);
+            FileLock lock = channel.tryLock();
+            if (lock == null) {
+                throw Console.fail("another publish into " + repo + " is running: publish one at a time");
+            }
+            return lock;
+        } catch (IOException e) {
+            throw Console.fail("cannot lock " + file + ": " + e.getMessage());
+        }
     }
 }
