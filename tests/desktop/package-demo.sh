@@ -56,7 +56,8 @@ DEB="$OUT/${CORVANE_TEST_PACKAGE_NAME}_1.0_amd64.deb"
 RPM="$OUT/$CORVANE_TEST_PACKAGE_NAME-1.0-1.x86_64.rpm"
 TAR="$OUT/$CORVANE_TEST_PACKAGE_NAME-1.0-linux-x86_64.tar.gz"
 [ "$(cat "$SCRATCH/made")" = "$(printf '%s\n%s\n%s' "$DEB" "$RPM" "$TAR")" ] || fail "tools/package named $(tr '\n' ' ' <"$SCRATCH/made")"
-[ "$(ls -A "$OUT" | LC_ALL=C sort)" = "$(printf '%s\n' "${DEB##*/}" "${RPM##*/}" "${TAR##*/}" | LC_ALL=C sort)" ] || fail "the output folder holds: $(find "$OUT" -mindepth 1 -maxdepth 1 -printf '%f ')"
+[ "$(find "$OUT" -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort)" = "$(printf '%s\n' "${DEB##*/}" "${RPM##*/}" "${TAR##*/}" | LC_ALL=C sort)" ] \
+  || fail "the output folder holds: $(find "$OUT" -mindepth 1 -maxdepth 1 -printf '%f ')"
 
 X="$SCRATCH/deb"
 dpkg-deb -x "$DEB" "$X" || { fail "dpkg-deb cannot unpack $DEB"; finish; }
