@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Fixture: tools/package makes the demo tree into a Debian package and a
-# tar.gz that desktop-file-validate, appstreamcli and lintian accept; bad
-# input gets a one-line message and leaves no file behind.
+# Fixture: tools/package makes the demo tree into a Debian package that
+# desktop-file-validate, appstreamcli and lintian accept, an rpm (rpm-install.sh
+# checks it) and a tar.gz; bad input gets a one-line message and leaves no file
+# behind.
 source "$(dirname "$0")/lib.sh"
 need_tool dpkg-deb dpkg
 need_tool dpkg-shlibdeps dpkg-dev
 need_tool desktop-file-validate desktop-file-utils
 need_tool appstreamcli appstream
 need_tool lintian lintian
+need_tool rpmbuild rpm
 require_demo_tree
 OUT=$CORVANE_TEST_PACKAGE_DIR
 rm -rf "$OUT"
@@ -51,9 +53,11 @@ timeout 600 "$TOOL" -q "${ARGS[@]}" --out-dir "$OUT" >"$SCRATCH/made" 2>"$SCRATC
 status=$?
 [ "$status" = 0 ] || { fail "tools/package ended with status $status: $(cat "$SCRATCH/err")"; finish; }
 DEB="$OUT/${CORVANE_TEST_PACKAGE_NAME}_1.0_amd64.deb"
+RPM="$OUT/$CORVANE_TEST_PACKAGE_NAME-1.0-1.x86_64.rpm"
 TAR="$OUT/$CORVANE_TEST_PACKAGE_NAME-1.0-linux-x86_64.tar.gz"
-[ "$(cat "$SCRATCH/made")" = "$(printf '%s\n%s' "$DEB" "$TAR")" ] || fail "tools/package named $(tr '\n' ' ' <"$SCRATCH/made")"
-[ "$(ls -A "$OUT")" = "$(printf '%s\n%s' "$(basename "$TAR")" "$(basename "$DEB")")" ] || fail "the output folder holds: $(find "$OUT" -mindepth 1 -maxdepth 1 -printf '%f ')"
+[ "$(cat "$SCRATCH/made")" = "$(printf '%s\n%s\n%s' "$DEB" "$RPM" "$TAR")" ] || fail "tools/package named $(tr '\n' ' ' <"$SCRATCH/made")"
+[ "$(find "$OUT" -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort)" = "$(printf '%s\n' "${DEB##*/}" "${RPM##*/}" "${TAR##*/}" | LC_ALL=C sort)" ] \
+  || fail "the output folder holds: $(find "$OUT" -mindepth 1 -maxdepth 1 -printf '%f ')"
 
 X="$SCRATCH/deb"
 dpkg-deb -x "$DEB" "$X" || { fail "dpkg-deb cannot unpack $DEB"; finish; }

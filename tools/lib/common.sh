@@ -9,6 +9,11 @@ corvane_desktop_packages() {
   printf '%s\n' libxext6 libxrender1 libxtst6 libxi6 libfreetype6 libfontconfig1 fonts-dejavu-core
 }
 
+# What tools/package runs to build and check its packages, one per line.
+corvane_packaging_packages() {
+  printf '%s\n' dpkg-dev lintian rpm rpmlint
+}
+
 corvane_say() { printf '%s\n' "$*" >&2; }
 
 # Installs the Debian packages among "$@" that are not installed yet.

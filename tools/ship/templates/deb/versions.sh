@@ -14,10 +14,14 @@
 #
 # Beside the copies, in versions/: .<copy>.origin, the installation a copy was
 # made from (device:inode of $BASE/corvane, and the version); .<copy>.watch,
-# held by the copy's watcher; .<copy>.new, a copy being made; and .lock, which
-# serialises configure, removal and the watchers.
+# held by the copy's watcher; .<copy>.new, a copy being made; .lock, which
+# serialises configure, removal and the watchers; and in an rpm's install
+# .watcher.sh, the script the watchers run.
 
 VERSIONS=$BASE/versions
+# The script a watcher runs: the calling one, unless it set another (rpm
+# deletes its scriptlets once they have run).
+VERSIONS_SCRIPT=${VERSIONS_SCRIPT:-$0}
 VERSIONS_LOCK=$VERSIONS/.lock
 # Seconds between a watcher's checks, and checks between its full scans.
 VERSIONS_WATCH_SECONDS=3
@@ -127,12 +131,12 @@ versions_make_current() {
   CURRENT=$VERSIONS/$vm_name
 }
 
-# Starts the watcher of copy $1: this script run again, in a session of its
-# own, standard streams on /dev/null and other descriptors (the lock) closed,
+# Starts the watcher of copy $1: VERSIONS_SCRIPT run again, in a session of
+# its own, standard streams on /dev/null and other descriptors (the lock) closed,
 # so that neither dpkg nor apt waits for it.
 versions_watch_start() {
-  if [ ! -r "$0" ] \
-    || ! CORVANE_WATCH_COPY=$1 setsid -f /bin/sh "$0" </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; then
+  if [ ! -r "$VERSIONS_SCRIPT" ] \
+    || ! CORVANE_WATCH_COPY=$1 setsid -f /bin/sh "$VERSIONS_SCRIPT" </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; then
     versions_warn "warning: cannot start the watcher of $VERSIONS/$1, it stays until the next configure"
   fi
 }

@@ -119,17 +119,78 @@ public final class ShipToolTest {
         }
         check(!metainfo.contains("developer_name") && !DesktopFiles.metainfo(sample("", "2.0")).contains("<url"),
                 "metainfo: no deprecated developer_name, no url without a homepage");
-        // name | upstream version, deb, tar folder, copy folder, changelog
+        // name | upstream version, deb, tar folder, copy folder, changelog, rpm epoch ("-": none), rpm
         String[][] versions = {
-            {"1:2.0-1", "2.0-1", "my-app_2.0-1_amd64.deb", "my-app-2.0-1", "1_2.0-1", "changelog.Debian.gz"},
-            {"2.0", "2.0", "my-app_2.0_amd64.deb", "my-app-2.0", "2.0", "changelog.gz"},
+            {"1:2.0-1", "2.0-1", "my-app_2.0-1_amd64.deb", "my-app-2.0-1", "1_2.0-1", "changelog.Debian.gz", "1",
+                "my-app-2.0-1.x86_64.rpm"},
+            {"2.0", "2.0", "my-app_2.0_amd64.deb", "my-app-2.0", "2.0", "changelog.gz", "-", "my-app-2.0-1.x86_64.rpm"},
+            {"1.0-rc-3", "1.0-rc-3", "my-app_1.0-rc-3_amd64.deb", "my-app-1.0-rc-3", "1.0-rc-3", "changelog.Debian.gz", "-",
+                "my-app-1.0_rc-3.x86_64.rpm"},
         };
         for (String[] row : versions) {
             Package p = sample("", row[0]);
-            same(String.join(" ", p.upstreamVersion(), p.debFile(), p.tarFolder(), p.copyFolder(), p.changelogFile()),
+            same(String.join(" ", p.upstreamVersion(), p.debFile(), p.tarFolder(), p.copyFolder(), p.changelogFile(),
+                    p.rpmEpoch().isEmpty() ? "-" : p.rpmEpoch(), p.rpmFile()),
                     String.join(" ", List.of(row).subList(1, row.length)), "file names of version " + row[0]);
         }
+        rpmFiles(full);
         same(DebianFiles.roff(".TH \\x"), "\\&.TH \\\\x", "manual page text cannot start a request");
+    }
+
+    private static void rpmFiles(Package full) {
+        Package p = new Package(full.name(), full.version(), full.displayName(), "Edits 100% of things", full.paragraphs(),
+                full.categories(), full.maintainer(), full.developer(), full.copyright(), full.homepage(), full.license(),
+                full.appId(), full.windowClass(), full.date(), full.changelogDate(), full.commands(), full.menus(),
+                full.fileTypes(), full.urlSchemes(), new Repository("https://example.org/repo", List.of(Path.of("a"), Path.of("b"))));
+        String spec = RpmFiles.spec(p, "'/stage/rpm-root'", List.of("libc.so.6()(64bit)", "font(:lang=en)"),
+                List.of("usr/share/doc/my-app/copyright", "opt/my-app", "usr/bin/my-app", "etc/yum.repos.d/my-app.repo",
+                        "usr/share/doc/my-app/changelog.Debian.gz"));
+        same(spec.substring(spec.indexOf("Name:"), spec.indexOf("%install")), """
+                Name: my-app
+                Epoch: 1
+                Version: 2.0
+                Release: 1
+                Summary: Edits 100%% of things
+                License: GPL-3.0-or-later
+                Group: Applications
+                URL: https://example.org/app
+                Packager: Jane Doe <jane@example.org>
+                Requires(posttrans): /usr/bin/flock, /usr/bin/setsid, /usr/bin/awk
+                Requires(preun): /usr/bin/flock
+                Requires: libc.so.6()(64bit)
+                Requires: font(:lang=en)
+                Recommends: desktop-file-utils, shared-mime-info
+
+                %description
+                First paragraph, long enough to be wrapped by the control file's writer at
+                seventy-eight characters.
+
+                Second.
+
+                """, "rpm spec's header");
+        same(spec.substring(spec.indexOf("%files")), """
+                %files
+                %defattr(-,root,root,-)
+                %dir /usr/share/doc/my-app
+                %config(noreplace) /etc/yum.repos.d/my-app.repo
+                /opt/my-app
+                /usr/bin/my-app
+                %doc /usr/share/doc/my-app/changelog.Debian.gz
+                %license /usr/share/doc/my-app/copyright
+
+                %changelog
+                * Mon Dec 07 2026 Jane Doe <jane@example.org> - 1:2.0-1
+                - Packaged with corvane's tools/package.
+                """, "rpm spec's files and changelog");
+        same(RpmFiles.repoFile(p, RpmFiles.keyFiles(p)), """
+                [my-app]
+                name=My <App> & Co
+                baseurl=https://example.org/repo/rpm
+                enabled=1
+                gpgcheck=1
+                repo_gpgcheck=1
+                gpgkey=file:///etc/pki/rpm-gpg/RPM-GPG-KEY-my-app file:///etc/pki/rpm-gpg/RPM-GPG-KEY-my-app-2
+                """, "yum repository entry");
     }
 
     private static void appIds() {

@@ -79,6 +79,43 @@ final class ElfLibraries {
         return String.join(", ", depends.stream().filter(d -> !d.isBlank()).toList());
     }
 
+    /**
+     * Requires for the tree at {@code tree}, in rpm's names: each library its ELF files need
+     * that the tree does not carry itself, with the symbol versions they use
+     * ("libc.so.6()(64bit)", "libc.so.6(GLIBC_2.34)(64bit)"), and what a desktop runtime
+     * loads with dlopen.
+     */
+    static List<String> rpmRequires(Path tree, Path scratch) {
+        List<Path> elves = elfFiles(tree);
+        TreeSet<String> carried = new TreeSet<>();
+        TreeSet<String> requires = new TreeSet<>();
+        elves.forEach(f -> carried.add(f.getFileName().toString()));
+        List<String> argv = new ArrayList<>(List.of("readelf", "--wide", "--dynamic", "--version-info"));
+        elves.forEach(f -> argv.add(f.toString()));
+        String needs = "";
+        for (String line : Exec.output(argv, scratch, "readelf cannot read the tree's programs").lines().toList()) {
+            String library = line.replaceAll(".*\\[(.*)\\].*", "$1");
+            if (line.contains("(SONAME)")) {
+                carried.add(library);
+            } else if (line.contains("(NEEDED)")) {
+                requires.add(library + "()(64bit)");
+            } else if (line.matches("\\s*[0-9a-fx]+: Version: .* File: .*")) {
+                needs = line.replaceAll(".* File: (\\S+).*", "$1");
+            } else if (line.matches("\\s*0x[0-9a-f]+: +Name: .*") && !line.contains("WEAK")) {
+                requires.add(needs + "(" + line.replaceAll(".*Name: (\\S+).*", "$1") + ")(64bit)");
+            }
+        }
+        requires.removeIf(r -> carried.contains(r.substring(0, r.indexOf('('))));
+        List<String> result = new ArrayList<>(requires);
+        if (Files.exists(tree.resolve("jre/lib/libfontmanager.so"))) {
+            // Java 2D opens fontconfig with dlopen and needs at least one font to draw text:
+            // rpm's font dependency generator gives every font with Latin letters font(:lang=en).
+            result.add("libfontconfig.so.1()(64bit)");
+            result.add("font(:lang=en)");
+        }
+        return result;
+    }
+
     /** The libraries the runtime carries built in, as "name [path below /]" for lintian's overrides. */
     static List<String> embedded(Path tree, String installedAt, Path scratch) {
         List<String> found = new ArrayList<>();

@@ -62,6 +62,30 @@ record Package(String name, String version, String displayName, String summary, 
         return tarFolder() + "-linux-x86_64.tar.gz";
     }
 
+    /** rpm's Epoch: the Debian version's epoch, "" without one. */
+    String rpmEpoch() {
+        int colon = version.indexOf(':');
+        return colon < 0 ? "" : version.substring(0, colon);
+    }
+
+    /** rpm's Version: the upstream version before the Debian revision, '-' (which rpm refuses there) as '_'. */
+    String rpmVersion() {
+        String upstream = upstreamVersion();
+        int dash = upstream.lastIndexOf('-');
+        return (dash < 0 ? upstream : upstream.substring(0, dash)).replace('-', '_');
+    }
+
+    /** rpm's Release: the Debian revision, else 1. */
+    String rpmRelease() {
+        String upstream = upstreamVersion();
+        int dash = upstream.lastIndexOf('-');
+        return dash < 0 ? "1" : upstream.substring(dash + 1);
+    }
+
+    String rpmFile() {
+        return name + "-" + rpmVersion() + "-" + rpmRelease() + ".x86_64.rpm";
+    }
+
     /** A version with a Debian revision has a changelog.Debian; one without, a changelog. */
     String changelogFile() {
         return upstreamVersion().contains("-") ? "changelog.Debian.gz" : "changelog.gz";

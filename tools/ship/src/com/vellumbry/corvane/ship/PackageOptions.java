@@ -34,6 +34,9 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
                 throw Console.fail(tool + " is not installed (packages: dpkg, dpkg-dev, binutils, tar)");
             }
         }
+        if (!Exec.onPath("rpmbuild")) {
+            throw Console.fail("rpmbuild is not installed (package: rpm)");
+        }
         String treeName = line.value("--tree", "");
         if (treeName.isEmpty()) {
             throw Console.fail("no tree given (--tree <dir>; see --help)");

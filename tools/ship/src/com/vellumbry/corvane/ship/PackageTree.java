@@ -1,5 +1,5 @@
-// tools/package: a Debian package and a portable .tar.gz of an install tree, with menu
-// entry, icon and AppStream metainfo. main reads as its steps.
+// tools/package: a Debian package, an rpm and a portable .tar.gz of an install tree, with
+// menu entry, icon and AppStream metainfo. main reads as its steps.
 package com.vellumbry.corvane.ship;
 
 import java.io.IOException;
@@ -45,13 +45,16 @@ final class PackageTree {
         Path deb = stage.resolve(p.debFile());
         Exec.output(List.of("dpkg-deb", "--root-owner-group", "-Zgzip", "--build", root.toString(), deb.toString()),
                 scratch, "dpkg-deb failed");
+        Path rpm = RpmPackage.build(p, root, stage, scratch);
         Path tar = makeTar(p, opt, stage, scratch);
         workspace.moveFileInto(deb, options.outDir().resolve(p.debFile()));
+        workspace.moveFileInto(rpm, options.outDir().resolve(p.rpmFile()));
         workspace.moveFileInto(tar, options.outDir().resolve(p.tarFile()));
 
         console.say("window class " + p.windowClass() + ", AppStream id " + p.appId() + ", depends on: "
                 + (depends.isEmpty() ? "nothing" : depends));
         System.out.println(options.outDir().resolve(p.debFile()));
+        System.out.println(options.outDir().resolve(p.rpmFile()));
         System.out.println(options.outDir().resolve(p.tarFile()));
     }
 
