@@ -5,7 +5,8 @@
 # runs from version 1.0's copy; an upgrade to 1:1.1-2, which names a package
 # repository, keeps the copy a process still maps, installs the repository's
 # entry and key, and the watcher removes the old copy once that process has
-# ended; erasing leaves nothing of the package behind.
+# ended; erasing leaves nothing of the package behind. tools/publish puts both
+# into a signed rpm repository.
 source "$(dirname "$0")/lib.sh"
 [ "$(id -u)" = 0 ] || skip "installing a package needs root (tests run as root in CI)"
 need_tool rpm rpm
@@ -71,6 +72,16 @@ grep -q -x -F "$RPM2" "$SCRATCH/made" || { fail "tools/package named $(tr '\n' '
 rpmlint -r "$CORVANE_TEST_SOURCE_DIR/tools/ship/templates/rpm/rpmlintrc" "$RPM1" "$RPM2" >"$SCRATCH/rpmlint" 2>&1
 grep -q -E '^[^ ]+: E: ' "$SCRATCH/rpmlint" && fail "rpmlint: $(grep -E '^[^ ]+: E: ' "$SCRATCH/rpmlint" | head -n 5 | tr '\n' '|')"
 note "rpmlint: $(grep -E '^[^ ]+: W: ' "$SCRATCH/rpmlint" | awk '{ print $3 }' | sort | uniq -c | tr -s ' \n' ' ')"
+
+# Both published with the test key into an rpm repository that keeps one version:
+# the newer rpm stays, and repomd.xml carries the key's signature.
+need_tool createrepo_c createrepo-c
+timeout 300 "$CORVANE_TEST_SOURCE_DIR/tools/publish" -q --repo "$SCRATCH/repo" --key "$FINGERPRINT" --keep 1 \
+  "$RPM1" "$RPM2" >/dev/null 2>"$SCRATCH/publish.err" || fail "tools/publish failed: $(cat "$SCRATCH/publish.err")"
+kept=$(cd "$SCRATCH/repo/rpm" 2>/dev/null && echo ./*.rpm)
+[ "$kept" = "./$(basename "$RPM2")" ] || fail "the rpm repository keeps '$kept', not only $(basename "$RPM2")"
+gpgv --keyring "$SCRATCH/key.gpg" "$SCRATCH/repo/rpm/repodata/repomd.xml.asc" "$SCRATCH/repo/rpm/repodata/repomd.xml" \
+  >"$SCRATCH/gpgv.out" 2>&1 || fail "repomd.xml's signature does not verify: $(tail -n 2 "$SCRATCH/gpgv.out" | tr '\n' '|')"
 
 # The .deb's files and links, but DEBIAN and lintian's overrides, are the rpm's.
 dpkg-deb -c "$DEB1" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' | grep -v '^/usr/share/lintian/' | sort >"$SCRATCH/deb-files"

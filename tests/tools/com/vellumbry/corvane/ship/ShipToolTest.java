@@ -187,7 +187,7 @@ public final class ShipToolTest {
                 name=My <App> & Co
                 baseurl=https://example.org/repo/rpm
                 enabled=1
-                gpgcheck=1
+                gpgcheck=0
                 repo_gpgcheck=1
                 gpgkey=file:///etc/pki/rpm-gpg/RPM-GPG-KEY-my-app file:///etc/pki/rpm-gpg/RPM-GPG-KEY-my-app-2
                 """, "yum repository entry");
