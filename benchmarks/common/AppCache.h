@@ -65,14 +65,15 @@ inline bool cacheSettled(const std::string& dir) {
     return done && !lockHeld(dir + "/dump.lock");
 }
 
-// Waits until every application folder under <cacheHome>/corvane is settled
-// (at least one must exist); false after `limitMs`.
+// Waits until every application folder under <cacheHome>/corvane is settled;
+// false after `limitMs`. With no folder there (no start asked for an
+// archive) there is nothing to wait for.
 inline bool waitForAppArchives(const std::string& cacheHome, int limitMs = 120000) {
     const long long giveUp = monoNs() + static_cast<long long>(limitMs) * 1000000LL;
     const std::string root = cacheHome + "/corvane";
     while (monoNs() < giveUp) {
         const std::vector<std::string> apps = namesIn(root);
-        bool settled = !apps.empty();
+        bool settled = true;
         for (const std::string& app : apps) {
             settled = settled && cacheSettled(root + "/" + app);
         }

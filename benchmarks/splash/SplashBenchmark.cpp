@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
     if (image.empty()) {
         treeNote = "the tree's record names no splash image";
         image = fallbackImage;
-    } else if (image[0] != '/') {
-        image = tree + "/" + image;
+    } else if (image[0] != '/') {  // relative to the tree, or else to its lib folder
+        image = ::access((tree + "/" + image).c_str(), R_OK) == 0 ? tree + "/" + image : tree + "/lib/" + image;
     }
     if (image.empty()) {
         std::printf("splash: n/a (%s, and no --image for java)\n", treeNote.c_str());
