@@ -75,11 +75,12 @@ inline void printResult(const std::string& key, double corvane, double reference
 }
 
 // The environment every benchmarked process gets: nothing of the caller's
-// beyond HOME and CORVANE_AGGRESSIVE_OPTIMIZATIONS (which a JDK older than 24
+// beyond HOME, XDG_CACHE_HOME (where trained trees keep their application
+// archives) and CORVANE_AGGRESSIVE_OPTIMIZATIONS (which a JDK older than 24
 // needs set to 0), so that no other option variable or tool option slips in.
 inline std::vector<std::string> baseEnvironment() {
     std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    for (const char* name : {"HOME", "CORVANE_AGGRESSIVE_OPTIMIZATIONS"}) {
+    for (const char* name : {"HOME", "XDG_CACHE_HOME", "CORVANE_AGGRESSIVE_OPTIMIZATIONS"}) {
         if (const char* value = std::getenv(name)) {
             env.push_back(std::string(name) + "=" + value);
         }

@@ -1,11 +1,16 @@
 // Exec to first painted window: the time from starting a process to the first
-// completed paint of a desktop-like Swing window (menus, a tree, a 400-row
-// table, a text area), for
+// completed paint of a Swing window with an application's weight (a few
+// hundred classes of its own, lambdas, images, fonts; menus, a tool bar, a
+// tree, a 400-row table, tabs, a text area), for
 //   java       the stock JDK's "java" with the launcher's non-hook options
 //              (the untrained tree's list, the class path as -cp),
 //   untrained  corvane in a tree assembled without training,
-//   trained    corvane in a tree assembled with --train,
-//   stale      the trained tree with a jar changed after training.
+//   trained    corvane in a tree assembled with --train, its per-user
+//              application archive made before the rounds (warm starts),
+//   stale      the trained tree with a jar changed after training, each run
+//              with an empty cache home: the first start after the change,
+//              without an application archive (the dump it starts in the
+//              background is waited for before the next run).
 // The entry (CORVANE_BENCH_MODE=paint-halt) prints the wall-clock time in
 // microseconds after the first paint and halts. Needs a display (--display).
 // The sides run in turn, in a rotating order; each round also gives each tree
@@ -19,7 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "../common/AppCache.h"
 #include "../common/BenchSupport.h"
+#include "../common/WindowRun.h"
 
 namespace {
 
@@ -29,6 +36,9 @@ struct Side {
     std::string logs;
     std::vector<double> paintMs;  // one entry per counted round, NaN for a failed run
     int failures = 0;
+    std::string cacheHome;        // XDG_CACHE_HOME: primed, or a fresh one per run
+    bool freshCache = false;
+    int runs = 0;
 };
 
 const char USAGE[] =
@@ -42,7 +52,14 @@ void runOnce(Side& side, bool count) {
     env.push_back("CORVANE_NATIVE_LOG_DIR_OVERRIDE=" + side.logs);
     env.push_back("CORVANE_BENCH_MODE=paint-halt");
     env.push_back("DISPLAY=" + display);
+    const std::string cacheHome = side.freshCache ? side.cacheHome + "-" + std::to_string(side.runs++) : side.cacheHome;
+    ::mkdir(cacheHome.c_str(), 0700);
+    bench::setEnv(env, "XDG_CACHE_HOME=" + cacheHome);
     const bench::CapturedRun run = bench::runCapturingOutput(side.command, env, true);
+    if (side.freshCache) {  // the background dump must not overlap the next run
+        bench::waitForAppArchives(cacheHome);
+        bench::removeTree(cacheHome);
+    }
     const long long paintUs = run.piped ? bench::numberAfter(run.output, "paint_us=") : -1;
     double ms = std::nan("");
     if (run.status == 0 && paintUs >= run.startUs) {
@@ -56,33 +73,15 @@ void runOnce(Side& side, bool count) {
     }
 }
 
-Side side(const std::string& name, const std::vector<std::string>& command, const std::string& scratch) {
+Side side(const std::string& name, const std::vector<std::string>& command, const std::string& scratch,
+          bool freshCache = false) {
     Side made;
     made.name = name;
     made.command = command;
     made.logs = scratch + "/" + name;
+    made.cacheHome = scratch + "/cache" + (freshCache ? "-" + name : std::string());
+    made.freshCache = freshCache;
     return made;
-}
-
-std::vector<double> valid(const std::vector<double>& values) {
-    std::vector<double> kept;
-    for (double value : values) {
-        if (!std::isnan(value)) {
-            kept.push_back(value);
-        }
-    }
-    return kept;
-}
-
-// The side's time over java's in each round where both runs worked.
-std::vector<double> pairedRatios(const Side& side, const Side& java) {
-    std::vector<double> ratios;
-    for (std::size_t i = 0; i < side.paintMs.size() && i < java.paintMs.size(); ++i) {
-        if (!std::isnan(side.paintMs[i]) && !std::isnan(java.paintMs[i]) && java.paintMs[i] > 0) {
-            ratios.push_back(side.paintMs[i] / java.paintMs[i]);
-        }
-    }
-    return ratios;
 }
 
 }  // namespace
@@ -113,28 +112,31 @@ int main(int argc, char** argv) {
     const std::string scratch = bench::makeScratchDir(scratchParent, "paint");
     std::vector<Side> sides = {side("java", javaCommand, scratch), side("untrained", {untrained + "/corvane"}, scratch),
                                side("trained", {trained + "/corvane"}, scratch),
-                               side("stale", {stale + "/corvane"}, scratch)};
+                               side("stale", {stale + "/corvane"}, scratch, true)};
     bench::makeLogDirs(sides);
+    runOnce(sides[2], false);  // makes the trained tree's application archive
+    const bool primed = bench::waitForAppArchives(sides[2].cacheHome) && bench::appArchiveCount(sides[2].cacheHome) > 0;
     bench::runRotating(sides, warmup, rounds, runOnce);
-    bench::removeLogDirs(sides, scratch);
+    bench::removeTree(scratch);
 
     std::printf("exec to first painted window: %d rounds (+%d warm-up), sides in rotating order, display %s\n", rounds,
                 warmup, display.c_str());
     std::printf("  java command: %s with %d non-hook options of the launcher's list, -cp, main class\n", java.c_str(),
                 nonHook);
+    std::printf("  trained tree's application archive made before the rounds: %s\n", primed ? "yes" : "NO");
     for (const Side& side : sides) {
-        bench::printSeries(side.name + ": exec -> first paint", valid(side.paintMs), "ms");
+        bench::printSeries(side.name + ": exec -> first paint", bench::validOf(side.paintMs), "ms");
         bench::printFailures(side);
     }
-    const double javaMs = bench::median(valid(sides[0].paintMs));
+    const double javaMs = bench::median(bench::validOf(sides[0].paintMs));
     for (std::size_t i = 1; i < sides.size(); ++i) {
-        const std::vector<double> ratios = pairedRatios(sides[i], sides[0]);
+        const std::vector<double> ratios = bench::pairedRatios(sides[i].paintMs, sides[0].paintMs);
         bench::printSeries(sides[i].name + " / java, paired by round", ratios, "");
         const std::string more = "paired_median=" + std::to_string(bench::median(ratios)) +
                                  " paired_min=" + std::to_string(bench::minOf(ratios)) +
                                  " paired_max=" + std::to_string(bench::maxOf(ratios)) +
                                  " rounds=" + std::to_string(rounds);
-        bench::printResult("paint_" + sides[i].name, bench::median(valid(sides[i].paintMs)), javaMs, "ms", more);
+        bench::printResult("paint_" + sides[i].name, bench::median(bench::validOf(sides[i].paintMs)), javaMs, "ms", more);
     }
     return bench::statusOf(sides);
 }

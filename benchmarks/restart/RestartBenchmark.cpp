@@ -22,82 +22,12 @@
 #include <sys/syscall.h>
 
 #include "../common/BenchSupport.h"
+#include "../common/MapWatcher.h"
 
 namespace {
 
 const char USAGE[] = "restart_bench --tree DIR --display :N [--rounds N] [--scratch DIR]";
 const long long GIVE_UP_NS = 60000000000LL;
-
-// The top-level windows mapped on the display, as xev reports them.
-class MapWatcher {
-public:
-    bool start(const std::vector<std::string>& env) {
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) {
-            return false;
-        }
-        pid_ = bench::spawn({"/usr/bin/xev", "-root", "-event", "substructure"}, env, out[1]);
-        ::close(out[1]);
-        fd_ = out[0];
-        return pid_ > 0;
-    }
-    ~MapWatcher() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            bench::reap(pid_);
-        }
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int fd() const { return fd_; }
-
-    // Reads what is there; true when a window (not override-redirect) was
-    // mapped, its id in `window`. xev writes "MapNotify event, ..." and on the
-    // next line "... window 0x..., override NO".
-    bool readMapped(std::string& window) {
-        char buffer[4096];
-        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-        if (n <= 0) {
-            return false;
-        }
-        pending_.append(buffer, static_cast<std::size_t>(n));
-        bool mapped = false;
-        for (std::size_t eol = pending_.find('\n'); eol != std::string::npos; eol = pending_.find('\n')) {
-            const std::string line = pending_.substr(0, eol);
-            pending_.erase(0, eol + 1);
-            if (line.rfind("MapNotify", 0) == 0) {
-                inMap_ = true;
-            } else if (inMap_) {
-                inMap_ = false;
-                const std::size_t at = line.find(" window 0x");
-                if (at != std::string::npos && line.find("override NO") != std::string::npos) {
-                    window = line.substr(at + 8, line.find(',', at) - at - 8);
-                    mapped = true;
-                }
-            }
-        }
-        return mapped;
-    }
-
-    // Waits for the next mapped window; its time (monoNs) or 0.
-    long long waitMapped(std::string& window) {
-        const long long giveUp = bench::monoNs() + GIVE_UP_NS;
-        while (bench::monoNs() < giveUp) {
-            struct pollfd entry = {fd_, POLLIN, 0};
-            if (::poll(&entry, 1, 1000) > 0 && readMapped(window)) {
-                return bench::monoNs();
-            }
-        }
-        return 0;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int fd_ = -1;
-    std::string pending_;
-    bool inMap_ = false;
-};
 
 struct Round {
     bool ok = false;
@@ -113,17 +43,7 @@ int runTool(const std::vector<std::string>& args, const std::vector<std::string>
 
 // The pid that owns the window, asked of xdotool; -1 when unknown.
 pid_t windowPid(const std::string& window, const std::vector<std::string>& env) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        return -1;
-    }
-    const pid_t pid = bench::spawn({"/usr/bin/xdotool", "getwindowpid", window}, env, out[1]);
-    ::close(out[1]);
-    const std::string text = pid > 0 ? bench::readAll(out[0]) : std::string();
-    ::close(out[0]);
-    if (pid > 0) {
-        bench::reap(pid);
-    }
+    const std::string text = bench::toolOutput({"/usr/bin/xdotool", "getwindowpid", window}, env);
     const long value = std::strtol(text.c_str(), nullptr, 10);
     return value > 0 ? static_cast<pid_t>(value) : -1;
 }
@@ -135,7 +55,7 @@ void killAndReap(pid_t pid) {
     }
 }
 
-Round runRound(const std::string& tree, const std::vector<std::string>& env, MapWatcher& maps) {
+Round runRound(const std::string& tree, const std::vector<std::string>& env, bench::MapWatcher& maps) {
     Round round;
     std::string window;
     const long long spawnedAt = bench::monoNs();
@@ -210,12 +130,11 @@ int main(int argc, char** argv) {
     std::vector<std::string> env = bench::baseEnvironment();
     env.push_back("DISPLAY=" + display);
     env.push_back("CORVANE_NATIVE_LOG_DIR_OVERRIDE=" + logs);
-    MapWatcher maps;
+    bench::MapWatcher maps;
     if (!maps.start(env)) {
         std::fprintf(stderr, "cannot start xev\n");
         return 1;
     }
-    ::usleep(300000);  // xev selects its events
 
     std::vector<double> cold;
     std::vector<double> handover;

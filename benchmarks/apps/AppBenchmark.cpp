@@ -1,0 +1,178 @@
+// Exec to main window mapped for a third-party Swing application shipped as a
+// trained tree, against the stock "java" of the JDK the tree was made from
+// with the same class path (the tree's jars, in the tree's order) and the
+// tree's own JVM options (lib/jvm-options.txt), java with its default archive:
+//   java   <jdk>/bin/java [tree options] -cp <tree jars> <main class>
+//   warm   the trained tree, its per-user application archive made beforehand
+//   first  a copy of the tree elsewhere, started with an empty cache home
+//          (no archive for its place yet: it starts the dump in the background)
+//   later  the same copy started again once that dump has ended
+// Each round runs java and warm (in turns which goes first), then first and
+// later; the dump is waited for off the clock. The window is found by the X
+// server's MapNotify and its name; the process group is killed after it.
+//
+//   app_bench --name TEXT --tree DIR --moved DIR --java PATH --main-class CLASS
+//             --window NAME-PREFIX --display :N [--rounds N] [--warmup N] [--scratch DIR]
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "../common/AppCache.h"
+#include "../common/BenchSupport.h"
+#include "../common/MapWatcher.h"
+#include "../common/WindowRun.h"
+
+namespace {
+
+const char USAGE[] =
+    "app_bench --name TEXT --tree DIR --moved DIR --java PATH --main-class CLASS --window NAME-PREFIX --display :N "
+    "[--rounds N] [--warmup N] [--scratch DIR]";
+const int WINDOW_LIMIT_MS = 60000;
+
+struct Side {
+    std::string name;
+    std::vector<std::string> command;
+    std::string logs;         // the launcher's native log folder
+    std::vector<double> ms;   // one per counted round, NaN for a failed run
+};
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// java's command: the tree's options (${INSTALL_DIR} filled in), its jars as -cp.
+std::vector<std::string> javaCommand(const std::string& java, const std::string& tree, const std::string& mainClass) {
+    std::vector<std::string> command = {java};
+    for (std::string line : linesOf(bench::readFile(tree + "/lib/jvm-options.txt"))) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        for (std::size_t at = line.find("${INSTALL_DIR}"); at != std::string::npos; at = line.find("${INSTALL_DIR}")) {
+            line.replace(at, 14, tree);
+        }
+        command.push_back(line);
+    }
+    std::string classPath;
+    for (const std::string& jar : linesOf(bench::readFile(tree + "/lib/manifest-bootstrap.txt"))) {
+        if (!jar.empty() && jar != "corvane-bridge.jar") {  // the launcher's way to the main class
+            classPath += (classPath.empty() ? "" : ":") + tree + "/lib/" + jar;
+        }
+    }
+    command.insert(command.end(), {"-cp", classPath, mainClass});
+    return command;
+}
+
+// How many starts logged that they used the application class archive.
+int archiveUses(const Side& side) {
+    const std::string log = bench::readFile(side.logs + "/corvane-native.log");
+    int uses = 0;
+    for (std::size_t at = log.find("Using the application class archive"); at != std::string::npos;
+         at = log.find("Using the application class archive", at + 1)) {
+        ++uses;
+    }
+    return uses;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string name, tree, moved, java, mainClass, windowPrefix, display;
+    std::string scratchParent = bench::defaultScratchParent();
+    int rounds = 6;
+    int warmup = 1;
+    const bool parsed = bench::parseOptions(
+        argc, argv,
+        {bench::textOption("--name", name), bench::textOption("--tree", tree), bench::textOption("--moved", moved),
+         bench::textOption("--java", java), bench::textOption("--main-class", mainClass),
+         bench::textOption("--window", windowPrefix), bench::textOption("--display", display),
+         bench::countOption("--rounds", rounds), bench::numberOption("--warmup", warmup),
+         bench::textOption("--scratch", scratchParent)});
+    if (!parsed || name.empty() || mainClass.empty() || windowPrefix.empty() || display.empty() ||
+        !bench::isExecutable(java) || !bench::isExecutable(tree + "/corvane") || !bench::isExecutable(moved + "/corvane")) {
+        return bench::usage(USAGE);
+    }
+    const std::string scratch = bench::makeScratchDir(scratchParent, "app-" + name);
+    const std::string warmCache = scratch + "/cache-warm";
+    std::vector<std::string> env = bench::baseEnvironment();
+    bench::setEnv(env, "DISPLAY=" + display);
+    bench::setEnv(env, "HOME=" + scratch + "/home");  // the application's settings start empty and stay here
+    ::mkdir((scratch + "/home").c_str(), 0700);
+    bench::MapWatcher maps;
+    if (!maps.start(env)) {
+        std::fprintf(stderr, "cannot start xev\n");
+        return 1;
+    }
+    Side javaSide{"java", javaCommand(java, tree, mainClass), scratch + "/java", {}};
+    Side warm{"warm", {tree + "/corvane"}, scratch + "/warm", {}};
+    Side first{"first", {moved + "/corvane"}, scratch + "/first", {}};
+    Side later{"later", {moved + "/corvane"}, scratch + "/later", {}};
+    for (Side* side : {&javaSide, &warm, &first, &later}) {
+        ::mkdir(side->logs.c_str(), 0700);
+    }
+    auto run = [&](Side& side, const std::string& cacheHome, bool count) {
+        std::vector<std::string> sideEnv = env;
+        bench::setEnv(sideEnv, "CORVANE_NATIVE_LOG_DIR_OVERRIDE=" + side.logs);
+        bench::setEnv(sideEnv, "XDG_CACHE_HOME=" + cacheHome);
+        const double ms = bench::msToWindow(side.command, sideEnv, maps, windowPrefix, WINDOW_LIMIT_MS);
+        if (count) {
+            side.ms.push_back(ms);
+        }
+    };
+    // Prime: the first start makes the warm tree's archive.
+    run(warm, warmCache, false);
+    const bool primed = bench::waitForAppArchives(warmCache) && bench::appArchiveCount(warmCache) > 0;
+    bench::removeDir(warm.logs);
+    ::mkdir(warm.logs.c_str(), 0700);
+    for (int round = 0; round < warmup + rounds; ++round) {
+        const bool count = round >= warmup;
+        Side& one = round % 2 == 0 ? javaSide : warm;
+        Side& other = round % 2 == 0 ? warm : javaSide;
+        run(one, warmCache, count);
+        run(other, warmCache, count);
+        const std::string fresh = scratch + "/cache-" + std::to_string(round);
+        ::mkdir(fresh.c_str(), 0700);
+        run(first, fresh, count);
+        bench::waitForAppArchives(fresh);
+        run(later, fresh, count);
+        bench::removeTree(fresh);
+    }
+    const int counted = warmup + rounds;
+    std::printf("%s: exec -> main window ('%s...') mapped, %d rounds (+%d warm-up), display %s\n", name.c_str(),
+                windowPrefix.c_str(), rounds, warmup, display.c_str());
+    std::printf("  java command: %s -cp <the tree's jars> %s (and lib/jvm-options.txt's options, if any)\n",
+                java.c_str(), mainClass.c_str());
+    std::printf("  warm tree primed: %s; archive used by warm %d/%d, first %d/%d, later %d/%d starts\n",
+                primed ? "yes" : "NO", archiveUses(warm), counted, archiveUses(first), counted,
+                archiveUses(later), counted);
+    for (const Side* side : {&javaSide, &warm, &first, &later}) {
+        bench::printSeries(side->name + ": exec -> window mapped", bench::validOf(side->ms), "ms");
+    }
+    const double javaMs = bench::median(bench::validOf(javaSide.ms));
+    int failures = 0;
+    for (const Side* side : {&javaSide, &warm, &first, &later}) {
+        failures += static_cast<int>(side->ms.size() - bench::validOf(side->ms).size());
+    }
+    for (const Side* side : {&warm, &first, &later}) {
+        const std::vector<double> ratios = bench::pairedRatios(side->ms, javaSide.ms);
+        bench::printSeries(side->name + " / java, paired by round", ratios, "");
+        const std::string more = "paired_median=" + std::to_string(bench::median(ratios)) +
+                                 " paired_min=" + std::to_string(bench::minOf(ratios)) +
+                                 " paired_max=" + std::to_string(bench::maxOf(ratios)) +
+                                 " archive_uses=" + std::to_string(archiveUses(*side)) +
+                                 " starts=" + std::to_string(counted) + " rounds=" + std::to_string(rounds);
+        bench::printResult("app_" + name + "_" + side->name, bench::median(bench::validOf(side->ms)), javaMs, "ms",
+                           more);
+    }
+    bench::removeTree(scratch);
+    return failures == 0 && primed ? 0 : 1;
+}
