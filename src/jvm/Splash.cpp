@@ -183,7 +183,7 @@ void showSplash(const std::string& installDir, const OS::FileText& treeRecord) {
         return;
     }
     if (!staysInTree(relative)) {
-        CORVANE_LOG(INFO) << "No splash screen: " << relative << " is not a path below the tree";
+        CORVANE_LOG(INFO) << "No splash screen: " + relative + " is not a path below the tree";
         return;
     }
     if (headlessByOptions(installDir, treeRecord.text)) {
