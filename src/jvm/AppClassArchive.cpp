@@ -30,6 +30,9 @@ namespace {
 constexpr size_t OTHER_ARCHIVES_KEPT = 2;
 // A dump larger than this is dropped: the cache must stay bounded.
 constexpr off_t MAX_ARCHIVE_BYTES = off_t{1} << 30;
+// A dump takes seconds; one still running after this (hung, or starved at
+// idle priority) is killed and counts as failed.
+constexpr int MAX_DUMP_SECONDS = 10 * 60;
 // Output of a dump that was cut short, left longer than this, is removed.
 constexpr time_t STALE_OUTPUT_SECONDS = 24 * 60 * 60;
 constexpr int AOT_LINKING_SINCE = 24;
@@ -96,6 +99,9 @@ std::string prepareDir(const std::string& dir) {
     }
     if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         return "not a folder of this user's that only this user may write";
+    }
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+        return std::string("cannot write into it: ") + std::strerror(errno);
     }
     return std::string();
 }
@@ -266,6 +272,7 @@ void useAppClassArchive(std::vector<OptionEntry>& entries, const std::string& in
     job.finalPath = archive;
     job.failedPath = failed;
     job.maxSize = MAX_ARCHIVE_BYTES;
+    job.maxSeconds = MAX_DUMP_SECONDS;
     if (::access(java.c_str(), X_OK) != 0 || !OS::startPublishJob(job)) {
         skip("cannot start " + java + " to make " + archive);
         return;

@@ -2,6 +2,7 @@
 // the order java's launcher calls them (libjli's ShowSplashScreen).
 #include "jvm/Splash.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <jni.h>
@@ -94,9 +96,14 @@ std::string show(const std::string& installDir, const std::string& image) {
     if (display == nullptr || *display == '\0') {
         return "No splash screen: DISPLAY is not set";
     }
-    if (::access(image.c_str(), R_OK) != 0) {
+    struct stat info {};
+    if (::stat(image.c_str(), &info) != 0 || ::access(image.c_str(), R_OK) != 0) {
         // NOLINTNEXTLINE(concurrency-mt-unsafe): the launcher has one thread so far
         return "No splash screen: cannot read " + image + ": " + std::strerror(errno);
+    }
+    // The library would wait on a FIFO's open for ever.
+    if (!S_ISREG(info.st_mode)) {
+        return "No splash screen: " + image + " is not a regular file";
     }
     SplashLibrary splash;
     std::string problem;
@@ -121,6 +128,48 @@ std::string show(const std::string& installDir, const std::string& image) {
     return "Splash screen shown: " + shown + (scale != 1 ? scaleText : "");
 }
 
+// The record's image path is relative and never leaves the tree.
+bool staysInTree(const std::string& relative) {
+    if (relative[0] == '/') {
+        return false;
+    }
+    for (size_t start = 0; start <= relative.size();) {
+        const size_t end = std::min(relative.find('/', start), relative.size());
+        if (relative.compare(start, end - start, "..") == 0) {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// The last -Djava.awt.headless= of the tree's, the system's and the user's
+// jvm options files: java shows no splash when it says "true", and AWT, never
+// opening a window, would then never close one shown here.
+bool headlessByOptions(const std::string& installDir, const std::string& recordText) {
+    using namespace corvane::jvm;
+    std::vector<std::string> paths = {libDirFor(installDir) + TREE_JVM_OPTIONS_FILE};
+    const std::string name = treeRecordValue(recordText, "name");
+    if (isApplicationName(name)) {
+        paths.push_back(systemJvmOptionsPath(name));
+        paths.push_back(userJvmOptionsPath(name, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
+    }
+    const std::string option = "-Djava.awt.headless=";
+    bool headless = false;
+    for (const std::string& path : paths) {
+        std::vector<std::string> lines;
+        if (path.empty() || ::access(path.c_str(), R_OK) != 0 || !readJvmArgsFile(path, lines)) {
+            continue;
+        }
+        for (const std::string& line : lines) {
+            if (line.compare(0, option.size(), option) == 0) {
+                headless = line == option + "true";
+            }
+        }
+    }
+    return headless;
+}
+
 }  // namespace
 
 namespace corvane::jvm {
@@ -131,6 +180,14 @@ void showSplash(const std::string& installDir, const OS::FileText& treeRecord) {
     }
     const std::string relative = treeRecordValue(treeRecord.text, "splash");
     if (relative.empty()) {
+        return;
+    }
+    if (!staysInTree(relative)) {
+        CORVANE_LOG(INFO) << "No splash screen: " + relative + " is not a path below the tree";
+        return;
+    }
+    if (headlessByOptions(installDir, treeRecord.text)) {
+        CORVANE_LOG(INFO) << "No splash screen: the jvm options ask for java.awt.headless=true";
         return;
     }
     CORVANE_LOG(INFO) << show(installDir, installDir + "/" + relative);

@@ -1,6 +1,8 @@
 #include "os/BackgroundJob.h"
 
 #include <cerrno>
+#include <csignal>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sched.h>
@@ -24,6 +26,7 @@ struct PreparedJob {
     const char* finalPath;
     const char* failedPath;
     off_t maxSize;
+    int maxSeconds;
 };
 
 void closeInheritedDescriptors() {
@@ -60,6 +63,33 @@ int waitFor(pid_t pid) {
     return status;
 }
 
+// The program's status, or -1 when it ran past `maxSeconds` (then killed) or
+// cannot be waited for. Polls: the job installs no signal handler.
+int waitWithin(pid_t pid, int maxSeconds) {
+    struct timespec start {};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            return status;
+        }
+        if (done < 0 && errno != EINTR) {
+            return -1;
+        }
+        struct timespec now {};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const double elapsed = static_cast<double>(now.tv_sec - start.tv_sec) + (now.tv_nsec - start.tv_nsec) / 1e9;
+        if (elapsed >= maxSeconds) {
+            ::kill(pid, SIGKILL);
+            waitFor(pid);
+            return -1;
+        }
+        struct timespec pause {0, 100 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
 bool producedGoodOutput(const PreparedJob& job, int status) {
     struct stat info {};
     return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && ::lstat(job.outputPath, &info) == 0 &&
@@ -81,7 +111,7 @@ bool producedGoodOutput(const PreparedJob& job, int status) {
         ::execv(job.argv[0], job.argv);
         ::_exit(127);
     }
-    const int status = program < 0 ? -1 : waitFor(program);
+    const int status = program < 0 ? -1 : waitWithin(program, job.maxSeconds);
     if (producedGoodOutput(job, status) && ::rename(job.outputPath, job.finalPath) == 0) {
         ::_exit(0);
     }
@@ -106,7 +136,8 @@ bool startPublishJob(const PublishJob& job) {
     }
     argv.push_back(nullptr);
     const PreparedJob prepared{argv.data(),           job.lockPath.c_str(),   job.outputPath.c_str(),
-                               job.finalPath.c_str(), job.failedPath.c_str(), job.maxSize};
+                               job.finalPath.c_str(), job.failedPath.c_str(), job.maxSize,
+                               job.maxSeconds};
     // Forked twice so that the job is nobody's child here: this process reaps
     // the short-lived middle one at once and never waits for the job itself.
     const pid_t middle = ::fork();

@@ -17,6 +17,7 @@ struct PublishJob {
     std::string finalPath;          // what outputPath is renamed to when the program succeeds
     std::string failedPath;         // created when it does not, so that later starts do not retry
     off_t maxSize = 0;              // a larger output counts as a failure
+    int maxSeconds = 0;             // a program still running then is killed and counts as a failure
 };
 
 // Starts `job` in a process of its own session that no longer belongs to

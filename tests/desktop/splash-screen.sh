@@ -3,7 +3,7 @@
 # SplashScreen-Image (with a @2x variant) is assembled with tools/assemble-tree;
 # its launcher maps the splash window ("Java", as java's) before the VM runs the
 # application, java.awt.SplashScreen finds it, and AWT closes it at the first
-# window. A broken image gives no splash, one log line and a normal start; a tree
+# window. A broken image or a FIFO gives no splash, one log line and a normal start; a tree
 # without splash= never loads the splash library.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/xvfb.sh"
@@ -55,6 +55,7 @@ start_xvfb
 prepare() {
   case $1 in
     broken) printf '\x89PNG but nothing more\n' >"$TREE/lib/splash/splash.png" ;;
+    fifo) rm -f "$TREE/lib/splash/splash.png" && mkfifo "$TREE/lib/splash/splash.png" ;;
     no-key) sed -i '/^splash=/d' "$TREE/lib/corvane-tree.txt" ;;
   esac
 }
@@ -71,6 +72,7 @@ ROWS=(
   "splash from the manifest||-|160x90|yes|file:$TREE/lib/splash/splash.png|Splash screen shown: $TREE/lib/splash/splash.png\$"
   "scaled image under GDK_SCALE=2||GDK_SCALE=2|320x180|yes|file:$TREE/lib/splash/splash.png|Splash screen shown: $TREE/lib/splash/splash@2x.png \(scale 2\)"
   "broken image|broken|-|-|yes|none|No splash screen: $TREE/lib/splash/splash.png is not an image"
+  "a FIFO in the image's place|fifo|-|-|no|none|No splash screen: $TREE/lib/splash/splash.png is not a regular file"
   "no splash in the record|no-key|-|-|no|none|"
 )
 for row in "${ROWS[@]}"; do

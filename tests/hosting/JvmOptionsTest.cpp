@@ -1,6 +1,8 @@
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include "ExpectedOptions.h"
 #include "jvm/AppClassArchive.h"
 #include "jvm/JvmOptions.h"
+#include "os/BackgroundJob.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -173,6 +176,29 @@ TEST(JvmOptions, AppArchiveKeyOptions) {
               "option -Xmx160m\noption -Djava.class.path=/t/lib/a.jar\noption -XX:+UseCompactObjectHeaders\n");
     EXPECT_NE(corvane::jvm::appArchiveKey("a"), corvane::jvm::appArchiveKey("b"));
     EXPECT_EQ(corvane::jvm::appArchiveKey("").size(), 16u);
+}
+
+// A dump that hangs is killed at its bound and counts as failed: later starts
+// then run without an archive instead of waiting on one forever.
+TEST(JvmOptions, AppArchiveDumpPastItsBoundIsKilledAndFailed) {
+    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "archive-job-bound";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    OS::PublishJob job;
+    job.argv = {"/bin/sleep", "120"};
+    job.lockPath = dir / "dump.lock";
+    job.outputPath = dir / "a.jsa.tmp";
+    job.finalPath = dir / "a.jsa";
+    job.failedPath = dir / "a.failed";
+    job.maxSize = 1;
+    job.maxSeconds = 1;
+    ASSERT_TRUE(OS::startPublishJob(job));
+    for (int i = 0; i < 600 && !std::filesystem::exists(job.failedPath); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(std::filesystem::exists(job.failedPath)) << "the job still runs after 30 s";
+    EXPECT_FALSE(std::filesystem::exists(job.finalPath));
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -291,7 +291,8 @@ public final class ShipToolTest {
                 Signed-By: /usr/share/keyrings/my-app-archive-keyring.gpg
                 """, "the package's source entry");
         AptIndex.FileFacts packages = new AptIndex.FileFacts("main/binary-amd64/Packages", 854, "f9be", "2ccd");
-        same(AptIndex.stanza("Package: my-app\nVersion: 1.0\nDescription: x\n y\n\n",
+        // A package's own Filename or hashes never reach the index: apt would take them.
+        same(AptIndex.stanza("Package: my-app\nVersion: 1.0\nFilename: pool/other.deb\nsha256: 00\n 11\nDescription: x\n y\n\n",
                 new AptIndex.FileFacts("pool/main/m/my-app/my-app_1.0_amd64.deb", 656, "dc72", "6407")), """
                 Package: my-app
                 Version: 1.0

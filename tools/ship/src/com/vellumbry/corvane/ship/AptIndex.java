@@ -7,6 +7,7 @@ import java.time.ZoneOffset;
 import java.time.format.DateTimeFormatter;
 import java.util.List;
 import java.util.Locale;
+import java.util.regex.Pattern;
 
 final class AptIndex {
     private AptIndex() {
@@ -20,9 +21,13 @@ final class AptIndex {
     record ReleaseFacts(String origin, String label, String suite, Instant date) {
     }
 
+    /** The fields a stanza sets itself, with their continuation lines: a package's own would come first. */
+    private static final Pattern OWN_FIELDS =
+            Pattern.compile("(?mi)^(Filename|Size|MD5sum|SHA1|SHA256|SHA512):.*\n(?:[ \t].*\n)*");
+
     /** A package's stanza: its control fields as dpkg-deb gives them, then where the file is and its hashes. */
     static String stanza(String control, FileFacts file) {
-        return control.strip() + "\n"
+        return OWN_FIELDS.matcher(control.strip() + "\n").replaceAll("")
                 + "Filename: " + file.path() + "\n"
                 + "Size: " + file.size() + "\n"
                 + "MD5sum: " + file.md5() + "\n"

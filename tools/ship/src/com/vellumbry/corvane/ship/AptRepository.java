@@ -66,6 +66,13 @@ final class AptRepository {
         if (fields.size() != 3) {
             throw Console.fail("the package " + file + " lacks Package, Version or Architecture");
         }
+        // They name the pool's folders and file: a crafted package must not lead out of it.
+        if (!fields.get("Package").matches("[a-z0-9][a-z0-9+.-]+")) {
+            throw Console.fail("the package " + file + " has no valid Package name: " + fields.get("Package"));
+        }
+        if (!fields.get("Version").matches("([0-9]{1,9}:)?[A-Za-z0-9][A-Za-z0-9.+~:-]*")) {
+            throw Console.fail("the package " + file + " has no valid Version: " + fields.get("Version"));
+        }
         String arch = fields.get("Architecture");
         if (!arch.equals("amd64") && !arch.equals("all")) {
             throw Console.fail("the repository is for amd64; " + file + " is for " + arch);

@@ -19,7 +19,7 @@ final class Publish {
         if (options == null) {
             return;
         }
-        Path repo = options.repo();
+        Path repo = followLink(options.repo());
         Path parent = repo.getParent();
         if (parent == null || !Files.isDirectory(parent) || !Files.isWritable(parent)) {
             throw Console.fail("cannot make the repository's new state beside " + repo + ": its folder is not writable");
@@ -56,6 +56,18 @@ final class Publish {
             lock.release();
         } catch (IOException e) {
             // The lock goes with the process anyway.
+        }
+    }
+
+    /** A repository folder given as a symbolic link is published where the link leads, and the link stays. */
+    private static Path followLink(Path repo) {
+        if (!Files.isSymbolicLink(repo)) {
+            return repo;
+        }
+        try {
+            return repo.toRealPath();
+        } catch (IOException e) {
+            throw Console.fail("the repository folder " + repo + " is a symbolic link that leads nowhere: " + e.getMessage());
         }
     }
 

@@ -16,6 +16,7 @@ record RpmHeader(String name, long epoch, String version, String release, String
     private static final int RELEASE = 1002;
     private static final int EPOCH = 1003;
     private static final int ARCH = 1022;
+    private static final String PART = "[A-Za-z0-9._+~^]+";
 
     /** The file name rpm gives such a package. */
     String fileName() {
@@ -49,8 +50,15 @@ record RpmHeader(String name, long epoch, String version, String release, String
                     throw Console.fail("the rpm package " + file + " lacks its name, version, release or architecture");
                 }
             }
+            // They make the file's name in the repository: a crafted header must not lead out of it.
+            if (!strings[0].matches("[A-Za-z0-9_+][A-Za-z0-9._+~^-]*") || !strings[1].matches(PART)
+                    || !strings[2].matches(PART) || !strings[3].matches("[A-Za-z0-9_]+")) {
+                throw Console.fail("the rpm package " + file + " has an invalid name, version, release or architecture");
+            }
             return new RpmHeader(strings[0], epoch, strings[1], strings[2], strings[3]);
-        } catch (IOException | IndexOutOfBoundsException | IllegalArgumentException e) {
+        } catch (IndexOutOfBoundsException e) {
+            throw Console.fail("cannot read the rpm package " + file + ": its header points outside itself");
+        } catch (IOException | IllegalArgumentException e) {
             throw Console.fail("cannot read the rpm package " + file + ": " + e.getMessage());
         }
     }
