@@ -33,6 +33,8 @@ constexpr off_t MAX_ARCHIVE_BYTES = off_t{1} << 30;
 // A dump takes seconds; one still running after this (hung, or starved at
 // idle priority) is killed and counts as failed.
 constexpr int MAX_DUMP_SECONDS = 10 * 60;
+// The dump waits for the start that asked for it to end or go quiet, at most this long.
+constexpr int MAX_START_SECONDS = 30;
 // Output of a dump that was cut short, left longer than this, is removed.
 constexpr time_t STALE_OUTPUT_SECONDS = 24 * 60 * 60;
 constexpr int AOT_LINKING_SINCE = 24;
@@ -273,6 +275,9 @@ void useAppClassArchive(std::vector<OptionEntry>& entries, const std::string& in
     job.failedPath = failed;
     job.maxSize = MAX_ARCHIVE_BYTES;
     job.maxSeconds = MAX_DUMP_SECONDS;
+    // A dump beside the application's own start would slow it down, even at idle priority.
+    job.quietPid = ::getpid();
+    job.quietWaitSeconds = MAX_START_SECONDS;
     if (::access(java.c_str(), X_OK) != 0 || !OS::startPublishJob(job)) {
         skip("cannot start " + java + " to make " + archive);
         return;

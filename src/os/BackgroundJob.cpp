@@ -1,6 +1,8 @@
 #include "os/BackgroundJob.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <csignal>
 #include <ctime>
 
@@ -27,6 +29,9 @@ struct PreparedJob {
     const char* failedPath;
     off_t maxSize;
     int maxSeconds;
+    const char* quietStatPath;  // /proc/<quietPid>/stat, or null
+    long quietTicks;            // CPU ticks in half a second below which the process counts as quiet
+    int quietWaitSeconds;
 };
 
 void closeInheritedDescriptors() {
@@ -90,6 +95,49 @@ int waitWithin(pid_t pid, int maxSeconds) {
     }
 }
 
+// The CPU time (user and system, in clock ticks) that /proc/<pid>/stat gives,
+// or -1 when the process has ended. Parsed by hand: no stdio in the job.
+long cpuTicks(const char* statPath) {
+    const int fd = ::open(statPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    char text[1024];
+    const ssize_t length = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    text[length > 0 ? length : 0] = '\0';
+    // The fields after the command's closing parenthesis, from the third:
+    // state, ..., utime (14), stime (15).
+    const char* at = std::strrchr(text, ')');
+    if (at == nullptr || at[1] != ' ' || at[2] == 'Z' || at[2] == 'X') {
+        return -1;
+    }
+    int field = 2;
+    long times[2] = {0, 0};
+    for (++at; *at != '\0' && field <= 15; ++at) {
+        if (*at == ' ') {
+            ++field;
+        } else if ((field == 14 || field == 15) && *at >= '0' && *at <= '9') {
+            times[field - 14] = times[field - 14] * 10 + (*at - '0');
+        }
+    }
+    return field > 15 ? times[0] + times[1] : -1;
+}
+
+// Waits until the process has ended or has been quiet for two half seconds
+// in a row, at most quietWaitSeconds.
+void waitForQuiet(const PreparedJob& job) {
+    long last = cpuTicks(job.quietStatPath);
+    int quietHalves = 0;
+    for (int half = 0; last >= 0 && quietHalves < 2 && half < job.quietWaitSeconds * 2; ++half) {
+        struct timespec pause {0, 500 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+        const long now = cpuTicks(job.quietStatPath);
+        quietHalves = now >= 0 && now - last < job.quietTicks ? quietHalves + 1 : 0;
+        last = now;
+    }
+}
+
 bool producedGoodOutput(const PreparedJob& job, int status) {
     struct stat info {};
     return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && ::lstat(job.outputPath, &info) == 0 &&
@@ -104,6 +152,9 @@ bool producedGoodOutput(const PreparedJob& job, int status) {
     const int lock = ::open(job.lockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0 || ::access(job.finalPath, F_OK) == 0) {
         ::_exit(0);
+    }
+    if (job.quietStatPath != nullptr) {
+        waitForQuiet(job);
     }
     ::unlink(job.outputPath);
     const pid_t program = ::fork();
@@ -135,9 +186,19 @@ bool startPublishJob(const PublishJob& job) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
-    const PreparedJob prepared{argv.data(),           job.lockPath.c_str(),   job.outputPath.c_str(),
-                               job.finalPath.c_str(), job.failedPath.c_str(), job.maxSize,
-                               job.maxSeconds};
+    const std::string quietStatPath = job.quietPid > 0 ? "/proc/" + std::to_string(job.quietPid) + "/stat" : "";
+    // A twentieth of a CPU over half a second.
+    const long quietTicks = std::max(1L, ::sysconf(_SC_CLK_TCK) / 40);
+    const PreparedJob prepared{argv.data(),
+                               job.lockPath.c_str(),
+                               job.outputPath.c_str(),
+                               job.finalPath.c_str(),
+                               job.failedPath.c_str(),
+                               job.maxSize,
+                               job.maxSeconds,
+                               quietStatPath.empty() ? nullptr : quietStatPath.c_str(),
+                               quietTicks,
+                               job.quietWaitSeconds};
     // Forked twice so that the job is nobody's child here: this process reaps
     // the short-lived middle one at once and never waits for the job itself.
     const pid_t middle = ::fork();
