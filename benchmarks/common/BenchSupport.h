@@ -269,7 +269,9 @@ inline std::vector<std::string> harvestOptions(const std::string& launcher, cons
 }
 
 // The stock "java" command line with the launcher's options: the hook entries
-// are left out, and "-Djava.class.path=X" becomes "-cp X"; the main class calls
+// are left out, and so is the per-user archive of a trained tree's classes,
+// which is the launcher's own (java keeps its default archive, as a user's
+// java would); "-Djava.class.path=X" becomes "-cp X"; the main class calls
 // the entry method the way the launcher does. `nonHook` gets the number of
 // non-hook options taken over (the class path counted once).
 inline std::vector<std::string> javaCommand(const std::string& java, const std::vector<std::string>& options,
@@ -277,7 +279,8 @@ inline std::vector<std::string> javaCommand(const std::string& java, const std::
     std::vector<std::string> command = {java};
     nonHook = 0;
     for (const std::string& option : options) {
-        if (option == "vfprintf" || option == "exit" || option == "abort") {
+        if (option == "vfprintf" || option == "exit" || option == "abort" ||
+            option.compare(0, 22, "-XX:SharedArchiveFile=") == 0) {
             continue;
         }
         ++nonHook;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <system_error>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -36,8 +37,13 @@ constexpr int MAX_DUMP_SECONDS = 10 * 60;
 // The dump waits for the start that asked for it to end or go quiet, at most this long.
 constexpr int MAX_START_SECONDS = 30;
 // Output of a dump that was cut short, left longer than this, is removed.
-constexpr time_t STALE_OUTPUT_SECONDS = 24 * 60 * 60;
+constexpr time_t STALE_OUTPUT_SECONDS = time_t{24} * 60 * 60;
 constexpr int AOT_LINKING_SINCE = 24;
+
+// errno's text; strerror's buffer is not the thread's own.
+std::string errnoText() {
+    return std::generic_category().message(errno);
+}
 
 bool startsWith(const std::string& text, const char* head) {
     return text.compare(0, std::strlen(head), head) == 0;
@@ -60,7 +66,7 @@ std::string fileStamp(const std::string& path) {
         return path + " missing\n";
     }
     char numbers[160];
-    std::snprintf(numbers, sizeof numbers, " %ju %ju %jd %jd.%09ld\n", static_cast<uintmax_t>(info.st_dev),
+    (void)std::snprintf(numbers, sizeof numbers, " %ju %ju %jd %jd.%09ld\n", static_cast<uintmax_t>(info.st_dev),
                   static_cast<uintmax_t>(info.st_ino), static_cast<intmax_t>(info.st_size),
                   static_cast<intmax_t>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec);
     return path + numbers;
@@ -93,17 +99,17 @@ std::string prepareDir(const std::string& dir) {
         ::mkdir(dir.substr(0, slash).c_str(), 0700);
     }
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-        return std::string("cannot make it: ") + std::strerror(errno);
+        return std::string("cannot make it: ") + errnoText();
     }
     struct stat info {};
     if (::lstat(dir.c_str(), &info) != 0) {
-        return std::string("cannot read it: ") + std::strerror(errno);
+        return std::string("cannot read it: ") + errnoText();
     }
     if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         return "not a folder of this user's that only this user may write";
     }
     if (::access(dir.c_str(), W_OK | X_OK) != 0) {
-        return std::string("cannot write into it: ") + std::strerror(errno);
+        return std::string("cannot write into it: ") + errnoText();
     }
     return std::string();
 }
@@ -128,16 +134,18 @@ void pruneCache(const std::string& dir, const std::string& currentPrefix) {
     }
     std::vector<CacheEntry> others;
     const time_t now = ::time(nullptr);
+    const std::string folderPrefix = dir + "/";
     while (const dirent* entry = ::readdir(folder)) {
         const std::string name = entry->d_name;
+        const std::string path = folderPrefix + name;
         struct stat info {};
         if (!startsWith(name, "app-") || startsWith(name, currentPrefix.c_str()) ||
-            ::lstat((dir + "/" + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            ::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
             continue;
         }
         if (endsWith(name, ".tmp")) {
             if (now - info.st_mtime > STALE_OUTPUT_SECONDS) {
-                ::unlink((dir + "/" + name).c_str());
+                ::unlink(path.c_str());
             }
             continue;
         }
@@ -147,14 +155,15 @@ void pruneCache(const std::string& dir, const std::string& currentPrefix) {
     std::sort(others.begin(), others.end(),
               [](const CacheEntry& a, const CacheEntry& b) { return a.modified > b.modified; });
     for (size_t i = OTHER_ARCHIVES_KEPT; i < others.size(); ++i) {
-        if (::unlink((dir + "/" + others[i].name).c_str()) == 0) {
-            CORVANE_LOG(INFO) << "Removed the older application class archive " << dir << "/" << others[i].name;
+        const std::string path = folderPrefix + others[i].name;
+        if (::unlink(path.c_str()) == 0) {
+            CORVANE_LOG(INFO) << "Removed the older application class archive " << path;
         }
     }
 }
 
 bool runtimeLinksAheadOfTime(const std::string& recordText) {
-    return std::atoi(treeRecordValue(recordText, "runtime-version").c_str()) >= AOT_LINKING_SINCE;
+    return std::strtol(treeRecordValue(recordText, "runtime-version").c_str(), nullptr, 10) >= AOT_LINKING_SINCE;
 }
 
 void skip(const std::string& why) {
@@ -198,7 +207,7 @@ std::string appArchiveKey(const std::string& keyText) {
         hash = (hash ^ c) * 1099511628211ULL;
     }
     char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    (void)std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
     return hex;
 }
 

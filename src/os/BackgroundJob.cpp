@@ -84,13 +84,13 @@ int waitWithin(pid_t pid, int maxSeconds) {
         }
         struct timespec now {};
         ::clock_gettime(CLOCK_MONOTONIC, &now);
-        const double elapsed = static_cast<double>(now.tv_sec - start.tv_sec) + (now.tv_nsec - start.tv_nsec) / 1e9;
-        if (elapsed >= maxSeconds) {
+        const long elapsedMillis = (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
+        if (elapsedMillis >= maxSeconds * 1000L) {
             ::kill(pid, SIGKILL);
             waitFor(pid);
             return -1;
         }
-        struct timespec pause {0, 100 * 1000 * 1000};
+        struct timespec pause {0, 100L * 1000 * 1000};
         ::nanosleep(&pause, nullptr);
     }
 }
@@ -130,7 +130,7 @@ void waitForQuiet(const PreparedJob& job) {
     long last = cpuTicks(job.quietStatPath);
     int quietHalves = 0;
     for (int half = 0; last >= 0 && quietHalves < 2 && half < job.quietWaitSeconds * 2; ++half) {
-        struct timespec pause {0, 500 * 1000 * 1000};
+        struct timespec pause {0, 500L * 1000 * 1000};
         ::nanosleep(&pause, nullptr);
         const long now = cpuTicks(job.quietStatPath);
         quietHalves = now >= 0 && now - last < job.quietTicks ? quietHalves + 1 : 0;
