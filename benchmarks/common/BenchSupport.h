@@ -89,9 +89,10 @@ inline std::vector<std::string> baseEnvironment() {
 }
 
 // Starts a process with posix_spawn. Standard input is /dev/null; standard
-// output goes to stdoutFd and standard error to stderrFd, each /dev/null when -1.
+// output goes to stdoutFd and standard error to stderrFd, each /dev/null when -1;
+// with newGroup, in a process group of its own (ended as a whole by killpg).
 inline pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, int stdoutFd = -1,
-                   int stderrFd = -1) {
+                   int stderrFd = -1, bool newGroup = false) {
     std::vector<char*> argv;
     std::vector<char*> envp;
     for (const std::string& s : args) {
@@ -115,8 +116,15 @@ inline pid_t spawn(const std::vector<std::string>& args, const std::vector<std::
     } else {
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (newGroup) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
     pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int failed = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0) {
         std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(failed));

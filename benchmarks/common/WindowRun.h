@@ -26,38 +26,6 @@ inline void setEnv(std::vector<std::string>& env, const std::string& assignment)
     env.push_back(assignment);
 }
 
-// Like spawn(), standard streams on /dev/null, in a new process group.
-inline pid_t spawnInGroup(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    std::vector<char*> argv;
-    std::vector<char*> envp;
-    for (const std::string& s : args) {
-        argv.push_back(const_cast<char*>(s.c_str()));
-    }
-    for (const std::string& s : env) {
-        envp.push_back(const_cast<char*>(s.c_str()));
-    }
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) {
-        std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(failed));
-        return -1;
-    }
-    return pid;
-}
-
 // Kills the process group led by `pid` and reaps its leader.
 inline void killGroup(pid_t pid) {
     if (pid > 0) {
@@ -73,7 +41,7 @@ inline double msToWindow(const std::vector<std::string>& command, const std::vec
                          MapWatcher& maps, const std::string& namePrefix, int limitMs) {
     maps.drain();
     const long long startedAt = monoNs();
-    const pid_t pid = spawnInGroup(command, env);
+    const pid_t pid = spawn(command, env, -1, -1, true);
     const long long giveUp = startedAt + static_cast<long long>(limitMs) * 1000000LL;
     long long mappedAt = 0;
     std::string window;
