@@ -16,14 +16,7 @@ TITLE="Corvane demo"
 [ "$CORVANE_TEST_JDK_MAJOR" -ge "$CORVANE_TEST_JDK_MINIMUM" ] || note "JDK $CORVANE_TEST_JDK_MAJOR is older than $CORVANE_TEST_JDK_MINIMUM: the demo runs with CORVANE_AGGRESSIVE_OPTIMIZATIONS=0"
 [ -f "$TREE/jre/lib/libawt_xawt.so" ] || { fail "the tree's runtime has no X11 toolkit (jre/lib/libawt_xawt.so): the JDK at $CORVANE_TEST_JDK_HOME is a headless one"; finish; }
 
-DEMO_PID=""
-# shellcheck disable=SC2317 # run by the EXIT trap, which shellcheck 0.9 misses in a script ending in exit
-cleanup() {
-  [ -n "$DEMO_PID" ] && kill -KILL "$DEMO_PID" 2>/dev/null
-  stop_xvfb
-  cleanup_scratch
-}
-trap cleanup EXIT
+trap window_test_cleanup EXIT
 
 start_xvfb
 
@@ -33,7 +26,7 @@ blank_colours=$(identify -format '%k' "$SCRATCH/blank.png")
 
 mkdir -p "$SCRATCH/logs"
 env "${demo_env[@]}" "$TREE/corvane" desktop-test >"$SCRATCH/demo.out" 2>&1 </dev/null &
-DEMO_PID=$!
+APP_PID=$!
 
 WID=$(wait_window "^$TITLE\$" 60)
 if [ -z "$WID" ]; then
@@ -42,7 +35,7 @@ if [ -z "$WID" ]; then
 fi
 note "window $WID"
 owner=$(window_pid "$WID")
-[ "$owner" = "$DEMO_PID" ] || fail "the window belongs to process '$owner', not to the launcher ($DEMO_PID)"
+[ "$owner" = "$APP_PID" ] || fail "the window belongs to process '$owner', not to the launcher ($APP_PID)"
 
 # The window paints after it is mapped: take screenshots until it shows up
 # (bounded), then judge the last one.
@@ -58,14 +51,14 @@ note "screenshot $SHOT: $colours colours (blank screen: $blank_colours)"
 eval "$(xdotool getwindowgeometry --shell "$WID")"
 # The Quit button spans the window's bottom edge.
 xdotool mousemove --window "$WID" $((WIDTH / 2)) $((HEIGHT - 12)) click 1
-if ! wait_gone 300 "$DEMO_PID"; then
+if ! wait_gone 300 "$APP_PID"; then
   fail "the launcher did not end within 30 s of the click on Quit"
-  kill -KILL "$DEMO_PID"; wait "$DEMO_PID" 2>/dev/null; DEMO_PID=""
+  kill -KILL "$APP_PID"; wait "$APP_PID" 2>/dev/null; APP_PID=""
   finish
 fi
-wait "$DEMO_PID"
+wait "$APP_PID"
 status=$?
-DEMO_PID=""
+APP_PID=""
 [ "$status" = 0 ] || fail "the launcher ended with status $status after Quit"
 expect_exit_0_logged
 finish

@@ -14,7 +14,6 @@ need_tool xprop x11-utils
 N=$CORVANE_TEST_PACKAGE_NAME
 DEB="$CORVANE_TEST_PACKAGE_DIR/${N}_1.0_amd64.deb"
 [ -f "$DEB" ] || { fail "no package $DEB (the package test failed)"; finish; }
-APP_PID=""
 trap package_test_cleanup EXIT
 
 apt_get install "$DEB" >"$SCRATCH/install.log" 2>&1 || { fail "apt-get install $DEB failed: $(tail -n 3 "$SCRATCH/install.log" | tr '\n' '|')"; finish; }

@@ -41,14 +41,7 @@ if grep -q '^splash=' "$SCRATCH/gone-tree/lib/corvane-tree.txt" || [ -e "$SCRATC
 fi
 rm -rf "$SCRATCH/gone-tree"
 
-APP_PID=""
-# shellcheck disable=SC2317 # run by the EXIT trap
-cleanup() {
-  [ -n "$APP_PID" ] && kill -KILL "$APP_PID" 2>/dev/null
-  stop_xvfb
-  cleanup_scratch
-}
-trap cleanup EXIT
+trap window_test_cleanup EXIT
 start_xvfb
 
 # Changes the tree for the rows that follow.

@@ -17,7 +17,6 @@ if [ ! -f "$JAR" ]; then
   apt_get install --no-install-recommends logisim >"$SCRATCH/logisim.log" 2>&1 \
     || skip "Debian's logisim cannot be installed here: $(tail -n 1 "$SCRATCH/logisim.log")"
 fi
-APP_PID=""
 trap package_test_cleanup EXIT
 
 env "${demo_env[@]}" timeout 600 "$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree" -q --launcher "$CORVANE_TEST_LAUNCHER" \

@@ -2,6 +2,8 @@
 # Helpers of the tests that drive a desktop: an Xvfb of their own, its
 # windows, and installing packages as a user would. Source after lib.sh.
 XVFB_PID=""
+# The application a window test runs, killed by window_test_cleanup.
+APP_PID=""
 
 # Starts the test's own Xvfb (tools/lib/start-xvfb), exports DISPLAY and sets
 # XVFB_PID; the test fails with the reason when it does not start.
@@ -25,6 +27,14 @@ stop_xvfb() {
     done
   fi
   XVFB_PID=""
+}
+
+# The exit trap of a test that runs one application at a time in APP_PID.
+# shellcheck disable=SC2317 # run by the EXIT trap
+window_test_cleanup() {
+  [ -n "$APP_PID" ] && kill -KILL "$APP_PID" 2>/dev/null
+  stop_xvfb
+  cleanup_scratch
 }
 
 # Prints the first window whose title matches the regular expression $1,

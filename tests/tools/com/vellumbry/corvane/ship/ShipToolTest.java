@@ -142,10 +142,10 @@ public final class ShipToolTest {
                 full.categories(), full.maintainer(), full.developer(), full.copyright(), full.homepage(), full.license(),
                 full.appId(), full.windowClass(), full.date(), full.changelogDate(), full.commands(), full.menus(),
                 full.fileTypes(), full.urlSchemes(), new Repository("https://example.org/repo", List.of(Path.of("a"), Path.of("b"))));
-        String spec = RpmFiles.spec(p, "'/stage/rpm-root'", List.of("libc.so.6()(64bit)", "font(:lang=en)"),
+        String recipe = RpmFiles.buildRecipe(p, "'/stage/rpm-root'", List.of("libc.so.6()(64bit)", "font(:lang=en)"),
                 List.of("usr/share/doc/my-app/copyright", "opt/my-app", "usr/bin/my-app", "etc/yum.repos.d/my-app.repo",
                         "usr/share/doc/my-app/changelog.Debian.gz"));
-        same(spec.substring(spec.indexOf("Name:"), spec.indexOf("%install")), """
+        same(recipe.substring(recipe.indexOf("Name:"), recipe.indexOf("%install")), """
                 Name: my-app
                 Epoch: 1
                 Version: 2.0
@@ -167,8 +167,8 @@ public final class ShipToolTest {
 
                 Second.
 
-                """, "rpm spec's header");
-        same(spec.substring(spec.indexOf("%files")), """
+                """, "rpm build recipe's header");
+        same(recipe.substring(recipe.indexOf("%files")), """
                 %files
                 %defattr(-,root,root,-)
                 %dir /usr/share/doc/my-app
@@ -181,7 +181,7 @@ public final class ShipToolTest {
                 %changelog
                 * Mon Dec 07 2026 Jane Doe <jane@example.org> - 1:2.0-1
                 - Packaged with corvane's tools/package.
-                """, "rpm spec's files and changelog");
+                """, "rpm build recipe's files and changelog");
         same(RpmFiles.repoFile(p, RpmFiles.keyFiles(p)), """
                 [my-app]
                 name=My <App> & Co

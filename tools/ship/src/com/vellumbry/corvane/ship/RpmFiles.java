@@ -1,4 +1,4 @@
-// The rpm files of a package: the spec file around a finished package root and the
+// The rpm files of a package: rpmbuild's build recipe around a finished package root and the
 // yum/dnf repository entry. Pure functions of the package's facts and the templates.
 package com.vellumbry.corvane.ship;
 
@@ -15,11 +15,11 @@ final class RpmFiles {
     }
 
     /**
-     * The spec file: {@code root} is the package root its install step copies, {@code requires}
+     * rpmbuild's build recipe: {@code root} is the package root its install step copies, {@code requires}
      * what the package needs, {@code paths} its files and links below the root (relative; the
      * tree as "opt/<name>").
      */
-    static String spec(Package p, String root, List<String> requires, List<String> paths) {
+    static String buildRecipe(Package p, String root, List<String> requires, List<String> paths) {
         Map<String, String> values = scriptValues(p);
         values.put("VERSIONS_FUNCTIONS", Templates.fill(Templates.read("deb/versions.sh"), values));
         for (String script : List.of("posttrans", "preun", "postun")) {
@@ -39,7 +39,7 @@ final class RpmFiles {
         values.put("ROOT", root);
         values.put("FILES", files(p, paths));
         values.put("CHANGELOG_DATE", DateTimeFormatter.ofPattern("EEE MMM dd yyyy", Locale.ROOT).format(p.date()));
-        return Templates.fill(Templates.read("rpm/spec"), values);
+        return Templates.fill(Templates.read("rpm/build-recipe"), values);
     }
 
     /** /etc/yum.repos.d/<name>.repo: the repository's rpm part, signed metadata and packages, with the package's keys. */

@@ -35,9 +35,9 @@ final class RpmPackage {
             writeRepository(p, rpmRoot, scratch);
         }
         Path topdir = stage.resolve("rpmbuild");
-        Path spec = topdir.resolve("SPECS").resolve(p.name() + ".spec");
+        Path recipe = topdir.resolve(p.name() + ".rpmbuild");
         String quotedRoot = "'" + RpmFiles.escape(rpmRoot.toString()).replace("'", "'\\''") + "'";
-        write(spec, RpmFiles.spec(p, quotedRoot, ElfLibraries.rpmRequires(rpmRoot.resolve("opt").resolve(p.name()), scratch),
+        write(recipe, RpmFiles.buildRecipe(p, quotedRoot, ElfLibraries.rpmRequires(rpmRoot.resolve("opt").resolve(p.name()), scratch),
                 paths(p, rpmRoot)));
         List<String> argv = List.of("rpmbuild", "-bb", "--quiet", "--target", "x86_64",
                 "--define", "_topdir " + topdir, "--define", "_tmppath " + scratch,
@@ -46,7 +46,7 @@ final class RpmPackage {
                 "--define", "_binary_filedigest_algorithm 8",
                 // Build time and file times no later than SOURCE_DATE_EPOCH, as the .deb and the .tar.gz.
                 "--define", "use_source_date_epoch_as_buildtime 1", "--define", "clamp_mtime_to_source_date_epoch 1",
-                spec.toString());
+                recipe.toString());
         Path out = scratch.resolve("rpmbuild.out");
         int status = Exec.run(new Exec.Command(argv,
                 Map.of("SOURCE_DATE_EPOCH", Long.toString(PackageOptions.sourceDateEpoch())), Set.of(), 0, scratch), out);
