@@ -265,6 +265,11 @@ JavaVM* CorvaneJVMHost::startJVM(std::string jvmArgsPath,  // NOLINT(performance
     readSystemAndUserOptions(inputs, treeRecord, optionFiles);
     optionFiles.push_back({"the jvm args file " + jvmArgsPath, &inputs.jvmArgsFileLines});
     collectTuningInputs(inputs);
+    inputs.javaDefaultHeap =
+        treeRecord.outcome == OS::FileText::READ && corvane::jvm::treeAsksForJavaHeap(treeRecord.text);
+    if (inputs.javaDefaultHeap) {
+        CORVANE_LOG(INFO) << "The tree's record asks for java's default heap limit: no -Xmx of the launcher's own";
+    }
     std::vector<OptionEntry> entries = corvane::jvm::buildJvmOptionEntries(inputs);
     corvane::jvm::useAppClassArchive(entries, inputs.installDir, inputs.classPath,
                                      treeRecord.outcome == OS::FileText::READ ? treeRecord.text : std::string());

@@ -50,6 +50,10 @@ std::string treeRecordValue(const std::string& text, const std::string& key) {
     return value;
 }
 
+bool treeAsksForJavaHeap(const std::string& recordText) {
+    return treeRecordValue(recordText, "heap") == "java";
+}
+
 bool isApplicationName(const std::string& name) {
     auto letterOrDigit = [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); };
     if (name.size() < 2 || !letterOrDigit(name[0])) {
@@ -120,8 +124,11 @@ std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {
 
     // The default heap limit comes first so that the option files can override
     // it; of these the later wins: the tree's, the system's, the user's, and the
-    // JVM arguments file of the command line last.
-    add("-Xmx160m");
+    // JVM arguments file of the command line last. A tree that asks for java's
+    // heap gets the VM's own limit, a share of the machine's memory.
+    if (!inputs.javaDefaultHeap) {
+        add("-Xmx160m");
+    }
     for (const auto* lines : {&inputs.treeOptionLines, &inputs.systemOptionLines, &inputs.userOptionLines,
                               &inputs.jvmArgsFileLines}) {
         for (const std::string& line : *lines) {
@@ -168,7 +175,9 @@ std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {
             add("-XX:ParallelGCThreads=2");
             add("-XX:ConcGCThreads=1");
             if (aggressive) {
-                add("-XX:SoftMaxHeapSize=128m");
+                if (!inputs.javaDefaultHeap) {
+                    add("-XX:SoftMaxHeapSize=128m");
+                }
                 add("-XX:G1PeriodicGCInterval=10000");
                 add("-XX:G1PeriodicGCSystemLoadThreshold=0");
             }

@@ -31,6 +31,9 @@ struct OptionInputs {
     const char* maxPauseMillis = nullptr;           // CORVANE_GC_MAX_PAUSE_MILLIS
     const char* tmpDir = nullptr;                   // TMPDIR
     bool tmpDirIsDirectory = false;
+    // The tree's record asks for java's own default heap limit ("heap=java"):
+    // no fixed maximum and no soft limit tied to it.
+    bool javaDefaultHeap = false;
     std::string stackSizeOption;  // "-Xss<n>k"
     std::string version;
     void* vprintfHook = nullptr;
@@ -54,6 +57,10 @@ extern const char TREE_RECORD_FILE[];
 
 // The value of the record's last "<key>=" line, verbatim; empty when it has none.
 std::string treeRecordValue(const std::string& text, const std::string& key);
+
+// True when the record asks for java's default heap limit ("heap=java"), as
+// assemble-tree writes it for every tree unless the packager names a heap.
+bool treeAsksForJavaHeap(const std::string& recordText);
 
 // A name as assemble-tree makes it: lower case letters, digits, '+', '-' and
 // '.', the first a letter or a digit, two characters or more. Such a name is

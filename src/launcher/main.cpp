@@ -13,6 +13,7 @@
 #include "jvm/CorvaneJVMApp.h"
 #include "jvm/CorvaneJVMHost.h"
 #include "jvm/Splash.h"
+#include "jvm/WorkingDir.h"
 #include "launcher/PidText.h"
 #include "launcher/SingleInstance.h"
 #include "launcher/WaitForPid.h"
@@ -197,6 +198,8 @@ int run(int argc, char** argv) {
     // As soon as the start is this process's own: java shows its splash before it
     // loads the runtime, and so does the launcher.
     corvane::jvm::showSplash(installDir, treeRecord);
+    // After the hand-over, which passes on the folder the user started in.
+    corvane::jvm::enterWorkingDir(installDir, treeRecord);
 
     LaunchState state{{255}, {false}};
     const JvmThreadBody body{jvmArgsPath, treeRecord, argc, argv, state.exitCode, state.exitRequested};

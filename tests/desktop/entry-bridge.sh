@@ -2,8 +2,10 @@
 # The entry bridge through the real launcher and VM: a plain application (jar +
 # main class, a manifest Class-Path chain, Add-Opens) assembled with
 # tools/assemble-tree gets only its own arguments and ends as java would make it
-# end, its windows carrying java's window class; a further command runs its own
-# main class. Also the tree's JVM options file against a --jvm-args= file.
+# end, its windows carrying java's window class (or the one training saw); a
+# further command runs its own main class. Also the tree's JVM options file
+# against a --jvm-args= file, and a second tree's fixed arguments, working
+# folder, java's heap and a restart through java with the input arguments.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/xvfb.sh"
 JDK=$CORVANE_TEST_JDK_HOME
@@ -14,19 +16,21 @@ TREE="$SCRATCH/tree"
 mkdir -p "$SCRATCH/classes" "$SCRATCH/app/deps" "$SCRATCH/res/data"
 mapfile -t sources < <(find "$APP_SRC" -name '*.java')
 "$JDK/bin/javac" --release 17 -d "$SCRATCH/classes" "${sources[@]}" || { fail "cannot compile the test application"; finish; }
-printf 'Class-Path: deps/mid.jar\nAdd-Opens: java.base/java.lang\n' >"$SCRATCH/main.mf"
+printf 'Class-Path: deps/mid.jar\nAdd-Opens: java.base/java.lang java.desktop/sun.awt.X11\n' >"$SCRATCH/main.mf"
 printf 'Class-Path: end.jar ../main.jar\n' >"$SCRATCH/mid.mf"
 echo "a resource" >"$SCRATCH/res/data/note.txt"
 { "$JDK/bin/jar" --create --file "$SCRATCH/app/main.jar" --manifest "$SCRATCH/main.mf" --main-class bridgeapp.Main \
     -C "$SCRATCH/classes" bridgeapp/Main.class -C "$SCRATCH/classes" bridgeapp/Other.class \
+    -C "$SCRATCH/classes" bridgeapp/Start.class \
   && "$JDK/bin/jar" --create --file "$SCRATCH/app/deps/mid.jar" --manifest "$SCRATCH/mid.mf" -C "$SCRATCH" mid.mf \
   && "$JDK/bin/jar" --create --file "$SCRATCH/app/deps/end.jar" -C "$SCRATCH/classes" bridgeapp/dep \
   && "$JDK/bin/jar" --create --file "$SCRATCH/app/other.jar" -C "$SCRATCH" main.mf; } \
   || { fail "cannot make the test jars"; finish; }
 
-# Trained (on a run that loads a class of the chain's last jar): the rows run
-# with a trained archive, and a class still knows the jar it came from.
-env "${demo_env[@]}" timeout 300 "$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree" --quiet --train --train-arg chain \
+# Trained (on a run that loads a class of the chain's last jar and shows a window
+# of a class it names itself): the rows run with a trained archive, a class still
+# knows the jar it came from, and the record has the window's class.
+env "${demo_env[@]}" timeout 300 "$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree" --quiet --train --train-arg named-window \
   --launcher "$CORVANE_TEST_LAUNCHER" --jdk "$JDK" --dest "$TREE" \
   --command bridge-other=bridgeapp.Other --jvm-option -Dbridge.test=tree --resources "$SCRATCH/res" "$SCRATCH/app/main.jar" "$SCRATCH/app/other.jar" \
   2>"$SCRATCH/assemble.err"
@@ -37,8 +41,10 @@ manifest=$(paste -sd' ' "$TREE/lib/manifest-bootstrap.txt")
 [ "$manifest" = "corvane-bridge.jar main.jar mid.jar end.jar other.jar" ] \
   || fail "manifest-bootstrap.txt is '$manifest', wanted the bridge, then class-path order"
 options=$(paste -sd' ' "$TREE/lib/jvm-options.txt")
-[ "$options" = "--add-opens=java.base/java.lang=ALL-UNNAMED -Dbridge.test=tree" ] \
-  || fail "lib/jvm-options.txt is '$options', wanted the manifest's Add-Opens, then the --jvm-option"
+[ "$options" = "--add-opens=java.base/java.lang=ALL-UNNAMED --add-opens=java.desktop/sun.awt.X11=ALL-UNNAMED --add-opens=java.management/sun.management=ALL-UNNAMED -Dbridge.test=tree" ] \
+  || fail "lib/jvm-options.txt is '$options', wanted the manifest's Add-Opens, the bridge's, then the --jvm-option"
+grep -q -x 'window-class=BridgeApp' "$TREE/lib/corvane-tree.txt" \
+  || fail "the record's window class is not the trained window's BridgeApp: $(grep '^window-class=' "$TREE/lib/corvane-tree.txt")"
 [ "$(cat "$TREE/lib/data/note.txt" 2>/dev/null)" = "a resource" ] || fail "the resources folder's contents are not in lib/"
 
 : >"$SCRATCH/empty.args"
@@ -77,6 +83,19 @@ out=$(env -u DISPLAY "${demo_env[@]}" timeout 60 "$SCRATCH/bin/bridge-other" one
 [ "$out" = "other bridgeapp.Other one,two" ] || fail "the command bridge-other: output '$out'"
 grep -q -x 'commands=bridge-other:bridgeapp.Other:bridgeapp-Other' "$TREE/lib/corvane-tree.txt" \
   || fail "the tree's record lacks the command: $(grep '^commands=' "$TREE/lib/corvane-tree.txt")"
+
+# Fixed arguments before the user's, the working folder, java's heap limit (as
+# java of the same JDK gives it) and a child started as java with the input arguments.
+START="$SCRATCH/start-tree"
+# shellcheck disable=SC2016 # ${INSTALL_DIR} is the record's own placeholder, not the shell's
+env "${demo_env[@]}" timeout 300 "$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree" --quiet --no-cds --main-class bridgeapp.Start \
+  --argument '--data=${INSTALL_DIR}/share' --argument 'two  words' --working-dir '${INSTALL_DIR}/lib' \
+  --launcher "$CORVANE_TEST_LAUNCHER" --jdk "$JDK" --dest "$START" "$SCRATCH/app/main.jar" 2>"$SCRATCH/assemble.err" \
+  || fail "tools/assemble-tree of the start tree failed: $(cat "$SCRATCH/assemble.err")"
+java_heap=$("$JDK/bin/java" -cp "$SCRATCH/classes" bridgeapp.Start | sed -n 's/^heap=//p')
+out=$(cd "$SCRATCH" && env -u DISPLAY "${demo_env[@]}" timeout 120 "$START/corvane" restart 2>"$SCRATCH/err" </dev/null | paste -sd';')
+want="arg=--data=$START/share;arg=two  words;arg=restart;dir=$START/lib;heap=$java_heap;child status 0: arg=child"
+[ "$out" = "$want" ] || fail "the start tree: output '$out', wanted '$want'; stderr: $(head -n 3 "$SCRATCH/err" | tr '\n' '|')"
 
 # The exception's report is java's: thread name, exception and the main frame.
 env -u DISPLAY "${demo_env[@]}" timeout 60 "$TREE/corvane" throw >/dev/null 2>"$SCRATCH/err" </dev/null

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -96,6 +97,34 @@ TEST(JvmOptions, ArgsFileLinesFollowTheHeapLimitVerbatim) {
     EXPECT_EQ(head, (std::vector<std::string>{"-Xmx160m", "-Xmx512m", "", "-Dx=y\r", " -Dspaced = 1 ",
                                               "-Dcorvane.jars.path=/opt/app/lib/"}));
     EXPECT_EQ(list.size(), 51u);
+}
+
+// A tree that asks for java's heap gets neither the launcher's fixed limit nor
+// the soft limit below it; any other record keeps both.
+TEST(JvmOptions, HeapLimitFollowsTheTreeRecord) {
+    const struct {
+        const char* record;
+        bool fixedLimit;
+    } cases[] = {
+        {"", true},
+        {"name=app\n", true},
+        {"heap=java\n", false},
+        {"heap=java\nheap=launcher\n", true},
+        {"heap=Java\n", true},
+        {"# heap=java\n", true},
+        {"name=app\nheap=java\nsplash=lib/splash/a.png\n", false},
+    };
+    for (const auto& c : cases) {
+        OptionInputs in = sampleInputs();
+        in.javaDefaultHeap = corvane::jvm::treeAsksForJavaHeap(c.record);
+        const std::vector<std::string> list = texts(corvane::jvm::buildJvmOptionEntries(in));
+        const auto has = [&list](const char* option) {
+            return std::find(list.begin(), list.end(), option) != list.end();
+        };
+        EXPECT_EQ(has("-Xmx160m"), c.fixedLimit) << c.record;
+        EXPECT_EQ(has("-XX:SoftMaxHeapSize=128m"), c.fixedLimit) << c.record;
+        EXPECT_EQ(list.size(), c.fixedLimit ? 47u : 45u) << c.record;
+    }
 }
 
 TEST(JvmOptions, EmptyInstallDirectory) {

@@ -56,6 +56,22 @@ public class Main {
             case "chain":
                 System.out.println(Chained.text());
                 break;
+            case "named-window":
+                // Windows named by the application itself, as X11 applications set awtAppClassName;
+                // needs this jar's Add-Opens of sun.awt.X11. Ends after a few seconds.
+                System.out.println(Chained.text());
+                java.awt.Toolkit toolkit = java.awt.Toolkit.getDefaultToolkit();
+                java.lang.reflect.Field name = toolkit.getClass().getDeclaredField("awtAppClassName");
+                name.setAccessible(true);
+                name.set(null, "BridgeApp");
+                javax.swing.SwingUtilities.invokeLater(() -> {
+                    javax.swing.JFrame frame = new javax.swing.JFrame("Named window");
+                    frame.setSize(320, 200);
+                    frame.setVisible(true);
+                });
+                pause(3000);
+                System.exit(0);
+                break;
             default:
                 System.out.println("unknown mode " + mode);
         }

@@ -212,9 +212,11 @@ public final class ShipToolTest {
         TreeRecord bridge = new TreeRecord("my-app", "1.0.0.0", "25.0.3", "org.example.Main", "org-example-Main",
                 "trained", List.of("classes_coh.jsa", "classes.jsa"), "jre/lib/server/trained-classes.lst",
                 List.of(new TreeRecord.Command("my-tool", "org.example.Tool", "org-example-Tool")), true,
-                "lib/splash/my splash.png");
+                "lib/splash/my splash.png", "java",
+                List.of("--data=${INSTALL_DIR}/share", "two  words", "100%", "%20", "tab\there", "+plus", "ünï"),
+                "${HOME}/.my-app");
         TreeRecord own = new TreeRecord("x", "1.0.0.0", "25", "", TreeRecord.ENTRY_WINDOW_CLASS, "none", List.of(), "",
-                List.of(), false, "");
+                List.of(), false, "", "", List.of(), "");
         for (TreeRecord record : List.of(bridge, own)) {
             check(TreeRecord.parse(record.text(), "test").equals(record), "record read back as written: " + record.text());
         }
@@ -226,6 +228,20 @@ public final class ShipToolTest {
                 "splash is written only for a tree with a splash image");
         check(!TreeRecord.parse(bridge.text().replace("single-instance=yes\n", ""), "test").singleInstance(),
                 "a record without single-instance says no");
+        check(bridge.text().contains("\narguments=--data=${INSTALL_DIR}/share two%20%20words 100%25 %2520 tab%09here"
+                + " +plus ünï\n") && !own.text().contains("arguments") && !own.text().contains("heap")
+                && !own.text().contains("working-dir"), "arguments, heap and working folder are written only when set");
+        // One line of xwininfo -tree each: the window class it names, or none.
+        String[][] windows = {
+            {"     0x400008 \"Logisim: main of Untitled\": (\"com-cburch-logisim-Main\" \"com-cburch-logisim-Main\")  640x480+0+0  +0+0", "com-cburch-logisim-Main"},
+            {"  0x1a00003 (has no name): (\"TuxGuitar\" \"TuxGuitar\")  1x1+0+0  +0+0", "TuxGuitar"},
+            {"     0x200001 \"a: (\"b\" \"c\")\": (\"name\" \"Class\")  10x10+0+0  +0+0", "Class"},
+            {"     0x400001 (has no name): ()  1x1+-1+-1  +-1+-1", ""},
+            {"  Root window id: 0x3ba (the root window) (has no name)", ""},
+        };
+        for (String[] row : windows) {
+            same(WindowWatch.classOf(row[0]), row[1], "window class of: " + row[0]);
+        }
         check(own.providesEntry() && !bridge.providesEntry() && bridge.trained() && !own.trained(), "record's questions");
         String older = bridge.text().replaceAll("(?m)^window-class=.*\n", "");
         String other = bridge.text().replace("format=1", "format=2");

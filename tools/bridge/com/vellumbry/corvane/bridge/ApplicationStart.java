@@ -24,7 +24,8 @@ public final class ApplicationStart {
 
     /** Called on the launcher's thread; returns once the main thread runs. */
     public static void start(String[] processArguments) {
-        String[] arguments = LauncherArguments.applicationArguments(processArguments);
+        HiddenHooks.hide();
+        String[] arguments = FixedArguments.prepend(LauncherArguments.applicationArguments(processArguments));
         Thread entryThread = Thread.currentThread();
         byte[] nameBytes = readResource(MAIN_CLASS_RESOURCE);
         if (nameBytes == null) {

@@ -14,10 +14,11 @@ import java.util.stream.Stream;
 record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean aggressive, List<String> addModules,
                        String mainClass, Map<String, String> commands, List<String> jvmOptions, List<Path> resources, boolean cds, boolean train,
                        Training.Plan plan, boolean quiet, boolean singleInstance, Path splash, boolean noSplash,
-                       List<Path> jars) {
+                       List<String> arguments, String workingDir, String wmClass, List<Path> jars) {
 
     private static final Set<String> WITH_VALUE = Set.of("--launcher", "--dest", "--name", "--jdk", "--add-modules",
-            "--main-class", "--command", "--jvm-option", "--resources", "--train-arg", "--train-seconds", "--splash");
+            "--main-class", "--command", "--jvm-option", "--resources", "--train-arg", "--train-seconds", "--splash",
+            "--argument", "--working-dir", "--wm-class");
     private static final Set<String> FLAGS = Set.of("--no-cds", "--train", "--quiet", "--single-instance", "--no-splash");
 
     /** The options, or null when help was asked for (and printed). */
@@ -54,6 +55,16 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
                 throw Console.fail("--jvm-option needs one option on one line, not '" + option + "'");
             }
         }
+        for (String argument : line.all("--argument")) {
+            if (argument.isEmpty() || argument.contains("\n") || argument.contains("\r")) {
+                throw Console.fail("--argument needs a non-empty argument on one line, not '" + argument + "'");
+            }
+        }
+        String workingDir = workingDir(line.value("--working-dir", ""));
+        String wmClass = line.value("--wm-class", "");
+        if (line.has("--wm-class") && !wmClass.matches("[^\\s]+")) {
+            throw Console.fail("--wm-class needs a window class without blanks, not '" + wmClass + "'");
+        }
         boolean cds = !line.has("--no-cds");
         boolean train = line.has("--train");
         if (train && !cds) {
@@ -80,7 +91,20 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
                 line.value("--main-class", "").strip(), commands(line.all("--command"), name), line.all("--jvm-option"),
                 line.all("--resources").stream().map(Path::of).toList(),
                 cds, train, new Training.Plan(line.all("--train-arg"), Integer.parseInt(seconds)), line.has("--quiet"),
-                line.has("--single-instance"), splash, line.has("--no-splash"), jars);
+                line.has("--single-instance"), splash, line.has("--no-splash"), line.all("--argument"), workingDir,
+                wmClass, jars);
+    }
+
+    /** The start folder as given: below ${INSTALL_DIR} or ${HOME}, or an absolute path; "" for none. */
+    private static String workingDir(String given) {
+        String dir = given.strip();
+        boolean rooted = dir.equals("${INSTALL_DIR}") || dir.startsWith("${INSTALL_DIR}/") || dir.equals("${HOME}")
+                || dir.startsWith("${HOME}/") || dir.startsWith("/");
+        if (!dir.isEmpty() && (!rooted || dir.contains("\n") || dir.contains("\r"))) {
+            throw Console.fail("--working-dir needs ${INSTALL_DIR}, ${HOME} or an absolute path, optionally followed"
+                    + " by /<folder>, not '" + given + "'");
+        }
+        return dir;
     }
 
     /** Further commands, "<name>=<main class>", in the order given. */

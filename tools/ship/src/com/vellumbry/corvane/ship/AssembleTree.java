@@ -17,6 +17,7 @@ import java.util.stream.Stream;
 final class AssembleTree {
     static final String OPTIONS_FILE = "jvm-options.txt";
     static final String MANIFEST = "manifest-bootstrap.txt";
+    static final String HIDDEN_HOOKS_OPTION = "--add-opens=java.management/sun.management=ALL-UNNAMED";
 
     private AssembleTree() {
     }
@@ -29,6 +30,10 @@ final class AssembleTree {
         long start = System.nanoTime();
         AppJars.Facts app = AppJars.read(options.jars(), options.mainClass(), List.copyOf(options.commands().values()));
         app.notes().forEach(console::say);
+        if (app.mainClass().isEmpty() && !options.arguments().isEmpty()) {
+            throw Console.fail("the jars provide the entry class " + AppJars.ENTRY_CLASS
+                    + " themselves; --argument is for jars without it (the entry bridge passes them on)");
+        }
         SplashImage splash = SplashImage.choose(options.splash(), options.noSplash(), app, console);
         checkResources(options, app, splash != null);
 
@@ -42,14 +47,20 @@ final class AssembleTree {
         writeOptions(options, app, tree.resolve("lib"), console);
         Map<String, String> windowClasses = installJars(options, app, tree.resolve("lib"), scratch, console);
         String splashPath = splash == null ? "" : splash.install(tree.resolve("lib"), console);
-        String windowClass = windowClasses.getOrDefault(app.mainClass(), TreeRecord.ENTRY_WINDOW_CLASS);
-        List<String> archives = options.cds() ? makeArchives(options, tree, scratch, console) : List.of();
+        // The training runs start as later starts will, with the record's heap.
+        write(tree.resolve(TreeRecord.FILE), TreeRecord.DURING_ASSEMBLY);
+        Training.Result trained = options.cds() ? makeArchives(options, tree, scratch, console)
+                : new Training.Result(List.of(), "");
+        List<String> archives = trained.archives();
+        String windowClass = windowClass(options, trained.windowClass(),
+                windowClasses.getOrDefault(app.mainClass(), TreeRecord.ENTRY_WINDOW_CLASS), console);
         new TreeRecord(options.name(), launcherVersion(tree, scratch), runtimeVersion, app.mainClass(), windowClass,
                 !options.cds() ? "none" : options.train() ? "trained" : "default",
                 archives.stream().map(a -> a.split(" ")[0]).toList(),
                 options.train() ? "jre/lib/server/" + Training.LIST : "",
                 options.commands().entrySet().stream().map(c -> new TreeRecord.Command(c.getKey(), c.getValue(),
-                        windowClasses.get(c.getValue()))).toList(), options.singleInstance(), splashPath).write(tree);
+                        windowClasses.get(c.getValue()))).toList(), options.singleInstance(), splashPath, "java",
+                options.arguments(), options.workingDir()).write(tree);
         workspace.moveInto(options.dest());
 
         long tenths = (System.nanoTime() - start) / 100_000_000L;
@@ -113,10 +124,33 @@ final class AssembleTree {
         return Jdk.runtimeVersion(tree.resolve("jre"));
     }
 
-    /** lib/jvm-options.txt: the manifests' options, then --jvm-option's (later lines win); none when there are none. */
+    /**
+     * The windows' class: --wm-class, else what training saw the application's window carry, else
+     * java's rule as the bridge follows it.
+     */
+    private static String windowClass(AssembleOptions options, String observed, String byRule, Console console) {
+        if (!options.wmClass().isEmpty()) {
+            return options.wmClass();
+        }
+        if (!observed.isEmpty() && !observed.equals(byRule)) {
+            console.say("window class " + observed + ", as the training run's window carried it (java's rule gives "
+                    + byRule + ")");
+        }
+        return observed.isEmpty() ? byRule : observed;
+    }
+
+    /**
+     * lib/jvm-options.txt: the manifests' options, then --jvm-option's (later lines win); none when there are
+     * none. With the bridge, java.management's sun.management is opened to it, so that the application's
+     * RuntimeMXBean input arguments do not list the launcher's hooks.
+     */
     private static void writeOptions(AssembleOptions options, AppJars.Facts app, Path lib, Console console) {
         List<String> lines = new ArrayList<>(app.options());
+        if (!app.mainClass().isEmpty()) {
+            lines.add(HIDDEN_HOOKS_OPTION);
+        }
         lines.addAll(options.jvmOptions());
+        console.say(heapNote(lines));
         if (lines.isEmpty()) {
             return;
         }
@@ -182,8 +216,23 @@ final class AssembleTree {
         }
     }
 
-    /** The default archives for each option list, trained when asked; their descriptions. */
-    private static List<String> makeArchives(AssembleOptions options, Path tree, Path scratch, Console console) {
+    /** What the tree's heap limit is: the last heap option of the tree's file, else java's default. */
+    static String heapNote(List<String> lines) {
+        String named = "";
+        for (String line : lines) {
+            String option = line.strip();
+            if (option.matches("-Xmx\\S+|-XX:(MaxHeapSize|MaxRAM|MaxRAMPercentage|MaxRAMFraction)=\\S+")) {
+                named = option;
+            }
+        }
+        return named.isEmpty()
+                ? "heap: java's default limit, a share of the user's machine's memory at each start (name one with"
+                        + " --jvm-option -Xmx<size> or --jvm-option -XX:MaxRAMPercentage=<n>)"
+                : "heap: " + named + " (lib/" + OPTIONS_FILE + ")";
+    }
+
+    /** The default archives for each option list, trained when asked: their descriptions and the window class seen. */
+    private static Training.Result makeArchives(AssembleOptions options, Path tree, Path scratch, Console console) {
         ClassDataArchives archives = new ClassDataArchives(options.jdk(), tree, scratch, console);
         if (options.train()) {
             return Training.train(archives, options.plan(), options.aggressive(), tree, scratch, options.jdk().major(),
@@ -193,7 +242,7 @@ final class AssembleTree {
         for (boolean variant : archives.variants()) {
             made.add(archives.dump(variant, null));
         }
-        return made;
+        return new Training.Result(made, "");
     }
 
     /** What the tree's launcher says of itself: "Corvane <version>". */

@@ -19,18 +19,24 @@ final class Training {
     record Plan(List<String> args, int seconds) {
     }
 
+    /** What training made: the archives' descriptions, and the class of the window the application mapped ("" for none). */
+    record Result(List<String> archives, String windowClass) {
+    }
+
     private Training() {
     }
 
-    /** Trains the archives; returns their descriptions. */
-    static List<String> train(ClassDataArchives archives, Plan plan, boolean aggressive, Path tree, Path scratch,
+    /** Trains the archives; returns their descriptions and the window class the first run showed. */
+    static Result train(ClassDataArchives archives, Plan plan, boolean aggressive, Path tree, Path scratch,
                               int jdkMajor, Console console) {
         Display display = Display.open(scratch, console);
         TreeRuns runs = archives.runs();
         Path list = scratch.resolve("classes.lst");
         console.say("training run: the application once, up to " + plan.seconds() + " s");
+        WindowWatch watch = WindowWatch.start(display.name(), scratch, console);
         TreeRuns.Run first = run(runs, "train-list", aggressive, List.of("-XX:DumpLoadedClassList=" + list), plan,
                 display, console);
+        String windowClass = watch == null ? "" : watch.stop();
         if (!Exec.read(list).contains(AppJars.ENTRY_CLASS.replace('.', '/'))) {
             throw Console.fail("the training run loaded no entry class (status " + first.status() + "): "
                     + first.lastOutputLine());
@@ -40,8 +46,14 @@ final class Training {
             made.add(archives.dump(variant, list));
         }
         console.say("check run: the application with the trained archive");
+        // A window shown only for a moment (an application that ends after its first paint) may have
+        // slipped between two looks.
+        WindowWatch again = windowClass.isEmpty() ? WindowWatch.start(display.name(), scratch, console) : null;
         TreeRuns.Run check = run(runs, "train-check", aggressive, List.of("-Xlog:cds", "-Xlog:class+load"), plan,
                 display, console);
+        if (again != null) {
+            windowClass = again.stop();
+        }
         console.say(checkMessages(check.vmMessages(), tree.resolve("jre/lib/server"), jdkMajor, check));
         display.close();
         try {
@@ -49,7 +61,7 @@ final class Training {
         } catch (IOException e) {
             throw Console.fail("cannot keep the training class list: " + e.getMessage());
         }
-        return made;
+        return new Result(made, windowClass);
     }
 
     private static TreeRuns.Run run(TreeRuns runs, String tag, boolean aggressive, List<String> jvmArgs, Plan plan,

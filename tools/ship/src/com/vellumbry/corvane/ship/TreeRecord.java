@@ -26,10 +26,20 @@ import java.util.Map;
  *                        the key is written only then, and a record without it says no)
  * @param splash          the splash image the launcher shows before the VM, a path below the tree
  *                        ("splash=lib/splash/<file>"); empty for none, and then the key is not written
+ * @param heap            "java": the launcher leaves the heap limit to the VM's default (a share of the
+ *                        machine's memory) or the options files; empty (key absent): the launcher's fixed limit
+ * @param arguments       fixed arguments the bridge puts before the user's, "${INSTALL_DIR}" standing for
+ *                        the tree; written percent-encoded ('%', blank, tab), separated by blanks
+ * @param workingDir      the folder the application starts in ("${INSTALL_DIR}..." or "${HOME}..." or an
+ *                        absolute path); empty for the folder the user started in
  */
 record TreeRecord(String name, String launcherVersion, String runtimeVersion, String mainClass,
                   String windowClass, String classData, List<String> archives, String trainingList,
-                  List<Command> commands, boolean singleInstance, String splash) {
+                  List<Command> commands, boolean singleInstance, String splash, String heap,
+                  List<String> arguments, String workingDir) {
+
+    /** What the launcher reads while the tree is still being assembled: the training runs start as later starts. */
+    static final String DURING_ASSEMBLY = "heap=java\n";
 
     /** A further command of the tree: started under {@code name}, the bridge runs {@code mainClass}. */
     record Command(String name, String mainClass, String windowClass) {
@@ -51,7 +61,7 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
     /** The same record under another name: a package names the tree it installs after itself. */
     TreeRecord withName(String newName) {
         return new TreeRecord(newName, launcherVersion, runtimeVersion, mainClass, windowClass, classData, archives,
-                trainingList, commands, singleInstance, splash);
+                trainingList, commands, singleInstance, splash, heap, arguments, workingDir);
     }
 
     /** The record as the file holds it: a comment, then "key=value" lines. */
@@ -85,6 +95,15 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
         }
         if (!splash.isEmpty()) {
             fields.put("splash", splash);
+        }
+        if (!heap.isEmpty()) {
+            fields.put("heap", heap);
+        }
+        if (!arguments.isEmpty()) {
+            fields.put("arguments", String.join(" ", arguments.stream().map(TreeRecord::encode).toList()));
+        }
+        if (!workingDir.isEmpty()) {
+            fields.put("working-dir", workingDir);
         }
         return fields;
     }
@@ -136,7 +155,21 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
                 need(fields, "window-class", where), need(fields, "class-data", where),
                 archives.isEmpty() ? List.of() : List.of(archives.split(" ")), need(fields, "training-list", where),
                 commands(fields.getOrDefault("commands", ""), where), singleInstance(fields, where),
-                fields.getOrDefault("splash", ""));
+                fields.getOrDefault("splash", ""), fields.getOrDefault("heap", ""),
+                arguments(fields.getOrDefault("arguments", "")), fields.getOrDefault("working-dir", ""));
+    }
+
+    /** An argument as the record holds it: '%', blank and tab percent-encoded. */
+    static String encode(String argument) {
+        return argument.replace("%", "%25").replace(" ", "%20").replace("\t", "%09");
+    }
+
+    private static List<String> arguments(String text) {
+        List<String> arguments = new java.util.ArrayList<>();
+        for (String item : text.isEmpty() ? new String[0] : text.split(" ")) {
+            arguments.add(java.net.URLDecoder.decode(item.replace("+", "%2B"), StandardCharsets.UTF_8));
+        }
+        return List.copyOf(arguments);
     }
 
     private static boolean singleInstance(Map<String, String> fields, String where) {

@@ -82,6 +82,7 @@ final class TreeRuns {
             Files.createSymbolicLink(probeTree.resolve("jre"), tree.resolve("jre"));
             Files.copy(probeJar, probeTree.resolve("lib").resolve(probeJar.getFileName()));
             Files.writeString(probeTree.resolve("lib/manifest-bootstrap.txt"), probeJar.getFileName() + "\n");
+            Files.writeString(probeTree.resolve(TreeRecord.FILE), TreeRecord.DURING_ASSEMBLY);
             Path options = tree.resolve("lib/jvm-options.txt");
             if (Files.exists(options)) {
                 Files.createSymbolicLink(probeTree.resolve("lib/jvm-options.txt"), options);
