@@ -56,6 +56,11 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
         if (!record.trained()) {
             console.say("note: the tree is not trained; assemble it with --train for a first window well before java's");
         }
+        Path options = tree.resolve("lib").resolve(AssembleTree.OPTIONS_FILE);
+        List<String> optionLines = Files.isRegularFile(options) ? Exec.read(options).lines().toList() : List.of();
+        console.say(record.heap().equals("java") ? AssembleTree.heapNote(optionLines)
+                : "heap: the launcher's fixed -Xmx160m unless lib/" + AssembleTree.OPTIONS_FILE + " names one"
+                        + " (the tree predates heap=java; assemble it again for java's default)");
         Path outDir = Path.of(line.value("--out-dir", ".")).toAbsolutePath().normalize();
         // Made only once every check has passed (PackageTree); here its nearest existing folder must take it.
         Path existing = outDir;
