@@ -21,8 +21,6 @@
 
 namespace corvane::jvm {
 
-const char APP_ARCHIVE_RECORD_KEY[] = "app-archive";
-const char APP_ARCHIVE_PER_USER[] = "per-user";
 
 namespace {
 
@@ -162,8 +160,8 @@ void pruneCache(const std::string& dir, const std::string& currentPrefix) {
     }
 }
 
-bool runtimeLinksAheadOfTime(const std::string& recordText) {
-    return std::strtol(treeRecordValue(recordText, "runtime-version").c_str(), nullptr, 10) >= AOT_LINKING_SINCE;
+bool runtimeLinksAheadOfTime(const TreeRecord& record) {
+    return std::strtol(record.runtimeVersion.c_str(), nullptr, 10) >= AOT_LINKING_SINCE;
 }
 
 void skip(const std::string& why) {
@@ -238,15 +236,15 @@ std::vector<std::string> appArchiveDumpArgs(const std::string& java, const std::
 }
 
 void useAppClassArchive(std::vector<OptionEntry>& entries, const std::string& installDir,
-                        const std::string& classPath, const std::string& recordText) {
-    if (treeRecordValue(recordText, APP_ARCHIVE_RECORD_KEY) != APP_ARCHIVE_PER_USER) {
+                        const std::string& classPath, const TreeRecord& record) {
+    if (!record.appArchivePerUser) {
         return;
     }
-    const std::string name = treeRecordValue(recordText, "name");
-    const std::string trainingList = treeRecordValue(recordText, "training-list");
+    const std::string& name = record.name;
+    const std::string& trainingList = record.trainingList;
     const std::string classList = installDir + "/" + trainingList;
     struct stat info {};
-    if (!isApplicationName(name) || trainingList.empty() || ::stat(classList.c_str(), &info) != 0 ||
+    if (!record.hasApplicationName() || trainingList.empty() || ::stat(classList.c_str(), &info) != 0 ||
         !S_ISREG(info.st_mode)) {
         skip("the tree's record names no application or no training class list that exists");
         return;
@@ -277,7 +275,7 @@ void useAppClassArchive(std::vector<OptionEntry>& entries, const std::string& in
     }
     const std::string java = installDir + "/jre/bin/java";
     OS::PublishJob job;
-    job.argv = appArchiveDumpArgs(java, entries, classList, archive + ".tmp", runtimeLinksAheadOfTime(recordText));
+    job.argv = appArchiveDumpArgs(java, entries, classList, archive + ".tmp", runtimeLinksAheadOfTime(record));
     job.lockPath = dir + "/dump.lock";
     job.outputPath = archive + ".tmp";
     job.finalPath = archive;

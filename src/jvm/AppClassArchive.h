@@ -8,12 +8,9 @@
 #include <vector>
 
 #include "jvm/JvmOptions.h"
+#include "jvm/TreeRecord.h"
 
 namespace corvane::jvm {
-
-// The record's key that asks for the archive, and its one value.
-extern const char APP_ARCHIVE_RECORD_KEY[];  // "app-archive"
-extern const char APP_ARCHIVE_PER_USER[];    // "per-user"
 
 // <cache home>/corvane/<name>: the cache home is XDG_CACHE_HOME when it is
 // absolute, else HOME's ".cache" when HOME is absolute; empty when neither.
@@ -36,10 +33,10 @@ std::vector<std::string> appArchiveDumpArgs(const std::string& java, const std::
                                             const std::string& classList, const std::string& output,
                                             bool aotLinking);
 
-// For a tree whose record asks for it: adds the archive made for this start
+// For a tree whose record asks for it ("app-archive=per-user"): adds the archive made for this start
 // to `entries`, or, when there is none yet, starts making it in the
 // background. Logs what it does; any problem leaves the options as they are.
 void useAppClassArchive(std::vector<OptionEntry>& entries, const std::string& installDir,
-                        const std::string& classPath, const std::string& recordText);
+                        const std::string& classPath, const TreeRecord& record);
 
 }  // namespace corvane::jvm

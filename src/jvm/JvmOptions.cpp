@@ -1,11 +1,8 @@
 #include "jvm/JvmOptions.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 #include "jvm/BootstrapManifest.h"
-#include "os/OSHelper.h"
 
 namespace corvane::jvm {
 
@@ -36,33 +33,6 @@ Collector chooseCollector(const OptionInputs& inputs) {
 
 const char TREE_JVM_OPTIONS_FILE[] = "jvm-options.txt";
 const char INSTALL_DIR_TOKEN[] = "${INSTALL_DIR}";
-const char TREE_RECORD_FILE[] = "corvane-tree.txt";
-
-std::string treeRecordValue(const std::string& text, const std::string& key) {
-    const std::string head = key + "=";
-    std::string value;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (line.compare(0, head.size(), head) == 0) {
-            value = line.substr(head.size());
-        }
-    }
-    return value;
-}
-
-bool treeAsksForJavaHeap(const std::string& recordText) {
-    return treeRecordValue(recordText, "heap") == "java";
-}
-
-bool isApplicationName(const std::string& name) {
-    auto letterOrDigit = [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); };
-    if (name.size() < 2 || !letterOrDigit(name[0])) {
-        return false;
-    }
-    return std::all_of(name.begin(), name.end(),
-                       [&](char c) { return letterOrDigit(c) || c == '+' || c == '-' || c == '.'; });
-}
-
 std::string systemJvmOptionsPath(const std::string& name) {
     return "/etc/" + name + "/" + TREE_JVM_OPTIONS_FILE;
 }
@@ -102,15 +72,6 @@ std::vector<std::string> readJvmArgsLines(std::istream& in) {
         lines.push_back(line);
     }
     return lines;
-}
-
-bool readJvmArgsFile(const std::string& path, std::vector<std::string>& lines) {
-    std::ifstream file(path);
-    if (!file.is_open() || OS::isDirectory(path.c_str())) {
-        return false;
-    }
-    lines = readJvmArgsLines(file);
-    return true;
 }
 
 std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {

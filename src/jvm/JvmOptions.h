@@ -48,25 +48,6 @@ struct OptionInputs {
 extern const char TREE_JVM_OPTIONS_FILE[];
 extern const char INSTALL_DIR_TOKEN[];
 
-// The tree's record in the lib directory, written by assemble-tree: lines of
-// "key=value", a line starting with '#' a comment. The launcher reads the
-// application's name from it, which names the system's and the user's JVM
-// options files (these take the tree's file's line rules), and whether the
-// tree asks for one instance ("single-instance=yes").
-extern const char TREE_RECORD_FILE[];
-
-// The value of the record's last "<key>=" line, verbatim; empty when it has none.
-std::string treeRecordValue(const std::string& text, const std::string& key);
-
-// True when the record asks for java's default heap limit ("heap=java"), as
-// assemble-tree writes it for every tree unless the packager names a heap.
-bool treeAsksForJavaHeap(const std::string& recordText);
-
-// A name as assemble-tree makes it: lower case letters, digits, '+', '-' and
-// '.', the first a letter or a digit, two characters or more. Such a name is
-// one folder's name, never "." or "..".
-bool isApplicationName(const std::string& name);
-
 // /etc/<name>/jvm-options.txt.
 std::string systemJvmOptionsPath(const std::string& name);
 
@@ -87,10 +68,6 @@ std::string stackSizeOptForPageSize(long pageSize);
 // Each line of a JVM arguments file, verbatim (no trimming, empty lines kept,
 // no entry after a final line feed).
 std::vector<std::string> readJvmArgsLines(std::istream& in);
-
-// Reads the JVM arguments file at `path`; false when it cannot be opened or is
-// a directory (which opens like a file but reads as nothing).
-bool readJvmArgsFile(const std::string& path, std::vector<std::string>& lines);
 
 // The complete, ordered option list.
 std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs);

@@ -143,42 +143,12 @@ bool staysInTree(const std::string& relative) {
     return true;
 }
 
-// The last -Djava.awt.headless= of the tree's, the system's and the user's
-// jvm options files: java shows no splash when it says "true", and AWT, never
-// opening a window, would then never close one shown here.
-bool headlessByOptions(const std::string& installDir, const std::string& recordText) {
-    using namespace corvane::jvm;
-    std::vector<std::string> paths = {libDirFor(installDir) + TREE_JVM_OPTIONS_FILE};
-    const std::string name = treeRecordValue(recordText, "name");
-    if (isApplicationName(name)) {
-        paths.push_back(systemJvmOptionsPath(name));
-        paths.push_back(userJvmOptionsPath(name, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
-    }
-    const std::string option = "-Djava.awt.headless=";
-    bool headless = false;
-    for (const std::string& path : paths) {
-        std::vector<std::string> lines;
-        if (path.empty() || ::access(path.c_str(), R_OK) != 0 || !readJvmArgsFile(path, lines)) {
-            continue;
-        }
-        for (const std::string& line : lines) {
-            if (line.compare(0, option.size(), option) == 0) {
-                headless = line == option + "true";
-            }
-        }
-    }
-    return headless;
-}
-
 }  // namespace
 
 namespace corvane::jvm {
 
-void showSplash(const std::string& installDir, const OS::FileText& treeRecord) {
-    if (treeRecord.outcome != OS::FileText::READ) {
-        return;
-    }
-    const std::string relative = treeRecordValue(treeRecord.text, "splash");
+void showSplash(const std::string& installDir, const TreeRecord& treeRecord, const OptionFiles& optionFiles) {
+    const std::string& relative = treeRecord.splash;
     if (relative.empty()) {
         return;
     }
@@ -186,7 +156,8 @@ void showSplash(const std::string& installDir, const OS::FileText& treeRecord) {
         CORVANE_LOG(INFO) << "No splash screen: " + relative + " is not a path below the tree";
         return;
     }
-    if (headlessByOptions(installDir, treeRecord.text)) {
+    // AWT, never opening a window when headless, would never close one shown here.
+    if (optionFiles.asksForHeadless()) {
         CORVANE_LOG(INFO) << "No splash screen: the jvm options ask for java.awt.headless=true";
         return;
     }

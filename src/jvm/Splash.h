@@ -5,14 +5,16 @@
 
 #include <string>
 
-#include "os/OSHelper.h"
+#include "jvm/OptionFiles.h"
+#include "jvm/TreeRecord.h"
 
 namespace corvane::jvm {
 
 // Shows the image the tree's record names ("splash=<path below the tree>") as
 // `java -splash:<image>` does, with the runtime's jre/lib/libsplashscreen.so,
 // which the VM's AWT loads again later and so finds the splash shown here.
-// Does nothing, and logs nothing, without the key; else logs one line.
-void showSplash(const std::string& installDir, const OS::FileText& treeRecord);
+// Does nothing, and logs nothing, without the key; else logs one line. As java
+// shows none when headless, options that ask for it show none either.
+void showSplash(const std::string& installDir, const TreeRecord& treeRecord, const OptionFiles& optionFiles);
 
 }  // namespace corvane::jvm

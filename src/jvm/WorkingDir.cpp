@@ -35,11 +35,8 @@ std::string workingDirFor(const std::string& value, const std::string& installDi
     return dir.empty() || dir[0] != '/' ? std::string() : dir;
 }
 
-void enterWorkingDir(const std::string& installDir, const OS::FileText& treeRecord) {
-    if (treeRecord.outcome != OS::FileText::READ) {
-        return;
-    }
-    const std::string value = treeRecordValue(treeRecord.text, "working-dir");
+void enterWorkingDir(const std::string& installDir, const TreeRecord& treeRecord) {
+    const std::string& value = treeRecord.workingDir;
     if (value.empty()) {
         return;
     }

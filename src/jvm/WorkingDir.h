@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "os/OSHelper.h"
+#include "jvm/TreeRecord.h"
 
 namespace corvane::jvm {
 
@@ -16,6 +16,6 @@ std::string workingDirFor(const std::string& value, const std::string& installDi
 
 // Enters the folder the tree's record names, with one log line saying which
 // folder or why it stays in the one the user started in.
-void enterWorkingDir(const std::string& installDir, const OS::FileText& treeRecord);
+void enterWorkingDir(const std::string& installDir, const TreeRecord& treeRecord);
 
 }  // namespace corvane::jvm

@@ -11,7 +11,6 @@
 
 #include <unistd.h>
 
-#include "jvm/JvmOptions.h"
 #include "log/DumpLoggerBuilder.h"
 #include "os/InstanceSocket.h"
 #include "os/OSHelper.h"
@@ -27,7 +26,6 @@ constexpr int LOCK_WAIT_MS = 10000;
 constexpr long LOCK_POLL_NS = 50L * 1000 * 1000;
 constexpr std::size_t ANSWER_LIMIT = 16;
 const char ANSWER[] = "ok\n";
-const char RECORD_KEY[] = "single-instance";
 const char NOT_LOOKING[] = "; starting without looking for a running instance";
 
 struct InstancePaths {
@@ -35,23 +33,14 @@ struct InstancePaths {
     std::string lock;
 };
 
-// Whether the tree's record (its text) says "single-instance=yes"; then `name` is its name line's value.
-bool treeAsksForOneInstance(const std::string& record, std::string& name) {
-    if (jvm::treeRecordValue(record, RECORD_KEY) != "yes") {
-        return false;
-    }
-    name = jvm::treeRecordValue(record, "name");
-    return true;
-}
-
 // The socket and lock of the tree's instance; false, with the reason logged
 // unless the tree does not ask for one instance, when there are none.
-bool findInstancePaths(const std::string& record, InstancePaths& paths) {
-    std::string name;
-    if (!treeAsksForOneInstance(record, name)) {
+bool findInstancePaths(const jvm::TreeRecord& record, InstancePaths& paths) {
+    if (!record.singleInstance) {
         return false;
     }
-    if (!jvm::isApplicationName(name)) {
+    const std::string& name = record.name;
+    if (!record.hasApplicationName()) {
         CORVANE_LOG(INFO) << "One instance: the tree's record has no valid name line (name=" + name + ")" + NOT_LOOKING;
         return false;
     }
@@ -164,10 +153,10 @@ std::string instanceRequest(const std::string& workingDirectory, const std::vect
     return request;
 }
 
-InstanceOutcome settleInstance(const std::string& installDir, const std::string& treeRecord,
+InstanceOutcome settleInstance(const jvm::TreeRecord& treeRecord,
                                const std::vector<std::string_view>& arguments, bool replacing) {
     InstancePaths paths;
-    if (installDir.empty() || !findInstancePaths(treeRecord, paths)) {
+    if (treeRecord.path.empty() || !findInstancePaths(treeRecord, paths)) {
         return InstanceOutcome::START;
     }
     if (replacing) {

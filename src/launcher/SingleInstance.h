@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "jvm/TreeRecord.h"
+
 namespace corvane::launcher {
 
 // The request a start sends to the running instance:
@@ -22,11 +24,11 @@ enum class InstanceOutcome {
     START,        // start the VM (holding the instance lock when it was free)
 };
 
-// Looks for the running instance of the tree at `installDir` and hands this
-// start over to it, unless `replacing` (a --wait-for-pid hand-over, which
-// only takes the lock). Waits a bounded time when another start holds the
-// lock but does not listen yet.
-InstanceOutcome settleInstance(const std::string& installDir, const std::string& treeRecord,
-                               const std::vector<std::string_view>& arguments, bool replacing);
+// Looks for the running instance of the tree whose record asks for one
+// instance and hands this start over to it, unless `replacing` (a
+// --wait-for-pid hand-over, which only takes the lock). Waits a bounded time
+// when another start holds the lock but does not listen yet.
+InstanceOutcome settleInstance(const jvm::TreeRecord& treeRecord, const std::vector<std::string_view>& arguments,
+                               bool replacing);
 
 }  // namespace corvane::launcher

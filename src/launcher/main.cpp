@@ -86,15 +86,15 @@ struct LaunchState {
 // The JVM thread's closure: it borrows everything from run's frame, which
 // outlives the thread.
 struct JvmThreadBody {
-    const std::string& jvmArgsPath;
-    const OS::FileText& treeRecord;
+    const corvane::jvm::OptionFiles& optionFiles;
+    const corvane::jvm::TreeRecord& treeRecord;
     int argc;
     char** const& argv;
     std::atomic<int>& exitCode;
     std::atomic<bool>& exitRequested;
 
     void operator()() const {
-        JavaVM* vm = CorvaneJVMHost::startJVM(jvmArgsPath, treeRecord);
+        JavaVM* vm = CorvaneJVMHost::startJVM(optionFiles, treeRecord);
         if (vm == nullptr) {
             reportFatalAndExit("Failed to start JVM", JVM_START_FAILED, true);
         }
@@ -187,22 +187,23 @@ int run(int argc, char** argv) {
     // The tree's record, read once: it says whether the tree runs once per user
     // and names the application's own options files.
     const std::string installDir = OS::getApplicationInstallDir();
-    const OS::FileText treeRecord = CorvaneJVMHost::readTreeRecord(installDir);
+    const corvane::jvm::TreeRecord treeRecord = corvane::jvm::readTreeRecord(installDir);
     // Before the runtime is loaded: a start that the running instance takes
     // over costs no VM. A --wait-for-pid start replaces that instance instead.
-    if (corvane::launcher::settleInstance(installDir, treeRecord.text, arguments,
-                                          hasArgument(arguments, "--wait-for-pid")) ==
+    if (corvane::launcher::settleInstance(treeRecord, arguments, hasArgument(arguments, "--wait-for-pid")) ==
         corvane::launcher::InstanceOutcome::HANDED_OVER) {
         return 0;
     }
+    // Read once, for the splash and the VM alike.
+    const corvane::jvm::OptionFiles optionFiles = corvane::jvm::readOptionFiles(installDir, treeRecord, jvmArgsPath);
     // As soon as the start is this process's own: java shows its splash before it
     // loads the runtime, and so does the launcher.
-    corvane::jvm::showSplash(installDir, treeRecord);
+    corvane::jvm::showSplash(installDir, treeRecord, optionFiles);
     // After the hand-over, which passes on the folder the user started in.
     corvane::jvm::enterWorkingDir(installDir, treeRecord);
 
     LaunchState state{{255}, {false}};
-    const JvmThreadBody body{jvmArgsPath, treeRecord, argc, argv, state.exitCode, state.exitRequested};
+    const JvmThreadBody body{optionFiles, treeRecord, argc, argv, state.exitCode, state.exitRequested};
     pthread_t jvmThread;
     const int created = startJvmThread(jvmThread, body);
     if (created != 0) {

@@ -3,7 +3,8 @@
 # SplashScreen-Image (with a @2x variant) is assembled with tools/assemble-tree;
 # its launcher maps the splash window ("Java", as java's) before the VM runs the
 # application, java.awt.SplashScreen finds it, and AWT closes it at the first
-# window. A broken image or a FIFO gives no splash, one log line and a normal start; a tree
+# window. A broken image or a FIFO gives no splash, one log line and a normal start, and
+# a FIFO at the user's jvm options file never holds the start up; a tree
 # without splash= never loads the splash library.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/xvfb.sh"
@@ -49,6 +50,7 @@ prepare() {
   case $1 in
     broken) printf '\x89PNG but nothing more\n' >"$TREE/lib/splash/splash.png" ;;
     fifo) rm -f "$TREE/lib/splash/splash.png" && mkfifo "$TREE/lib/splash/splash.png" ;;
+    options-fifo) mkdir -p "$SCRATCH/config/tree" && mkfifo "$SCRATCH/config/tree/jvm-options.txt" ;;
     no-key) sed -i '/^splash=/d' "$TREE/lib/corvane-tree.txt" ;;
   esac
 }
@@ -64,6 +66,7 @@ wait_output() {
 ROWS=(
   "splash from the manifest||-|160x90|yes|file:$TREE/lib/splash/splash.png|Splash screen shown: $TREE/lib/splash/splash.png\$"
   "scaled image under GDK_SCALE=2||GDK_SCALE=2|320x180|yes|file:$TREE/lib/splash/splash.png|Splash screen shown: $TREE/lib/splash/splash@2x.png \(scale 2\)"
+  "a FIFO at the user's jvm options file|options-fifo|XDG_CONFIG_HOME=$SCRATCH/config|160x90|yes|file:$TREE/lib/splash/splash.png|Splash screen shown: $TREE/lib/splash/splash.png\$"
   "broken image|broken|-|-|yes|none|No splash screen: $TREE/lib/splash/splash.png is not an image"
   "a FIFO in the image's place|fifo|-|-|no|none|No splash screen: $TREE/lib/splash/splash.png is not a regular file"
   "no splash in the record|no-key|-|-|no|none|"

@@ -191,7 +191,7 @@ const Hostile ROWS[] = {
     {"WaitForItsOwnPid", TreeRuntime::Jdk, "app", nothing, nullptr, {}, 0,
      {"run Program arguments:  --install --wait-for-pid {P} ",
       "getCommandLineWaitForPid Ignoring --wait-for-pid value '{P}': it is the launcher's own pid; not waiting",
-      "startJVM Using class path:"},
+      "* No application name: the tree has no"},
      "", {}, "", true},
     // The VM is created on the JVM thread, whose stack does not follow RLIMIT_STACK.
     {"StackLimit32KiB", TreeRuntime::Jdk, "app", nothing, limit(RLIMIT_STACK, 32 * 1024, false), {}, 0,
@@ -239,7 +239,8 @@ TEST_P(HostileRun, NoHangNoCrashNothingFromTheWorkingDirectory) {
         ASSERT_GE(first, 0) << expected[0] << "\n" << joinLines(run.log) << run.err;
         std::vector<std::string> seen;
         for (std::size_t i = 0; i < expected.size() && first + i < run.log.size(); ++i) {
-            seen.push_back(run.log[first + i].substr(0, expected[i].size()));
+            const std::string& line = run.log[first + i];
+            seen.push_back(TreeRun::matches(line, expected[i]) ? expected[i] : line.substr(0, expected[i].size()));
         }
         EXPECT_EQ(seen, expected) << joinLines(run.log) << run.err;
     }

@@ -11,6 +11,7 @@
 #include "ExpectedOptions.h"
 #include "jvm/AppClassArchive.h"
 #include "jvm/JvmOptions.h"
+#include "jvm/TreeRecord.h"
 #include "os/BackgroundJob.h"
 #include "support/TestSupport.h"
 
@@ -116,7 +117,7 @@ TEST(JvmOptions, HeapLimitFollowsTheTreeRecord) {
     };
     for (const auto& c : cases) {
         OptionInputs in = sampleInputs();
-        in.javaDefaultHeap = corvane::jvm::treeAsksForJavaHeap(c.record);
+        in.javaDefaultHeap = corvane::jvm::parseTreeRecord(c.record).javaHeap;
         const std::vector<std::string> list = texts(corvane::jvm::buildJvmOptionEntries(in));
         const auto has = [&list](const char* option) {
             return std::find(list.begin(), list.end(), option) != list.end();
@@ -124,6 +125,35 @@ TEST(JvmOptions, HeapLimitFollowsTheTreeRecord) {
         EXPECT_EQ(has("-Xmx160m"), c.fixedLimit) << c.record;
         EXPECT_EQ(has("-XX:SoftMaxHeapSize=128m"), c.fixedLimit) << c.record;
         EXPECT_EQ(list.size(), c.fixedLimit ? 47u : 45u) << c.record;
+    }
+}
+
+// The record's keys as the launcher takes them: the last line of a key wins,
+// a comment or a line without '=' is passed over, values are verbatim.
+TEST(TreeRecord, KeysTakeTheirLastValue) {
+    const struct {
+        const char* text;
+        const char* name;
+        const char* splash;
+        bool singleInstance;
+        bool appArchive;
+        bool validName;
+    } cases[] = {
+        {"", "", "", false, false, false},
+        {"name=my-app\nsingle-instance=yes\napp-archive=per-user\n", "my-app", "", true, true, true},
+        {"#name=other\nname=my-app\nname=..\n", "..", "", false, false, false},
+        {"single-instance=yes\nsingle-instance=no\n", "", "", false, false, false},
+        {"single-instance=Yes\napp-archive=per-user \n", "", "", false, false, false},
+        {"splash=lib/splash/a b.png\nname\n=x\n", "", "lib/splash/a b.png", false, false, false},
+        {"name=my-app\r\n", "my-app\r", "", false, false, false},
+    };
+    for (const auto& c : cases) {
+        const corvane::jvm::TreeRecord record = corvane::jvm::parseTreeRecord(c.text);
+        EXPECT_EQ(record.name, c.name) << c.text;
+        EXPECT_EQ(record.splash, c.splash) << c.text;
+        EXPECT_EQ(record.singleInstance, c.singleInstance) << c.text;
+        EXPECT_EQ(record.appArchivePerUser, c.appArchive) << c.text;
+        EXPECT_EQ(record.hasApplicationName(), c.validName) << c.text;
     }
 }
 

@@ -51,7 +51,7 @@ void expectInOrder(const TreeRun& run, const std::vector<std::string>& expected)
     for (const std::string& prefix : expected) {
         int found = -1;
         for (std::size_t i = static_cast<std::size_t>(last + 1); i < run.log.size(); ++i) {
-            if (run.log[i].compare(0, prefix.size(), prefix) == 0) {
+            if (TreeRun::matches(run.log[i], prefix)) {
                 found = static_cast<int>(i);
                 break;
             }
@@ -128,7 +128,7 @@ TEST(RealVm, OptionFilesFollowTheHeapLimitVerbatimTheUsersLast) {
                                         "-Dcorvane.test.first=from tree", "-Dcorvane.test.first=from file",
                                         "-Xmx200m", "-Dcorvane.test.crlf=kept\r",
                                         "-Dcorvane.jars.path=" + tree.libDir()}));
-    expectInOrder(run, {"readTreeOptions Using the tree's jvm options file:  " + tree.libDir() + "jvm-options.txt",
+    expectInOrder(run, {"* Using the tree's jvm options file:  " + tree.libDir() + "jvm-options.txt",
                         "startJVM JVM Args:"});
     const auto seen = readReport(report);
     EXPECT_EQ(seen.at("prop.corvane.test.tree"), tree.root() + "/x");
@@ -136,25 +136,36 @@ TEST(RealVm, OptionFilesFollowTheHeapLimitVerbatimTheUsersLast) {
     EXPECT_EQ(seen.at("prop.corvane.test.crlf"), "kept\\{d}");
 }
 
+// A tree's options file that cannot be read stops the start at once: nothing
+// at its path (a FIFO without a writer) holds it up.
 TEST(RealVm, UnreadableTreeOptionsFileIs53) {
-    InstallTree tree;
-    ASSERT_EQ(::mkdir((tree.libDir() + "jvm-options.txt").c_str(), 0755), 0);
-    const TreeRun run = tree.run();
-    EXPECT_EQ(run.exitStatus, 53);
-    expectInOrder(run, {"readTreeOptions Unable to open the tree's jvm options file:  " + tree.libDir() + "jvm-options.txt",
-                        "reportFatalAndExit Failed to start JVM"});
-    EXPECT_FALSE(run.has("startJVM Starting JVM"));
+    for (const bool fifo : {false, true}) {
+        InstallTree tree;
+        const std::string path = tree.libDir() + "jvm-options.txt";
+        ASSERT_EQ(fifo ? ::mkfifo(path.c_str(), 0600) : ::mkdir(path.c_str(), 0755), 0);
+        const TreeRun run = tree.run();
+        ASSERT_FALSE(run.timedOut) << fifo;
+        EXPECT_EQ(run.exitStatus, 53) << fifo;
+        expectInOrder(run, {"* Unable to open the tree's jvm options file:  " + path, "reportFatalAndExit Failed to start JVM"});
+        EXPECT_FALSE(run.has("startJVM Starting JVM"));
+    }
 }
 
+// A --jvm-args= file that is missing, or a FIFO without a writer, stops the
+// start at once, before any option is built.
 TEST(RealVm, MissingJvmArgsFileIs53) {
-    InstallTree tree;
-    const std::string missing = tree.root() + "/no-such-jvm.args";
-    const TreeRun run = tree.run({"--jvm-args=" + missing});
-    EXPECT_EQ(run.exitStatus, 53);
-    expectInOrder(run, {"startJVM Unable to open jvm args file:  " + missing, "reportFatalAndExit Failed to start JVM"});
-    EXPECT_FALSE(run.has("startJVM Using class path:"));
-    EXPECT_FALSE(run.has("startJVM Starting JVM"));
-    EXPECT_FALSE(run.has("operator() JVM calling main"));
+    for (const bool fifo : {false, true}) {
+        InstallTree tree;
+        const std::string path = tree.root() + "/no-such-jvm.args";
+        ASSERT_TRUE(!fifo || ::mkfifo(path.c_str(), 0600) == 0);
+        const TreeRun run = tree.run({"--jvm-args=" + path});
+        ASSERT_FALSE(run.timedOut) << fifo;
+        EXPECT_EQ(run.exitStatus, 53) << fifo;
+        expectInOrder(run, {"startJVM Unable to open jvm args file:  " + path, "reportFatalAndExit Failed to start JVM"});
+        EXPECT_FALSE(run.has("startJVM Using class path:"));
+        EXPECT_FALSE(run.has("startJVM Starting JVM"));
+        EXPECT_FALSE(run.has("operator() JVM calling main"));
+    }
 }
 
 TEST(RealVm, OptionTheVmRejectsIs53) {
@@ -278,7 +289,7 @@ TEST_P(RealVmOwnOptions, LaterFileWinsUnusableFileIsSkipped) {
     }
 }
 
-const std::string NO_SYSTEM_FILE = "readOptionsFile The system's jvm options file {E} does not exist";
+const std::string NO_SYSTEM_FILE = "* The system's jvm options file {E} does not exist";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RealVmOwnOptions,
@@ -287,50 +298,50 @@ INSTANTIATE_TEST_SUITE_P(
                        UserFile::Text, "-Dcorvane.test.first=user\n-Djava.io.tmpdir=${INSTALL_DIR}/x\n",
                        {{"XDG_CONFIG_HOME", "{S}/config"}, {"HOME", "{S}/home"}}, "{S}/config", 0,
                        {{"corvane.test.first", "user"}, {"corvane.test.tree", "tree"}, {"java.io.tmpdir", "{R}/x"}},
-                       {NO_SYSTEM_FILE, "readOptionsFile Using the user's jvm options file {U}: 2 options",
+                       {NO_SYSTEM_FILE, "* Using the user's jvm options file {U}: 2 options",
                         "startJVM Java Virtual Machine is created!"},
-                       {"applicationName"}},
+                       {"* No application name"}},
         OwnOptionsCase{"SystemsFileBetweenTheTreesAndTheUsers", "name={N}\n",
                        "-Dcorvane.test.first=system\n-Dcorvane.test.tree=system\n", UserFile::Text,
                        "-Dcorvane.test.first=user\n", {{"XDG_CONFIG_HOME", "relative/config"}, {"HOME", "{S}/home"}},
                        "{S}/home/.config", 0, {{"corvane.test.first", "user"}, {"corvane.test.tree", "system"}},
-                       {"readOptionsFile Using the system's jvm options file {E}: 2 options",
-                        "readOptionsFile Using the user's jvm options file {U}: 1 option"},
+                       {"* Using the system's jvm options file {E}: 2 options",
+                        "* Using the user's jvm options file {U}: 1 option"},
                        {}},
         OwnOptionsCase{"UsersFileIsADirectory", "name={N}\n", nullptr, UserFile::Directory, nullptr,
                        {{"XDG_CONFIG_HOME", "{S}/config"}}, "{S}/config", 0, {{"corvane.test.first", "tree"}},
-                       {NO_SYSTEM_FILE, "readOptionsFile Skipping the user's jvm options file {U}: Is a directory",
+                       {NO_SYSTEM_FILE, "* Skipping the user's jvm options file {U}: Is a directory",
                         "startJVM Java Virtual Machine is created!"},
                        {}},
         OwnOptionsCase{"UsersFileIsAFifoWithoutWriter", "name={N}\n", nullptr, UserFile::Fifo, nullptr,
                        {{"XDG_CONFIG_HOME", "{S}/config"}}, "{S}/config", 0, {{"corvane.test.first", "tree"}},
-                       {"readOptionsFile Skipping the user's jvm options file {U}: not a regular file",
+                       {"* Skipping the user's jvm options file {U}: not a regular file",
                         "startJVM Java Virtual Machine is created!"},
                        {}},
         OwnOptionsCase{"OptionTheVmRejectsNamesTheUsersFile", "name={N}\n", nullptr, UserFile::Text,
                        "-Dcorvane.test.first=user\n-XX:+CorvaneNoSuchOption\n", {{"XDG_CONFIG_HOME", "{S}/config"}},
                        "{S}/config", 53, {},
                        {"startJVM Starting JVM",
-                        "logOptionFiles Options from the tree's jvm options file {L}jvm-options.txt:\n\t",
-                        "logOptionFiles Options from the user's jvm options file {U}:\n\t-Dcorvane.test.first=user\n\t"
+                        "* Options from the tree's jvm options file {L}jvm-options.txt:\n\t",
+                        "* Options from the user's jvm options file {U}:\n\t-Dcorvane.test.first=user\n\t"
                         "-XX:+CorvaneNoSuchOption\n",
                         "startJVM Error creating VM: code= ", "reportFatalAndExit Failed to start JVM"},
                        {}},
         OwnOptionsCase{"NoAbsoluteConfigHomeNoUsersFile", "name={N}\n", nullptr, UserFile::None, nullptr,
                        {{"XDG_CONFIG_HOME", "config"}}, "{S}/unused", 0, {{"corvane.test.first", "tree"}},
-                       {NO_SYSTEM_FILE, "readSystemAndUserOptions No user jvm options file: neither XDG_CONFIG_HOME "
+                       {NO_SYSTEM_FILE, "* No user jvm options file: neither XDG_CONFIG_HOME "
                                         "nor HOME is an absolute path"},
-                       {"readOptionsFile Using"}},
+                       {"* Using the user's", "* Using the system's"}},
         OwnOptionsCase{"TreeWithoutRecordReadsNeither", nullptr, nullptr, UserFile::Text, "-Dcorvane.test.first=user\n",
                        {{"XDG_CONFIG_HOME", "{S}/config"}}, "{S}/config", 0, {{"corvane.test.first", "tree"}},
-                       {"applicationName No application name: the tree has no {L}corvane-tree.txt; the system's and "
+                       {"* No application name: the tree has no {L}corvane-tree.txt; the system's and "
                         "the user's jvm options files are not read"},
-                       {"readOptionsFile"}},
+                       {"* Using the user's", "* The system's jvm options file"}},
         OwnOptionsCase{"RecordWithoutAValidNameReadsNeither", "#name={N}\nname=..\n", nullptr, UserFile::Text,
                        "-Dcorvane.test.first=user\n", {{"XDG_CONFIG_HOME", "{S}/config"}}, "{S}/config", 0,
                        {{"corvane.test.first", "tree"}},
-                       {"applicationName No application name: {L}corvane-tree.txt has no valid name line (name=..)"},
-                       {"readOptionsFile"}}),
+                       {"* No application name: {L}corvane-tree.txt has no valid name line (name=..)"},
+                       {"* Using the user's", "* The system's jvm options file"}}),
     RowName());
 
 // --- what the Java side sees ---------------------------------------------

@@ -118,7 +118,7 @@ void expectInOrder(const std::vector<std::string>& log, const std::vector<std::s
                    const std::string& whose) {
     std::size_t next = 0;
     for (const std::string& prefix : expected) {
-        while (next < log.size() && log[next].compare(0, prefix.size(), prefix) != 0) {
+        while (next < log.size() && !TreeRun::matches(log[next], prefix)) {
             ++next;
         }
         EXPECT_LT(next, log.size()) << whose << ": missing, or out of order: " << prefix << "\n" << joinLines(log);
@@ -128,7 +128,7 @@ void expectInOrder(const std::vector<std::string>& log, const std::vector<std::s
 
 bool hasPrefix(const std::vector<std::string>& log, const std::string& prefix) {
     for (const std::string& line : log) {
-        if (line.compare(0, prefix.size(), prefix) == 0) {
+        if (TreeRun::matches(line, prefix)) {
             return true;
         }
     }
@@ -275,37 +275,37 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         InstanceCase{"SecondStartHandsOverItsDirectoryAndArguments", ASKS, Before::Nothing, 0700, false,
                      {"--log-native-to-stdout", "docs/a file.txt"}, true, true,
-                     {"handOver No running instance: {S} does not exist",
-                      "takeLock This start is the instance: it holds {K}", "startJVM Starting JVM"},
-                     {"run Program arguments: ", "handOver Handed this start over to the running instance at {S}"},
+                     {"* No running instance: {S} does not exist",
+                      "* This start is the instance: it holds {K}", "startJVM Starting JVM"},
+                     {"run Program arguments: ", "* Handed this start over to the running instance at {S}"},
                      {}},
         InstanceCase{"WaitForPidStartIsNotHandedOver", ASKS, Before::Nothing, 0700, false,
                      {"--wait-for-pid", "{P}", "x.txt"}, true, false, {},
-                     {"settleInstance One instance: a --wait-for-pid start is never handed over",
+                     {"* One instance: a --wait-for-pid start is never handed over",
                       "startJVM Java Virtual Machine is created!"},
-                     {"handOver Handed"}},
+                     {"* Handed"}},
         InstanceCase{"StaleSocketMeansANormalStartThatReplacesIt", ASKS, Before::StaleSocket, 0700, false,
                      {"b.txt"}, true, true,
-                     {"handOver No running instance: {S} is stale (Connection refused)",
-                      "takeLock This start is the instance: it holds {K}", "startJVM Starting JVM"},
-                     {"handOver Handed this start over to the running instance at {S}"}, {}},
+                     {"* No running instance: {S} is stale (Connection refused)",
+                      "* This start is the instance: it holds {K}", "startJVM Starting JVM"},
+                     {"* Handed this start over to the running instance at {S}"}, {}},
         InstanceCase{"TreeWithoutTheKeyMakesNoSocket", "format=1\nname={N}\nsingle-instance=no\n", Before::Nothing,
                      0700, false, {"c.txt"}, false, false, {}, {"startJVM Java Virtual Machine is created!"},
-                     {"findInstancePaths", "settleInstance", "handOver", "takeLock", "waitForStartingInstance"}},
+                     {"* One instance", "* No running instance", "* This start is the instance", "* Handed", "* Another start"}},
         InstanceCase{"RuntimeDirNotPrivateMeansNormalStarts", ASKS, Before::Nothing, 0755, false, {"d.txt"}, false,
-                     false, {std::string("findInstancePaths One instance: XDG_RUNTIME_DIR '{R}' does not have mode 0700") +
+                     false, {std::string("* One instance: XDG_RUNTIME_DIR '{R}' does not have mode 0700") +
                              NOT_LOOKING},
-                     {"findInstancePaths One instance: XDG_RUNTIME_DIR", "startJVM Java Virtual Machine is created!"},
-                     {"handOver", "takeLock"}},
+                     {"* One instance: XDG_RUNTIME_DIR", "startJVM Java Virtual Machine is created!"},
+                     {"* No running instance", "* This start is the instance", "* Handed"}},
         InstanceCase{"PlainFileAtTheSocketIsRefused", ASKS, Before::PlainFile, 0700, false, {"e.txt"}, false, false,
-                     {"handOver Refusing {S}: it is not a socket; starting normally",
-                      "takeLock This start is the instance: it holds {K}"},
-                     {"handOver Refusing {S}: it is not a socket; starting normally",
+                     {"* Refusing {S}: it is not a socket; starting normally",
+                      "* This start is the instance: it holds {K}"},
+                     {"* Refusing {S}: it is not a socket; starting normally",
                       "startJVM Java Virtual Machine is created!"},
                      {}},
         InstanceCase{"TwoStartsAtOnceMakeOneInstance", ASKS, Before::Nothing, 0700, true, {"f.txt"}, true, true,
-                     {"takeLock This start is the instance: it holds {K}", "startJVM Starting JVM"},
-                     {"handOver Handed this start over to the running instance at {S}"}, {}}),
+                     {"* This start is the instance: it holds {K}", "startJVM Starting JVM"},
+                     {"* Handed this start over to the running instance at {S}"}, {}}),
     RowName());
 
 }  // namespace

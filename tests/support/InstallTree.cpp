@@ -22,9 +22,17 @@ std::string fakeJvmWithoutCreateLibrary() {
     return std::string(CORVANE_TEST_BINARY_DIR) + "/fakejvm/libcorvane_fakejvm_nocreate.so";
 }
 
+bool TreeRun::matches(const std::string& message, const std::string& prefix) {
+    if (prefix.compare(0, 2, "* ") != 0) {
+        return message.compare(0, prefix.size(), prefix) == 0;
+    }
+    const std::size_t blank = message.find(' ');
+    return blank != std::string::npos && message.compare(blank + 1, prefix.size() - 2, prefix, 2) == 0;
+}
+
 int TreeRun::find(const std::string& prefix) const {
     for (std::size_t i = 0; i < log.size(); ++i) {
-        if (log[i].compare(0, prefix.size(), prefix) == 0) {
+        if (matches(log[i], prefix)) {
             return static_cast<int>(i);
         }
     }

@@ -30,7 +30,11 @@ struct TreeRun : RunResult {
     std::vector<std::string> log;  // logMessagesOfLastRun(): each starts with the function name
     int pid = 0;                   // the launcher's pid, read from the log line prefix (0: no log)
 
-    // Index of the first message starting with `prefix`, or -1.
+    // Whether `message` starts with `prefix`; a prefix "* <text>" stands for
+    // <text> after any function name, for the lines whose function names are
+    // the launcher's own business.
+    static bool matches(const std::string& message, const std::string& prefix);
+    // Index of the first message that matches `prefix`, or -1.
     int find(const std::string& prefix) const;
     bool has(const std::string& prefix) const { return find(prefix) >= 0; }
     // The "JVM Args:" list as logged, one entry per option (empty when not logged).
