@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -26,11 +27,18 @@ using corvane::jvm::OptionEntry;
 namespace {
 
 const char JVM_LIBRARY_RELATIVE_PATH[] = "jre/lib/server/libjvm.so";
+// As a start that cannot create its VM.
+constexpr int JVM_OPTIONS_UNAVAILABLE = 53;
 
 using CreateJavaVMFunction = jint (*)(JavaVM**, void**, void*);
 
-// The VM's console output goes to the native log, one line per call.
-jint jvm_vprintf(FILE* /*stream*/, const char* format, va_list args) {
+// The VM's console output goes to the native log, one line per call. What the
+// VM writes to a file of its own (-Xlog:...:file=<path>) goes to that file, as
+// it would without the hook: the VM hands all its output to this one hook.
+jint jvm_vprintf(FILE* stream, const char* format, va_list args) {
+    if (stream != nullptr && stream != stdout && stream != stderr) {
+        return std::vfprintf(stream, format, args);
+    }
     char buffer[1024];
     std::memset(buffer, 0, sizeof buffer);
     const int length = std::vsnprintf(buffer, 1020, format, args);
@@ -122,6 +130,45 @@ void logOptionFiles(const corvane::jvm::OptionFiles& files) {
     }
 }
 
+// The option list of a start, from its options files, the tree and the
+// environment; false, with the reason logged, when the start can have none.
+// These are steps of the VM start, and their lines carry `logName` (the
+// function that runs them) as their function name.
+bool assembleOptions(const corvane::jvm::OptionFiles& optionFiles, const corvane::jvm::TreeRecord& treeRecord,
+                     const std::string& installDir, std::vector<OptionEntry>& entries, std::string& classPath,
+                     const char* logName) {
+    if (optionFiles.jvmArgs.refused) {
+        DumpLoggerBuilder(DumpLoggerBuilder::ERROR) << logName << "Unable to open jvm args file: "
+                                                    << optionFiles.jvmArgs.path;
+        return false;
+    }
+    corvane::jvm::logOptionFileNotes(optionFiles);
+    if (optionFiles.stopsTheStart()) {
+        return false;
+    }
+    corvane::jvm::OptionInputs inputs;
+    inputs.jvmArgsFileLines = optionFiles.jvmArgs.lines;
+    inputs.treeOptionLines = optionFiles.tree.lines;
+    inputs.systemOptionLines = optionFiles.system.lines;
+    inputs.userOptionLines = optionFiles.user.lines;
+    inputs.installDir = installDir;
+    const std::string libDir = corvane::jvm::libDirFor(inputs.installDir);
+    inputs.classPath = corvane::jvm::collectJarsFromManifest(libDir + "manifest-bootstrap.txt", libDir);
+    DumpLoggerBuilder(DumpLoggerBuilder::DEBUG) << logName << "Using class path: "
+                                                << corvane::jvm::string_replace(inputs.classPath,
+                                                                                corvane::jvm::CLASSPATH_SEPARATOR,
+                                                                                corvane::jvm::CLASSPATH_SEPARATOR_FOR_LOGS);
+    collectTuningInputs(inputs);
+    inputs.javaDefaultHeap = treeRecord.javaHeap;
+    if (inputs.javaDefaultHeap) {
+        DumpLoggerBuilder(DumpLoggerBuilder::INFO)
+            << logName << "The tree's record asks for java's default heap limit: no -Xmx of the launcher's own";
+    }
+    entries = corvane::jvm::buildJvmOptionEntries(inputs);
+    classPath = inputs.classPath;
+    return true;
+}
+
 }  // namespace
 
 void* CorvaneJVMHost::resolveJNICreateFunction() {
@@ -152,32 +199,12 @@ JavaVM* CorvaneJVMHost::startJVM(const corvane::jvm::OptionFiles& optionFiles,
     }
     auto createJavaVM = reinterpret_cast<CreateJavaVMFunction>(createSymbol);
 
-    if (optionFiles.jvmArgs.refused) {
-        CORVANE_LOG(ERROR) << "Unable to open jvm args file: " << optionFiles.jvmArgs.path;
+    std::vector<OptionEntry> entries;
+    std::string classPath;
+    if (!assembleOptions(optionFiles, treeRecord, installDir.path, entries, classPath, __func__)) {
         return nullptr;
     }
-    corvane::jvm::logOptionFileNotes(optionFiles);
-    if (optionFiles.stopsTheStart()) {
-        return nullptr;
-    }
-    corvane::jvm::OptionInputs inputs;
-    inputs.jvmArgsFileLines = optionFiles.jvmArgs.lines;
-    inputs.treeOptionLines = optionFiles.tree.lines;
-    inputs.systemOptionLines = optionFiles.system.lines;
-    inputs.userOptionLines = optionFiles.user.lines;
-    inputs.installDir = installDir.path;
-    const std::string libDir = corvane::jvm::libDirFor(inputs.installDir);
-    inputs.classPath = corvane::jvm::collectJarsFromManifest(libDir + "manifest-bootstrap.txt", libDir);
-    CORVANE_LOG(DEBUG) << "Using class path: "
-                       << corvane::jvm::string_replace(inputs.classPath, corvane::jvm::CLASSPATH_SEPARATOR,
-                                                       corvane::jvm::CLASSPATH_SEPARATOR_FOR_LOGS);
-    collectTuningInputs(inputs);
-    inputs.javaDefaultHeap = treeRecord.javaHeap;
-    if (inputs.javaDefaultHeap) {
-        CORVANE_LOG(INFO) << "The tree's record asks for java's default heap limit: no -Xmx of the launcher's own";
-    }
-    std::vector<OptionEntry> entries = corvane::jvm::buildJvmOptionEntries(inputs);
-    corvane::jvm::useAppClassArchive(entries, inputs.installDir, inputs.classPath, treeRecord);
+    corvane::jvm::useAppClassArchive(entries, installDir.path, classPath, treeRecord);
     CORVANE_LOG(INFO) << "JVM Args:" << corvane::jvm::formatOptionsForLog(entries);
 
     std::vector<JavaVMOption> options;
@@ -204,4 +231,33 @@ JavaVM* CorvaneJVMHost::startJVM(const corvane::jvm::OptionFiles& optionFiles,
     freeOptionTexts(options);
     CORVANE_LOG(INFO) << "Java Virtual Machine is created!";
     return vm;
+}
+
+int CorvaneJVMHost::printJvmOptions(const corvane::jvm::OptionFiles& optionFiles,
+                                    const corvane::jvm::TreeRecord& treeRecord) {
+    const OS::InstallDirLookup installDir = OS::lookUpApplicationInstallDir();
+    const std::string installDirProblem = corvane::jvm::installDirProblem(installDir);
+    if (!installDirProblem.empty()) {
+        CORVANE_LOG(ERROR) << installDirProblem;
+        return JVM_OPTIONS_UNAVAILABLE;
+    }
+    std::vector<OptionEntry> entries;
+    std::string classPath;
+    if (!assembleOptions(optionFiles, treeRecord, installDir.path, entries, classPath, __func__)) {
+        return JVM_OPTIONS_UNAVAILABLE;
+    }
+    std::string out;
+    int printed = 0;
+    for (const OptionEntry& entry : entries) {
+        if (entry.extraInfo == nullptr) {
+            out.append(entry.text).push_back('\0');
+            ++printed;
+        }
+    }
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
+        CORVANE_LOG(ERROR) << "Cannot write the JVM options to standard output";
+        return JVM_OPTIONS_UNAVAILABLE;
+    }
+    CORVANE_LOG(INFO) << "Printed the JVM options:" << printed << "options";
+    return 0;
 }

@@ -17,4 +17,11 @@ public:
     // logged) when no VM was created; ends the process itself when the
     // bootstrap manifest is unusable.
     static JavaVM* startJVM(const corvane::jvm::OptionFiles& optionFiles, const corvane::jvm::TreeRecord& treeRecord);
+
+    // For the shipping tools: writes the option list a start would hand the
+    // VM to standard output, each option followed by a NUL byte, without the
+    // hook entries and the per-user application archive, and without loading
+    // the runtime. Returns the exit status: 0, or 53 when there is no list (as
+    // a start without a VM); a bootstrap manifest problem ends the process.
+    static int printJvmOptions(const corvane::jvm::OptionFiles& optionFiles, const corvane::jvm::TreeRecord& treeRecord);
 };

@@ -36,6 +36,8 @@ constexpr int JVM_START_FAILED = 53;
 // 1 MiB that java gives the thread it creates its VM on.
 constexpr std::size_t JVM_THREAD_STACK_BYTES = std::size_t{8} * 1024 * 1024;
 const std::string_view JVM_ARGS_OPTION = "--jvm-args=";
+// For the shipping tools: print the JVM options a start would use, and end.
+const std::string_view PRINT_JVM_OPTIONS = "--print-jvm-options";
 
 int getCommandLineWaitForPid(const ArgumentList& arguments) {
     for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -178,6 +180,14 @@ int run(int argc, char** argv) {
         argumentText.push_back(' ');
     }
     CORVANE_LOG(INFO) << "Program arguments: " << argumentText;
+
+    if (hasArgument(arguments, PRINT_JVM_OPTIONS)) {
+        // Before any wait or hand-over: the tools ask this of a tree, not of an instance.
+        const std::string installDir = OS::getApplicationInstallDir();
+        const corvane::jvm::TreeRecord treeRecord = corvane::jvm::readTreeRecord(installDir);
+        return CorvaneJVMHost::printJvmOptions(corvane::jvm::readOptionFiles(installDir, treeRecord, jvmArgsPath),
+                                               treeRecord);
+    }
 
     const int pid = getCommandLineWaitForPid(arguments);
     if (pid != 0) {

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "ExpectedOptions.h"
+#include "jvm/BootstrapManifest.h"
 #include "support/InstallTree.h"
 
 namespace {
@@ -166,6 +167,52 @@ TEST(RealVm, MissingJvmArgsFileIs53) {
         EXPECT_FALSE(run.has("startJVM Starting JVM"));
         EXPECT_FALSE(run.has("operator() JVM calling main"));
     }
+}
+
+// The VM's console output reaches the native log; what it writes to a file of
+// its own (-Xlog's file= output) reaches that file, as without the hook.
+TEST(RealVm, VmLogFileOutputGoesToItsFile) {
+    InstallTree tree;
+    const std::string gcLog = tree.scratchDir() + "/gc.log";
+    const std::string argsFile = tree.writeScratchFile("jvm.args", "-Xlog:gc:file=" + gcLog + "\n-Xlog:gc+init\n");
+    const TreeRun run = tree.run({"--jvm-args=" + argsFile});
+    ASSERT_EQ(run.exitStatus, 0) << joinLines(run.log) << run.err;
+    EXPECT_NE(readFile(gcLog).find("Using G1"), std::string::npos) << readFile(gcLog);
+    EXPECT_FALSE(run.has("jvm_vprintf JVM:  Using G1")) << joinLines(run.log);
+    EXPECT_TRUE(run.has("jvm_vprintf JVM:  CardTable entry size")) << joinLines(run.log);
+}
+
+// The tools' view of a start: --print-jvm-options writes, NUL after each, the
+// list a start hands the VM (its "JVM Args:"), without the hooks and with
+// its own pid in the per-process paths, and creates no VM.
+TEST(RealVm, PrintedOptionsAreTheStartsList) {
+    InstallTree tree;
+    ASSERT_TRUE(writeFile(tree.libDir() + "jvm-options.txt", "-Dcorvane.test.tree=${INSTALL_DIR}\n"));
+    const std::string argsFile = tree.writeScratchFile("jvm.args", "-Dcorvane.test.first=from file\n");
+    const TreeRun printed = tree.run({"--jvm-args=" + argsFile, "--print-jvm-options"});
+    ASSERT_EQ(printed.exitStatus, 0) << joinLines(printed.log) << printed.err;
+    EXPECT_FALSE(printed.has("startJVM Starting JVM"));
+    const TreeRun started = tree.run({"--jvm-args=" + argsFile});
+    ASSERT_EQ(started.exitStatus, 0) << joinLines(started.log) << started.err;
+
+    std::vector<std::string> wanted;
+    for (const std::string& option : started.jvmArgs()) {
+        if (option != "vfprintf" && option != "exit" && option != "abort") {
+            wanted.push_back(corvane::jvm::string_replace(option, "-" + std::to_string(started.pid) + ".",
+                                            "-" + std::to_string(printed.pid) + "."));
+        }
+    }
+    std::vector<std::string> got;
+    for (std::size_t start = 0, end; (end = printed.out.find('\0', start)) != std::string::npos; start = end + 1) {
+        got.push_back(printed.out.substr(start, end - start));
+    }
+    EXPECT_EQ(got, wanted);
+    ASSERT_FALSE(printed.out.empty());
+    EXPECT_EQ(printed.out.back(), '\0');
+
+    const TreeRun refused = tree.run({"--jvm-args=" + tree.root() + "/missing.args", "--print-jvm-options"});
+    EXPECT_EQ(refused.exitStatus, 53);
+    EXPECT_EQ(refused.out, "");
 }
 
 TEST(RealVm, OptionTheVmRejectsIs53) {
