@@ -1,6 +1,6 @@
 // The shipping program's pure parts against written-out expectations: the package's
-// files, the tree's record, how jars' Class-Path entries are followed, and the
-// repository's index files and version order.
+// files, the tree's record, how jars' Class-Path entries are followed (and left out of
+// the tree's copies), and the repository's index files and version order.
 package com.vellumbry.corvane.ship;
 
 import java.io.IOException;
@@ -293,6 +293,54 @@ public final class ShipToolTest {
             }
         } finally {
             Workspace.removeTree(dir);
+        }
+        copiesClassPath();
+    }
+
+    private record ManifestCase(String name, String manifest, String wanted) {
+    }
+
+    private record EntryCase(String entry, boolean leaves) {
+    }
+
+    /** A tree's copy of a jar: its manifest without Class-Path, and which entries a kept one opens outside lib/. */
+    private static void copiesClassPath() {
+        List<ManifestCase> manifests = List.of(
+                new ManifestCase("continuation lines and CRLF; a section's Class-Path stays",
+                        "Manifest-Version: 1.0\r\nClass-Path: a.jar /usr/share/java/b\r\n .jar\r\nMain-Class: x.Main\r\n\r\n"
+                                + "Name: x/\r\nClass-Path: c.jar\r\n",
+                        "Manifest-Version: 1.0\r\nMain-Class: x.Main\r\n\r\nName: x/\r\nClass-Path: c.jar\r\n"),
+                new ManifestCase("any case; the other attributes untouched",
+                        "Manifest-Version: 1.0\nclass-PATH: ../b.jar\nMulti-Release: true\nX-Class-Path: y\n",
+                        "Manifest-Version: 1.0\nMulti-Release: true\nX-Class-Path: y\n"),
+                new ManifestCase("bare CR line ends", "Class-Path: a.jar\rMain-Class: x.Main\r", "Main-Class: x.Main\r"),
+                new ManifestCase("no line end after the last line", "Manifest-Version: 1.0\nClass-Path: a.jar",
+                        "Manifest-Version: 1.0\n"),
+                new ManifestCase("no Class-Path", "Manifest-Version: 1.0\n\nName: x/\nClass-Path: c.jar\n", null));
+        for (ManifestCase c : manifests) {
+            byte[] in = c.manifest().getBytes(java.nio.charset.StandardCharsets.UTF_8);
+            byte[] out = JarCopies.withoutClassPath(in);
+            if (c.wanted() == null) {
+                check(out == in, c.name() + ": the manifest is left as it is");
+            } else {
+                same(new String(out, java.nio.charset.StandardCharsets.UTF_8), c.wanted(), c.name());
+            }
+        }
+        List<EntryCase> entries = List.of(
+                new EntryCase("c.jar", false),
+                new EntryCase("sub/c.jar", false),
+                new EntryCase("../c.jar", true),
+                new EntryCase("sub/../../c.jar", true),
+                new EntryCase("%2E%2E/c.jar", true),
+                new EntryCase("/usr/share/java/c.jar", true),
+                new EntryCase("file:/usr/share/java/c.jar", true),
+                new EntryCase("file://localhost/usr/share/java/c.jar", true),
+                new EntryCase("file://build-host/c.jar", false),
+                new EntryCase("https://example.org/c.jar", false));
+        for (EntryCase c : entries) {
+            boolean leaves = !JarCopies.leavingLib(List.of(c.entry()), Path.of("/opt/app/lib/signed.jar")).isEmpty();
+            check(leaves == c.leaves(), "Class-Path entry " + c.entry() + " of lib/signed.jar should "
+                    + (c.leaves() ? "" : "not ") + "count as leaving lib/");
         }
     }
 

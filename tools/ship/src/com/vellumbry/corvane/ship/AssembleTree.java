@@ -170,15 +170,7 @@ final class AssembleTree {
             windowClasses = EntryBridge.build(options.jdk(), app.mainClass(), options.commands(), lib, scratch, console);
             manifest.add(EntryBridge.JAR);
         }
-        for (Path jar : app.jars()) {
-            String name = jar.getFileName().toString();
-            try {
-                Files.copy(jar, lib.resolve(name));
-            } catch (IOException e) {
-                throw Console.fail("cannot copy " + jar + ": " + e.getMessage());
-            }
-            manifest.add(name);
-        }
+        manifest.addAll(JarCopies.install(app.jars(), lib, console));
         write(lib.resolve(MANIFEST), String.join("\n", manifest) + "\n");
         for (Path dir : options.resources()) {
             copyResources(dir, lib, scratch);
