@@ -50,8 +50,17 @@ wait_gone() {
   ! kill -0 "$2" 2>/dev/null
 }
 
-# The window's WM_CLASS as "instance", "class".
-window_class() { xprop -id "$1" WM_CLASS | sed -n 's/^WM_CLASS(STRING) = //p'; }
+# The window's WM_CLASS as "instance", "class". The toolkit may set it after
+# the title that found the window: waits up to 10 s for it.
+window_class() {
+  local class="" _
+  for _ in $(seq 100); do
+    class=$(xprop -id "$1" WM_CLASS 2>/dev/null | sed -n 's/^WM_CLASS(STRING) = //p')
+    [ -n "$class" ] && break
+    sleep 0.1
+  done
+  echo "$class"
+}
 # The toolkit may set _NET_WM_PID after the title: waits up to 20 s for it.
 window_pid() {
   local pid="" _
