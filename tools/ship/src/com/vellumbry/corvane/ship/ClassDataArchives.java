@@ -1,5 +1,5 @@
 // The runtime's default class-data archives: dumped by the tree's own java with the
-// option list the launcher logs (so the VM maps them on every start), optionally from
+// option list the launcher gives (--print-jvm-options, so the VM maps them on every start), optionally from
 // a trained class list with ahead-of-time linking, and checked by a probe run that the
 // VM maps them with the full module graph. Nothing in the tree is edited for a probe.
 package com.vellumbry.corvane.ship;
@@ -49,15 +49,7 @@ final class ClassDataArchives {
      */
     String dump(boolean aggressive, Path classList) {
         String variant = "CORVANE_AGGRESSIVE_OPTIMIZATIONS=" + (aggressive ? 1 : 0);
-        TreeRuns.Run options = runs.probe("options-" + (aggressive ? 1 : 0), aggressive, List.of("-Xshare:off"));
-        if (options.status() != 0) {
-            throw Console.fail("the launcher's option probe (" + variant + ") ended with status " + options.status()
-                    + ": " + options.lastOutputLine());
-        }
-        List<String> launcherOptions = options.launcherOptions();
-        if (launcherOptions.isEmpty()) {
-            throw Console.fail("the launcher logged no option list (no 'JVM Args:' block in its native log)");
-        }
+        List<String> launcherOptions = runs.launcherOptions(aggressive);
         String archive = dumpWith(launcherOptions, classList, aggressive, variant);
         TreeRuns.Run probe = runs.probe("probe-" + (aggressive ? 1 : 0), aggressive, List.of("-Xlog:cds"));
         if (probe.status() != 0) {

@@ -28,43 +28,11 @@ final class TreeRuns {
     private final Path scratch;
     private final Path probeTree;
 
-    /** A finished run: its status, native log and console output. */
-    record Run(int status, Path log, Path out, Path argsFile) {
-        /** The VM's own messages, one per line, without the hook's prefix and decoration pieces. */
+    /** A finished run: its status, native log, console output and the VM's own log (its -Xlog options). */
+    record Run(int status, Path log, Path out, Path vmLog) {
+        /** The VM's messages, one per line, as -Xlog wrote them to the run's own file. */
         List<String> vmMessages() {
-            List<String> messages = new ArrayList<>();
-            for (String line : Exec.read(log).split("\n")) {
-                int at = line.indexOf(" jvm_vprintf JVM:  ");
-                if (at < 0) {
-                    continue;
-                }
-                String message = line.substring(at + " jvm_vprintf JVM:  ".length());
-                if (!message.isBlank() && !message.matches("\\[[^]]*\\] *")) {
-                    messages.add(message);
-                }
-            }
-            return messages;
-        }
-
-        /** The launcher's option list from its "JVM Args:" block: no hooks, no class path, no lines of its --jvm-args file. */
-        List<String> launcherOptions() {
-            Set<String> ours = new HashSet<>(Exec.read(argsFile).lines().toList());
-            List<String> options = new ArrayList<>();
-            boolean block = false;
-            for (String line : Exec.read(log).split("\n")) {
-                if (line.contains(" startJVM JVM Args:")) {
-                    block = true;
-                } else if (block && line.startsWith("\t")) {
-                    String option = line.substring(1);
-                    if (!ours.contains(option) && !List.of("vfprintf", "exit", "abort", "").contains(option)
-                            && !option.startsWith("-Djava.class.path=")) {
-                        options.add(option);
-                    }
-                } else if (block) {
-                    break;
-                }
-            }
-            return options;
+            return Exec.read(vmLog).lines().filter(l -> !l.isBlank()).toList();
         }
 
         String lastOutputLine() {
@@ -92,6 +60,36 @@ final class TreeRuns {
         }
     }
 
+    /**
+     * The option list the tree's launcher gives the VM (--print-jvm-options) in the scratch tree, without the
+     * class path: what an archive of the runtime's classes is dumped with.
+     */
+    List<String> launcherOptions(boolean aggressive) {
+        String tag = "options-" + (aggressive ? 1 : 0);
+        Map<String, String> set = new HashMap<>(Map.of("CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE", probeTree.toString()));
+        set.put("CORVANE_AGGRESSIVE_OPTIMIZATIONS", aggressive ? "1" : "0");
+        Path logs = scratch.resolve(tag);
+        set.put("CORVANE_NATIVE_LOG_DIR_OVERRIDE", logs.toString());
+        Set<String> unset = new HashSet<>(OPTION_VARIABLES);
+        unset.removeAll(set.keySet());
+        unset.addAll(VM_VARIABLES);
+        Path out = scratch.resolve(tag + ".out");
+        try {
+            Files.createDirectories(logs);
+        } catch (IOException e) {
+            throw Console.fail("cannot write in " + scratch + ": " + e.getMessage());
+        }
+        int status = Exec.run(new Exec.Command(List.of(tree.resolve("corvane").toString(), "--print-jvm-options"),
+                set, unset, 120), out);
+        String text = Exec.read(out);
+        if (status != 0 || !text.endsWith("\0")) {
+            throw Console.fail("the launcher gave no option list (--print-jvm-options ended with status " + status
+                    + "; its log: " + ClassDataArchives.firstMatching(Exec.read(logs.resolve(LOG_NAME)).lines().toList(),
+                    ".*ERROR.*") + ")");
+        }
+        return List.of(text.split("\0")).stream().filter(o -> !o.startsWith("-Djava.class.path=")).toList();
+    }
+
     /** The probe entry (it returns at once) in the scratch tree, with the given JVM options, no display. */
     Run probe(String tag, boolean aggressive, List<String> jvmArgs) {
         Map<String, String> set = new HashMap<>();
@@ -116,14 +114,21 @@ final class TreeRuns {
         return run(tag, aggressive, jvmArgs, args, set, unset, seconds);
     }
 
+    /**
+     * Runs the tree's launcher with {@code jvmArgs} in a --jvm-args= file; an -Xlog option without an output
+     * of its own writes to the run's VM log file, in the VM's own words, one message a line.
+     */
     private Run run(String tag, boolean aggressive, List<String> jvmArgs, List<String> args,
                     Map<String, String> extraSet, Set<String> extraUnset, int seconds) {
         Path logs = scratch.resolve(tag);
         Path argsFile = scratch.resolve(tag + ".args");
         Path out = scratch.resolve(tag + ".out");
+        Path vmLog = scratch.resolve(tag + ".vm.log");
+        List<String> options = jvmArgs.stream().map(a -> a.startsWith("-Xlog:") && a.indexOf(':', 6) < 0
+                ? a + ":file=" + vmLog + ":none:filecount=0" : a).toList();
         try {
             Files.createDirectories(logs);
-            Files.writeString(argsFile, String.join("\n", jvmArgs) + "\n", StandardCharsets.UTF_8);
+            Files.writeString(argsFile, String.join("\n", options) + "\n", StandardCharsets.UTF_8);
         } catch (IOException e) {
             throw Console.fail("cannot write in " + scratch + ": " + e.getMessage());
         }
@@ -135,6 +140,6 @@ final class TreeRuns {
         List<String> argv = new ArrayList<>(List.of(tree.resolve("corvane").toString(), "--jvm-args=" + argsFile));
         argv.addAll(args);
         int status = Exec.run(new Exec.Command(argv, set, unset, seconds), out);
-        return new Run(status, logs.resolve(LOG_NAME), out, argsFile);
+        return new Run(status, logs.resolve(LOG_NAME), out, vmLog);
     }
 }
