@@ -245,33 +245,29 @@ inline bool isExecutable(const std::string& path) {
     return ::access(path.c_str(), X_OK) == 0;
 }
 
-// The option list that the launcher of an install tree gives the VM, read from
-// the "JVM Args:" block of its native log after one run (the entry returns 1:
-// the launcher exits with status 0 at once).
+// The option list that the launcher of an install tree gives the VM, as its
+// --print-jvm-options writes it (NUL after each option, hooks left out).
 inline std::vector<std::string> harvestOptions(const std::string& launcher, const std::string& scratchParent) {
     const std::string logs = makeScratchDir(scratchParent, "harvest");
     std::vector<std::string> env = baseEnvironment();
     env.push_back("CORVANE_NATIVE_LOG_DIR_OVERRIDE=" + logs);
-    const pid_t pid = spawn({launcher}, env);
+    const std::string outPath = logs + "/options.out";
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const pid_t pid = out >= 0 ? spawn({launcher, "--print-jvm-options"}, env, out) : -1;
     const int status = pid > 0 ? reap(pid) : -1;
-    const std::string log = readFile(logs + "/corvane-native.log");
+    if (out >= 0) {
+        ::close(out);
+    }
+    const std::string text = readFile(outPath);
     removeDir(logs);
     std::vector<std::string> options;
-    const std::size_t at = log.rfind("JVM Args:");
-    if (status != 0 || at == std::string::npos) {
-        std::fprintf(stderr, "the launcher %s ended with status %d and logged no option list\n", launcher.c_str(),
+    if (status != 0 || text.empty() || text.back() != '\0') {
+        std::fprintf(stderr, "the launcher %s ended with status %d and gave no option list\n", launcher.c_str(),
                      status);
         return options;
     }
-    std::size_t lineStart = log.find('\n', at);
-    while (lineStart != std::string::npos && lineStart + 1 < log.size() && log[lineStart + 1] == '\t') {
-        const std::size_t lineEnd = log.find('\n', lineStart + 1);
-        const std::size_t end = lineEnd == std::string::npos ? log.size() : lineEnd;
-        options.push_back(log.substr(lineStart + 2, end - lineStart - 2));
-        lineStart = lineEnd;
-    }
-    if (!options.empty() && options.back().empty()) {
-        options.pop_back();  // the "\n\t" that ends the block
+    for (std::size_t start = 0, end; (end = text.find('\0', start)) != std::string::npos; start = end + 1) {
+        options.push_back(text.substr(start, end - start));
     }
     return options;
 }
