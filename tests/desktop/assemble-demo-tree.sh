@@ -35,7 +35,7 @@ modules=$(sed -n 's/^MODULES="\(.*\)"$/\1/p' "$TREE/jre/release")
 for m in java.base java.desktop java.logging java.management jdk.unsupported; do
   grep -q -w "$m" <<<"$modules" || fail "the runtime lacks module $m (has: $modules)"
 done
-grep -q -w jdk.compiler <<<"$modules" && fail "the runtime holds jdk.compiler: jlink took more modules than needed"
+grep -q -w jdk.jlink <<<"$modules" && fail "the runtime holds jdk.jlink, a development tool the default leaves out"
 [ ! -e "$TREE/jre/include" ] || fail "the runtime has header files (jre/include)"
 [ ! -e "$TREE/jre/man" ] || fail "the runtime has man pages (jre/man)"
 manifest=$(cat "$TREE/lib/manifest-bootstrap.txt")

@@ -14,10 +14,13 @@ import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.HashMap;
 import java.util.HashSet;
+import java.util.LinkedHashMap;
 import java.util.LinkedHashSet;
 import java.util.List;
+import java.util.Locale;
 import java.util.Map;
 import java.util.Set;
+import java.util.function.Consumer;
 import java.util.jar.Attributes;
 import java.util.jar.JarFile;
 import java.util.jar.Manifest;
@@ -32,16 +35,48 @@ final class AppJars {
      * @param modules   the modules those options name
      * @param notes     what was left out, one line each
      * @param splash    the first jar's manifest SplashScreen-Image (the image {@code java -jar} shows), or empty
+     * @param opened    the manifests' Add-Opens and Add-Exports entries, each once
      */
     record Facts(List<Path> jars, String mainClass, List<String> options, List<String> modules, List<String> notes,
-                 String splash) {
+                 String splash, List<ModuleEntry> opened) {
+
+        /**
+         * Without the Add-Opens and Add-Exports entries that name a module the JDK lacks, or a
+         * package that module does not hold: java -jar leaves them out, where jlink would stop.
+         * Says each one left out to {@code note}.
+         */
+        Facts within(JdkModules jdk, Consumer<String> note) {
+            List<ModuleEntry> kept = new ArrayList<>();
+            Set<String> dropped = new HashSet<>();
+            for (ModuleEntry entry : opened) {
+                String lacking = !jdk.has(entry.module()) ? "the JDK has no module " + entry.module()
+                        : !jdk.holds(entry.module(), entry.pkg())
+                        ? "module " + entry.module() + " holds no package " + entry.pkg() : "";
+                if (lacking.isEmpty()) {
+                    kept.add(entry);
+                } else {
+                    dropped.add(entry.jvmOption());
+                    note.accept(entry.attribute() + " " + entry.module() + "/" + entry.pkg() + " of " + entry.jar()
+                            + ": " + lacking + "; left out, as java does");
+                }
+            }
+            return new Facts(jars, mainClass, options.stream().filter(o -> !dropped.contains(o)).toList(),
+                    kept.stream().map(ModuleEntry::module).distinct().toList(), notes, splash, List.copyOf(kept));
+        }
+    }
+
+    /** An Add-Opens ({@code attribute}) or Add-Exports entry of the manifest of {@code jar} (its file name). */
+    record ModuleEntry(String attribute, String module, String pkg, String jar) {
+        String jvmOption() {
+            return "--" + attribute.toLowerCase(Locale.ROOT) + "=" + module + "/" + pkg + "=ALL-UNNAMED";
+        }
     }
 
     private final List<Path> jars = new ArrayList<>();
     private final Map<String, Path> byName = new HashMap<>();
     private final Set<Path> seen = new HashSet<>();
     private final Set<String> options = new LinkedHashSet<>();
-    private final Set<String> modules = new LinkedHashSet<>();
+    private final Map<String, ModuleEntry> opened = new LinkedHashMap<>();
     private final List<String> notes = new ArrayList<>();
     private final Set<String> entries = new HashSet<>();
     private String firstMainClass;
@@ -110,8 +145,8 @@ final class AppJars {
             firstMainClass = main.getValue(Attributes.Name.MAIN_CLASS);
             firstSplash = main.getValue("SplashScreen-Image");
         }
-        moduleOptions(real, main.getValue("Add-Opens"), "add-opens");
-        moduleOptions(real, main.getValue("Add-Exports"), "add-exports");
+        moduleOptions(real, main, "Add-Opens");
+        moduleOptions(real, main, "Add-Exports");
         String nativeAccess = main.getValue("Enable-Native-Access");
         if (nativeAccess != null) {
             if (!nativeAccess.trim().equals("ALL-UNNAMED")) {
@@ -155,17 +190,21 @@ final class AppJars {
         add(target, jar);
     }
 
-    private void moduleOptions(Path jar, String value, String option) {
+    private void moduleOptions(Path jar, Attributes main, String attribute) {
+        String value = main.getValue(attribute);
         if (value == null) {
             return;
         }
         for (String item : value.trim().split("\\s+")) {
             int slash = item.indexOf('/');
             if (slash <= 0 || slash == item.length() - 1) {
-                throw Console.fail(option + " entry '" + item + "' of " + jar + " is not <module>/<package>");
+                throw Console.fail(attribute.toLowerCase(Locale.ROOT) + " entry '" + item + "' of " + jar
+                        + " is not <module>/<package>");
             }
-            options.add("--" + option + "=" + item + "=ALL-UNNAMED");
-            modules.add(item.substring(0, slash));
+            ModuleEntry entry = new ModuleEntry(attribute, item.substring(0, slash), item.substring(slash + 1),
+                    jar.getFileName().toString());
+            options.add(entry.jvmOption());
+            opened.putIfAbsent(entry.jvmOption(), entry);
         }
     }
 
@@ -196,7 +235,9 @@ final class AppJars {
         if (!main.isEmpty() && !entries.contains(main.replace('.', '/') + ".class")) {
             throw Console.fail("main class " + main + " is in none of the jars");
         }
-        return new Facts(List.copyOf(jars), main, List.copyOf(options), List.copyOf(modules), List.copyOf(notes),
-                firstSplash == null ? "" : firstSplash.strip());
+        List<ModuleEntry> moduleEntries = List.copyOf(opened.values());
+        return new Facts(List.copyOf(jars), main, List.copyOf(options),
+                moduleEntries.stream().map(ModuleEntry::module).distinct().toList(), List.copyOf(notes),
+                firstSplash == null ? "" : firstSplash.strip(), moduleEntries);
     }
 }

@@ -12,13 +12,14 @@ import java.util.Set;
 import java.util.stream.Stream;
 
 record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean aggressive, List<String> addModules,
+                       boolean minimalModules,
                        String mainClass, Map<String, String> commands, List<String> jvmOptions, List<Path> resources, boolean cds, boolean train,
                        Training.Plan plan, boolean quiet, boolean singleInstance, Path splash, boolean noSplash,
                        List<String> arguments, String workingDir, String wmClass, List<Path> jars) {
 
     private static final Set<String> WITH_VALUE = Set.of("--launcher", "--dest", "--name", "--jdk", "--add-modules",
             "--main-class", "--command", "--jvm-option", "--resources", "--train-arg", "--train-seconds", "--splash",
-            "--argument", "--working-dir", "--wm-class");
+            "--argument", "--working-dir", "--wm-class", "--modules");
     private static final Set<String> FLAGS = Set.of("--no-cds", "--train", "--quiet", "--single-instance", "--no-splash");
 
     /** The options, or null when help was asked for (and printed). */
@@ -26,7 +27,8 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         CommandLine line = CommandLine.parse(args, WITH_VALUE, FLAGS, true);
         if (line.help()) {
             System.out.print(Templates.fill(Templates.read("assemble-tree-usage.txt"), java.util.Map.of(
-                    "BASE_MODULES", String.join(",", RuntimeImage.BASE_MODULES), "JDK_MINIMUM", Integer.toString(minimum()))));
+                    "BASE_MODULES", String.join(",", RuntimeImage.BASE_MODULES), "JDK_MINIMUM", Integer.toString(minimum()),
+                    "TOOL_MODULES", toolModules())));
             return null;
         }
         console.quiet(line.has("--quiet"));
@@ -65,6 +67,10 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         if (line.has("--wm-class") && !wmClass.matches("[^\\s]+")) {
             throw Console.fail("--wm-class needs a window class without blanks, not '" + wmClass + "'");
         }
+        String modules = line.value("--modules", "default");
+        if (!modules.equals("default") && !modules.equals("minimal")) {
+            throw Console.fail("--modules needs default or minimal, not '" + modules + "'");
+        }
         boolean cds = !line.has("--no-cds");
         boolean train = line.has("--train");
         if (train && !cds) {
@@ -88,6 +94,7 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
                     + " and the command)");
         }
         return new AssembleOptions(launcherFile, destPath, name, jdk, aggressive, line.all("--add-modules"),
+                modules.equals("minimal"),
                 line.value("--main-class", "").strip(), commands(line.all("--command"), name), line.all("--jvm-option"),
                 line.all("--resources").stream().map(Path::of).toList(),
                 cds, train, new Training.Plan(line.all("--train-arg"), Integer.parseInt(seconds)), line.has("--quiet"),
@@ -123,6 +130,13 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
             }
         }
         return commands;
+    }
+
+    /** The help's list of the development tools the default runtime leaves out, one per line. */
+    private static String toolModules() {
+        StringBuilder text = new StringBuilder();
+        RuntimeImage.TOOLS.forEach((module, why) -> text.append(String.format("  %-18s %s%n", module, why)));
+        return text.toString().stripTrailing();
     }
 
     /** The lowest JDK major version the launcher's default options run on. */

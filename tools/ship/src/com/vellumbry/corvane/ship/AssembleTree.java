@@ -43,13 +43,16 @@ final class AssembleTree {
         Path tree = workspace.work();
         Path scratch = workspace.scratch();
         copyLauncher(options.launcher(), tree);
-        String runtimeVersion = buildRuntime(options, app, tree, scratch, console);
+        JdkModules jdkModules = JdkModules.of(options.jdk(), scratch);
+        app = app.within(jdkModules, console::say);
+        RuntimeImage.Needs needs = runtimeNeeds(options, app, jdkModules, scratch, console);
+        String runtimeVersion = buildRuntime(options, jdkModules, needs, tree, scratch, console);
         writeOptions(options, app, tree.resolve("lib"), console);
         Map<String, String> windowClasses = installJars(options, app, tree.resolve("lib"), scratch, console);
         String splashPath = splash == null ? "" : splash.install(tree.resolve("lib"), console);
         // The training runs start as later starts will, with the record's heap.
         write(tree.resolve(TreeRecord.FILE), TreeRecord.DURING_ASSEMBLY);
-        Training.Result trained = options.cds() ? makeArchives(options, tree, scratch, console)
+        Training.Result trained = options.cds() ? makeArchives(options, jdkModules, needs, tree, scratch, console)
                 : new Training.Result(List.of(), "");
         List<String> archives = trained.archives();
         String windowClass = windowClass(options, trained.windowClass(),
@@ -64,7 +67,9 @@ final class AssembleTree {
         workspace.moveInto(options.dest());
 
         long tenths = (System.nanoTime() - start) / 100_000_000L;
-        console.line("assembled " + options.dest() + " with runtime " + runtimeVersion + " (from " + options.jdk().home()
+        console.line("assembled " + options.dest() + " with runtime " + runtimeVersion + " ("
+                + RuntimeImage.describe(options.dest().resolve("jre"))
+                + (archives.isEmpty() ? "" : " with the archives") + ", from " + options.jdk().home()
                 + "), " + app.jars().size() + " jar(s); "
                 + (archives.isEmpty() ? "no class-data-sharing archive" : "archives: " + String.join(", ", archives))
                 + "; took " + tenths / 10 + "." + tenths % 10 + " s");
@@ -111,16 +116,32 @@ final class AssembleTree {
         }
     }
 
-    /** jlink: the base modules, jdeps's, the manifests', the bridge's and --add-modules. Returns the runtime's version. */
-    private static String buildRuntime(AssembleOptions options, AppJars.Facts app, Path tree, Path scratch,
-                                       Console console) {
+    /** What the runtime needs beside its choice: jdeps's modules, the manifests', the bridge's and --add-modules. */
+    private static RuntimeImage.Needs runtimeNeeds(AssembleOptions options, AppJars.Facts app, JdkModules jdkModules,
+                                                   Path scratch, Console console) {
         List<String> modules = new ArrayList<>(app.modules());
         if (!app.mainClass().isEmpty()) {
             // The bridge's exit watcher reads the VM's thread counts.
             modules.add("java.management");
         }
-        modules.addAll(options.addModules());
-        RuntimeImage.build(options.jdk(), app.jars(), modules, tree.resolve("jre"), scratch, console);
+        for (String names : options.addModules()) {
+            Stream.of(names.split(",")).map(String::strip).filter(n -> !n.isEmpty()).forEach(modules::add);
+        }
+        return RuntimeImage.needs(options.jdk(), jdkModules, app.jars(), modules, options.minimalModules(), scratch,
+                console);
+    }
+
+    /**
+     * jlink of the chosen modules; returns the runtime's version. A minimal runtime that is to be
+     * trained starts as the default one: the training run then shows what the application loads.
+     */
+    private static String buildRuntime(AssembleOptions options, JdkModules jdkModules, RuntimeImage.Needs needs,
+                                       Path tree, Path scratch, Console console) {
+        boolean minimal = options.minimalModules() && needs.jdepsError().isEmpty();
+        boolean trainFirst = minimal && options.train();
+        RuntimeImage.build(options.jdk(), RuntimeImage.choose(jdkModules, needs, minimal && !trainFirst, List.of()),
+                trainFirst ? "default until the training run" : minimal ? "minimal" : "default",
+                tree.resolve("jre"), scratch, console);
         return Jdk.runtimeVersion(tree.resolve("jre"));
     }
 
@@ -223,12 +244,23 @@ final class AssembleTree {
                 : "heap: " + named + " (lib/" + OPTIONS_FILE + ")";
     }
 
-    /** The default archives for each option list, trained when asked: their descriptions and the window class seen. */
-    private static Training.Result makeArchives(AssembleOptions options, Path tree, Path scratch, Console console) {
+    /**
+     * The default archives for each option list, trained when asked: their descriptions and the window class
+     * seen. A minimal runtime is made after the training run, from its modules, before the archives are dumped.
+     */
+    private static Training.Result makeArchives(AssembleOptions options, JdkModules jdkModules,
+                                                RuntimeImage.Needs needs, Path tree, Path scratch, Console console) {
         ClassDataArchives archives = new ClassDataArchives(options.jdk(), tree, scratch, console);
         if (options.train()) {
+            boolean minimal = options.minimalModules() && needs.jdepsError().isEmpty();
             return Training.train(archives, options.plan(), options.aggressive(), tree, scratch, options.jdk().major(),
-                    console);
+                    console, list -> {
+                        if (minimal) {
+                            Set<String> trained = jdkModules.modulesOfClassList(Exec.read(list));
+                            RuntimeImage.build(options.jdk(), RuntimeImage.choose(jdkModules, needs, true, trained),
+                                    "minimal with the training run's modules", tree.resolve("jre"), scratch, console);
+                        }
+                    });
         }
         List<String> made = new ArrayList<>();
         for (boolean variant : archives.variants()) {

@@ -10,6 +10,7 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.function.Consumer;
 
 final class Training {
     static final String LIST = "trained-classes.lst";
@@ -26,9 +27,12 @@ final class Training {
     private Training() {
     }
 
-    /** Trains the archives; returns their descriptions and the window class the first run showed. */
+    /**
+     * Trains the archives; {@code recorded} gets the class list before they are dumped. Returns their
+     * descriptions and the window class the first run showed.
+     */
     static Result train(ClassDataArchives archives, Plan plan, boolean aggressive, Path tree, Path scratch,
-                              int jdkMajor, Console console) {
+                        int jdkMajor, Console console, Consumer<Path> recorded) {
         Display display = Display.open(scratch, console);
         TreeRuns runs = archives.runs();
         Path list = scratch.resolve("classes.lst");
@@ -41,6 +45,7 @@ final class Training {
             throw Console.fail("the training run loaded no entry class (status " + first.status() + "): "
                     + first.lastOutputLine());
         }
+        recorded.accept(list);
         List<String> made = new ArrayList<>();
         for (boolean variant : archives.variants()) {
             made.add(archives.dump(variant, list));

@@ -1,0 +1,6 @@
+package org.example.absent;
+
+public final class Absent {
+    private Absent() {
+    }
+}
