@@ -81,7 +81,7 @@ for row in "${CASES[@]}"; do
     || fail "$name: no note on the Add-Exports of a package java.base lacks"
   grep -q "NOTE: jdeps" "$tree.err" && fail "$name: jdeps failed on the modular jar: $(grep "NOTE: jdeps" "$tree.err")"
   options=$(paste -sd' ' "$tree/lib/jvm-options.txt")
-  [ "$options" = "--add-opens=java.desktop/sun.awt=ALL-UNNAMED" ] || fail "$name: lib/jvm-options.txt is '$options'"
+  [ "$options" = "--add-opens=java.desktop/sun.awt=ALL-UNNAMED --add-opens=java.management/sun.management=ALL-UNNAMED" ] || fail "$name: lib/jvm-options.txt is '$options'"
   modules=$(modules_of "$tree")
   for m in $must; do
     grep -q -w "$m" <<<"$modules" || fail "$name: the runtime lacks $m (has: $modules)"
