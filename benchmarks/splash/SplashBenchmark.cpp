@@ -19,6 +19,7 @@
 #include "../common/BenchSupport.h"
 #include "../common/MapWatcher.h"
 #include "../common/WindowRun.h"
+#include "jvm/TreeRecord.h"
 
 namespace {
 
@@ -26,17 +27,6 @@ const char USAGE[] =
     "splash_bench --tree DIR --java PATH --display :N [--image PNG] [--main-class CLASS] [--rounds N] [--warmup N] "
     "[--scratch DIR]";
 const int SPLASH_LIMIT_MS = 5000;
-
-// The value of `key` in the tree's record, or empty.
-std::string recordValue(const std::string& tree, const std::string& key) {
-    std::istringstream record(bench::readFile(tree + "/lib/corvane-tree.txt"));
-    for (std::string line; std::getline(record, line);) {
-        if (line.compare(0, key.size() + 1, key + "=") == 0) {
-            return line.substr(key.size() + 1);
-        }
-    }
-    return std::string();
-}
 
 std::string classPathOf(const std::string& tree) {
     std::istringstream names(bench::readFile(tree + "/lib/manifest-bootstrap.txt"));
@@ -66,7 +56,7 @@ int main(int argc, char** argv) {
     if (!parsed || display.empty() || !bench::isExecutable(java) || !bench::isExecutable(tree + "/corvane")) {
         return bench::usage(USAGE);
     }
-    std::string image = recordValue(tree, "splash");
+    std::string image = corvane::jvm::readTreeRecord(tree).splash;
     std::string treeNote;
     if (image.empty()) {
         treeNote = "the tree's record names no splash image";

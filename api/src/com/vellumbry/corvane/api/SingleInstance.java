@@ -72,7 +72,6 @@ public final class SingleInstance {
 
     static final String HEADER = "corvane-instance 1";
     private static final byte[] ANSWER = "ok\n".getBytes(StandardCharsets.US_ASCII);
-    private static final String RECORD = "corvane-tree.txt";
     private static final long READ_NANOS = 2_000_000_000L;
     private static final int MAX_REQUEST_BYTES = 8 << 20;
     private static final int SOCKET_TYPE = 0140000;
@@ -218,24 +217,9 @@ public final class SingleInstance {
 
     /** The record's name when it also holds single-instance=yes and the name is valid; else null. */
     private static String applicationName() {
-        String libDir = System.getProperty("corvane.jars.path");
-        if (libDir == null) {
-            return null;
-        }
-        String name = null;
-        boolean asked = false;
-        try {
-            for (String line : Files.readAllLines(Path.of(libDir, RECORD), StandardCharsets.UTF_8)) {
-                if (line.startsWith("name=")) {
-                    name = line.substring("name=".length());
-                } else if (line.startsWith("single-instance=")) {
-                    asked = line.equals("single-instance=yes");
-                }
-            }
-        } catch (IOException | RuntimeException e) {
-            return null;
-        }
-        return asked && name != null && name.matches("[a-z0-9][a-z0-9.+-]+") ? name : null;
+        Map<String, String> record = TreeRecordFile.ofRunningTree();
+        String name = record.get("name");
+        return "yes".equals(record.get("single-instance")) && TreeRecordFile.isApplicationName(name) ? name : null;
     }
 
     private static boolean lock(Path file) throws IOException {

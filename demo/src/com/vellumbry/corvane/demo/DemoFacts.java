@@ -1,5 +1,7 @@
 package com.vellumbry.corvane.demo;
 
+import com.vellumbry.corvane.api.TreeRecordFile;
+
 import java.lang.management.GarbageCollectorMXBean;
 import java.lang.management.ManagementFactory;
 import java.io.IOException;
@@ -93,8 +95,8 @@ public final class DemoFacts {
             return lines;
         }
         List<Path> files = new ArrayList<>(List.of(Path.of(lib, "jvm-options.txt")));
-        String name = recordName(Path.of(lib, "corvane-tree.txt"));
-        if (name != null) {
+        String name = TreeRecordFile.ofRunningTree().get("name");
+        if (TreeRecordFile.isApplicationName(name)) {
             files.add(Path.of("/etc", name, "jvm-options.txt"));
             String config = System.getenv("XDG_CONFIG_HOME");
             String home = System.getenv("HOME");
@@ -110,14 +112,6 @@ public final class DemoFacts {
         return lines;
     }
 
-    private static String recordName(Path record) {
-        try {
-            return Files.readAllLines(record).stream().filter(l -> l.startsWith("name=")).map(l -> l.substring(5))
-                    .reduce((a, b) -> b).orElse(null);
-        } catch (IOException e) {
-            return null;
-        }
-    }
 
     /** The arguments that name a readable file (a path or a file: URL), each with its size and first line. */
     public List<String> openedFiles() {

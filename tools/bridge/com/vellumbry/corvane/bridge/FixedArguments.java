@@ -1,8 +1,6 @@
 package com.vellumbry.corvane.bridge;
 
-import java.io.IOException;
-import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
+import com.vellumbry.corvane.api.TreeRecordFile;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
@@ -14,8 +12,6 @@ import java.util.List;
  */
 final class FixedArguments {
 
-    static final String RECORD = "corvane-tree.txt";
-    private static final String KEY = "arguments=";
     private static final String INSTALL_DIR = "${INSTALL_DIR}";
 
     private FixedArguments() {
@@ -23,21 +19,17 @@ final class FixedArguments {
 
     /** The fixed arguments and then the user's. */
     static String[] prepend(String[] userArguments) {
-        String libDir = System.getProperty("corvane.jars.path", "");
-        if (libDir.isEmpty()) {
+        String value = TreeRecordFile.ofRunningTree().getOrDefault("arguments", "");
+        if (value.isEmpty()) {
             return userArguments;
         }
-        Path lib = Path.of(libDir);
-        List<String> all = new ArrayList<>(parse(recordValue(lib.resolve(RECORD)), installDir(lib)));
+        List<String> all = new ArrayList<>(parse(value, installDir()));
         all.addAll(List.of(userArguments));
         return all.toArray(new String[0]);
     }
 
     static List<String> parse(String value, String installDir) {
         List<String> arguments = new ArrayList<>();
-        if (value.isEmpty()) {
-            return arguments;
-        }
         for (String item : value.split(" ")) {
             arguments.add(decode(item).replace(INSTALL_DIR, installDir));
         }
@@ -62,26 +54,9 @@ final class FixedArguments {
         return out.toString();
     }
 
-    private static String installDir(Path lib) {
-        Path parent = lib.toAbsolutePath().normalize().getParent();
+    /** The tree's folder: the parent of the launcher's lib folder. */
+    private static String installDir() {
+        Path parent = Path.of(System.getProperty("corvane.jars.path", "")).toAbsolutePath().normalize().getParent();
         return parent == null ? "" : parent.toString();
-    }
-
-    /** The record's last "arguments=" line; empty without the record or the line. */
-    private static String recordValue(Path record) {
-        String value = "";
-        if (!Files.isRegularFile(record)) {
-            return value;
-        }
-        try {
-            for (String line : Files.readAllLines(record, StandardCharsets.UTF_8)) {
-                if (line.startsWith(KEY)) {
-                    value = line.substring(KEY.length());
-                }
-            }
-        } catch (IOException | SecurityException e) {
-            return "";
-        }
-        return value;
     }
 }

@@ -33,6 +33,9 @@ final class EntryBridge {
         List<String> javac = new ArrayList<>(List.of("--release", Integer.toString(jdk.major()), "-encoding", "UTF-8",
                 "-nowarn", "-d", classes.toString()));
         javac.addAll(sources(Templates.toolsDir().resolve("bridge")));
+        // The record's reader, as the launcher reads the record: the API's own.
+        javac.add(Templates.toolsDir().resolve("../api/src/com/vellumbry/corvane/api/TreeRecordFile.java").normalize()
+                .toString());
         jdk.toolOutput("javac", javac, scratch, "cannot compile the entry bridge with " + jdk.bin("javac"));
         try {
             Files.createDirectories(meta);

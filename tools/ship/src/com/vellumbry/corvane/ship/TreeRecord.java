@@ -2,6 +2,8 @@
 // and read back by every later step, which guesses nothing.
 package com.vellumbry.corvane.ship;
 
+import com.vellumbry.corvane.api.TreeRecordFile;
+
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -45,7 +47,7 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
     record Command(String name, String mainClass, String windowClass) {
     }
 
-    static final String FILE = "lib/corvane-tree.txt";
+    static final String FILE = "lib/" + TreeRecordFile.FILE_NAME;
     static final int FORMAT = 1;
     /** Windows whose toolkit starts on the launcher's own thread are named after the entry class. */
     static final String ENTRY_WINDOW_CLASS = "com-vellumbry-corvane-entry-CorvaneProcessEarlyEntry";
@@ -133,17 +135,9 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
     }
 
     static TreeRecord parse(String text, String where) {
-        Map<String, String> fields = new LinkedHashMap<>();
-        for (String line : text.split("\n", -1)) {
-            if (line.isBlank() || line.startsWith("#")) {
-                continue;
-            }
-            int equals = line.indexOf('=');
-            if (equals <= 0) {
-                throw Console.fail(where + ": not a key=value line: " + line);
-            }
-            fields.put(line.substring(0, equals), line.substring(equals + 1));
-        }
+        Map<String, String> fields = TreeRecordFile.parse(text, line -> {
+            throw Console.fail(where + ": not a key=value line: " + line);
+        });
         String format = fields.getOrDefault("format", "");
         if (!format.equals(Integer.toString(FORMAT))) {
             throw Console.fail(where + " has format '" + format + "', this tool reads " + FORMAT
