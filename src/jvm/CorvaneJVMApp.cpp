@@ -1,8 +1,10 @@
 #include "jvm/CorvaneJVMApp.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
+#include "Contract.h"
 #include "jvm/CorvaneJVM.h"
 #include "jvm/ModifiedUtf8.h"
 #include "log/DumpLoggerBuilder.h"
@@ -12,9 +14,15 @@ jclass CorvaneJVMApp::ourCorvaneClazz = nullptr;
 
 namespace {
 
-const char ENTRY_CLASS[] = "com/vellumbry/corvane/entry/CorvaneProcessEarlyEntry";
-const char ENTRY_CLASS_LOG_NAME[] = "CorvaneProcessEarlyEntry";
-const char ENTRY_METHOD[] = "startCorvane";
+// The contract's entry class in JNI's form (slashes for dots), and its simple name for the log.
+std::string entryClassPath() {
+    std::string path = CONTRACT_ENTRY_CLASS;
+    std::replace(path.begin(), path.end(), '.', '/');
+    return path;
+}
+const std::string ENTRY_CLASS = entryClassPath();
+const std::string ENTRY_CLASS_LOG_NAME = ENTRY_CLASS.substr(ENTRY_CLASS.rfind('/') + 1);
+const char* const ENTRY_METHOD = CONTRACT_ENTRY_METHOD;
 const char ENTRY_METHOD_SIGNATURE[] = "([Ljava/lang/String;)I";
 
 constexpr int ATTACH_FAILED = 103;
@@ -61,7 +69,7 @@ int CorvaneJVMApp::callMainMethod(JavaVM* vm, int argc, char** argv) {
         return ATTACH_FAILED;
     }
 
-    jclass entryClass = env->FindClass(ENTRY_CLASS);
+    jclass entryClass = env->FindClass(ENTRY_CLASS.c_str());
     if (entryClass == nullptr) {
         CORVANE_LOG(ERROR) << "Failed to find " << ENTRY_CLASS_LOG_NAME << " class";
         if (checkFailureAndLog(env)) {

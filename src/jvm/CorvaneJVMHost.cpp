@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "BuildVersion.h"
+#include "Contract.h"
 #include "jvm/AppClassArchive.h"
 #include "jvm/BootstrapManifest.h"
 #include "jvm/InstallDir.h"
@@ -102,7 +103,7 @@ bool toJavaVMOptions(const std::vector<OptionEntry>& entries, std::vector<JavaVM
 void collectTuningInputs(corvane::jvm::OptionInputs& inputs) {
     inputs.logsDir = getLogsHome();
     inputs.pid = OSHelper::getPid();
-    inputs.aggressiveOptimizations = std::getenv("CORVANE_AGGRESSIVE_OPTIMIZATIONS");
+    inputs.aggressiveOptimizations = std::getenv(CONTRACT_ENV_AGGRESSIVE);
     inputs.forceSerialGc = std::getenv("CORVANE_GC_FORCE_SERIAL_GC");
     inputs.forceParallelGc = std::getenv("CORVANE_GC_FORCE_PARALLEL_GC");
     inputs.aggressiveReclaim = std::getenv("CORVANE_GC_AGGRESSIVE_RECLAIM");

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <sstream>
+#include <vector>
 
+#include "Contract.h"
 #include "os/OSHelper.h"
 
 namespace corvane::jvm {
@@ -28,7 +30,15 @@ const Key KEYS[] = {
 
 }  // namespace
 
-const char TREE_RECORD_FILE[] = "corvane-tree.txt";
+const char* const TREE_RECORD_FILE = CONTRACT_RECORD_FILE;
+
+std::vector<std::string> treeRecordKeys() {
+    std::vector<std::string> keys;
+    for (const Key& known : KEYS) {
+        keys.emplace_back(known.key);
+    }
+    return keys;
+}
 
 bool TreeRecord::hasApplicationName() const {
     return isApplicationName(name);

@@ -5,10 +5,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace corvane::jvm {
 
-extern const char TREE_RECORD_FILE[];
+extern const char* const TREE_RECORD_FILE;
 
 struct TreeRecord {
     enum class Source { ABSENT, REFUSED, READ };
@@ -29,6 +30,9 @@ struct TreeRecord {
     // The name is one that assemble-tree makes, so that it can name a folder.
     bool hasApplicationName() const;
 };
+
+// The keys the launcher reads, in its table's order.
+std::vector<std::string> treeRecordKeys();
 
 // The record of `text`: lines of "key=value"; a line starting with '#', a key
 // the launcher does not read and a line without '=' are passed over.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "BuildVersion.h"
+#include "Contract.h"
 #include "jvm/CorvaneJVMApp.h"
 #include "jvm/CorvaneJVMHost.h"
 #include "jvm/Splash.h"
@@ -35,13 +36,13 @@ constexpr int JVM_START_FAILED = 53;
 // thread. The size it gets under the usual 8 MiB limit, and well above the
 // 1 MiB that java gives the thread it creates its VM on.
 constexpr std::size_t JVM_THREAD_STACK_BYTES = std::size_t{8} * 1024 * 1024;
-const std::string_view JVM_ARGS_OPTION = "--jvm-args=";
+const std::string_view JVM_ARGS_OPTION = CONTRACT_FLAG_JVM_ARGS;
 // For the shipping tools: print the JVM options a start would use, and end.
-const std::string_view PRINT_JVM_OPTIONS = "--print-jvm-options";
+const std::string_view PRINT_JVM_OPTIONS = CONTRACT_FLAG_PRINT_JVM_OPTIONS;
 
 int getCommandLineWaitForPid(const ArgumentList& arguments) {
     for (std::size_t i = 1; i < arguments.size(); ++i) {
-        if (arguments[i] != "--wait-for-pid") {
+        if (arguments[i] != CONTRACT_FLAG_WAIT_FOR_PID) {
             continue;
         }
         if (i + 1 >= arguments.size()) {
@@ -72,11 +73,11 @@ bool hasArgument(const ArgumentList& arguments, std::string_view wanted) {
 }
 
 bool isInstallMode(const ArgumentList& arguments) {
-    return hasArgument(arguments, "--install");
+    return hasArgument(arguments, CONTRACT_FLAG_INSTALL);
 }
 
 bool isKillOnTimeoutMode(const ArgumentList& arguments) {
-    return hasArgument(arguments, "--kill-wait-for-pid-target-on-timeout");
+    return hasArgument(arguments, CONTRACT_FLAG_KILL_ON_TIMEOUT);
 }
 
 // What the JVM thread reports back to the main thread, read after the join.
@@ -158,13 +159,13 @@ int run(int argc, char** argv) {
     std::string jvmArgsPath;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string_view argument = arguments[i];
-        if (argument == "--version") {
+        if (argument == CONTRACT_FLAG_VERSION) {
             // "--version" ends with status 0 whether or not the line could be written.
             (void)std::fputs("Corvane " CORVANE_BUILD_VERSION "\n", stdout);
             (void)std::fflush(stdout);
             return 0;
         }
-        if (argument == "--log-native-to-stdout") {
+        if (argument == CONTRACT_FLAG_LOG_TO_STDOUT) {
             consoleLogging = true;
         }
         if (argument.substr(0, JVM_ARGS_OPTION.size()) == JVM_ARGS_OPTION) {
@@ -200,7 +201,7 @@ int run(int argc, char** argv) {
     const corvane::jvm::TreeRecord treeRecord = corvane::jvm::readTreeRecord(installDir);
     // Before the runtime is loaded: a start that the running instance takes
     // over costs no VM. A --wait-for-pid start replaces that instance instead.
-    if (corvane::launcher::settleInstance(treeRecord, arguments, hasArgument(arguments, "--wait-for-pid")) ==
+    if (corvane::launcher::settleInstance(treeRecord, arguments, hasArgument(arguments, CONTRACT_FLAG_WAIT_FOR_PID)) ==
         corvane::launcher::InstanceOutcome::HANDED_OVER) {
         return 0;
     }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "BuildVersion.h"
+#include "Contract.h"
 #include "log/DumpLoggerBuilder.h"
 #include "log/FatalDialog.h"
 #include "log/LogFile.h"
@@ -153,7 +154,7 @@ std::string format_log_message(const std::string& message) {
 namespace {
 
 corvane::log::LogDirEnvironment currentLogDirEnvironment() {
-    return {std::getenv("CORVANE_NATIVE_LOG_DIR_OVERRIDE"), std::getenv("TEST_TMPDIR"),
+    return {std::getenv(CONTRACT_ENV_LOG_DIR), std::getenv("TEST_TMPDIR"),
             std::getenv("XDG_DATA_HOME"), std::getenv("HOME")};
 }
 

@@ -9,10 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Contract.h"
+
 namespace OS {
 
 std::string getExecutableDirOverride() {
-    const char* value = std::getenv("CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE");
+    const char* value = std::getenv(CONTRACT_ENV_INSTALL_DIR);
     return value != nullptr ? std::string(value) : std::string();
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Contract.h"
 #include "ExpectedOptions.h"
 #include "jvm/AppClassArchive.h"
 #include "jvm/JvmOptions.h"
@@ -155,6 +156,16 @@ TEST(TreeRecord, KeysTakeTheirLastValue) {
         EXPECT_EQ(record.appArchivePerUser, c.appArchive) << c.text;
         EXPECT_EQ(record.hasApplicationName(), c.validName) << c.text;
     }
+}
+
+// The launcher's key table is the contract's list of the keys it reads.
+TEST(TreeRecord, ReadsTheContractsKeys) {
+    std::vector<std::string> contract;
+    std::istringstream in(CONTRACT_RECORD_KEYS);
+    for (std::string key; in >> key;) {
+        contract.push_back(key);
+    }
+    EXPECT_EQ(corvane::jvm::treeRecordKeys(), contract);
 }
 
 TEST(JvmOptions, EmptyInstallDirectory) {

@@ -77,11 +77,13 @@ public final class SingleInstance {
     private static final int SOCKET_TYPE = 0140000;
     private static final System.Logger LOG = System.getLogger(SingleInstance.class.getName());
 
-    // The launcher's flags, which a start passes on with the application's own arguments.
+    // The launcher's flags, which a start passes on with the application's own arguments: the
+    // flags of api/contract.txt (the API runs inside applications, away from that file; a test
+    // checks that these are its flags).
     private static final String WAIT_FOR_PID = "--wait-for-pid";
     private static final String JVM_ARGS_PREFIX = "--jvm-args=";
-    private static final Set<String> FLAGS = Set.of(
-            "--version", "--log-native-to-stdout", "--install", "--kill-wait-for-pid-target-on-timeout");
+    private static final Set<String> FLAGS = Set.of("--version", "--log-native-to-stdout", "--install",
+            "--kill-wait-for-pid-target-on-timeout", "--print-jvm-options");
 
     private static boolean listening;
     // Kept for the process's life: closing the channel would release the lock.

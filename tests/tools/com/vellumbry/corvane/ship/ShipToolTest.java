@@ -23,6 +23,7 @@ public final class ShipToolTest {
         packageFiles();
         appIds();
         treeRecord();
+        contract();
         classPathRules();
         runtimeModules();
         repositoryFiles();
@@ -255,6 +256,40 @@ public final class ShipToolTest {
                 check(f.getMessage().contains("assemble the tree again"), "the refusal says how to mend it: " + f.getMessage());
             }
         }
+    }
+
+    /** The copies of the contract's values that cannot read api/contract.txt agree with it. */
+    private static void contract() {
+        java.util.Set<String> flags = new java.util.TreeSet<>();
+        Contract.flagLines().forEach(line -> flags.add(line.substring(line.indexOf('=') + 1)));
+        java.util.Set<String> api = new java.util.TreeSet<>();
+        try {
+            for (String field : List.of("FLAGS", "WAIT_FOR_PID", "JVM_ARGS_PREFIX")) {
+                java.lang.reflect.Field f = com.vellumbry.corvane.api.SingleInstance.class.getDeclaredField(field);
+                f.setAccessible(true);
+                Object value = f.get(null);
+                if (value instanceof java.util.Set<?> set) {
+                    set.forEach(v -> api.add((String) v));
+                } else {
+                    api.add((String) value);
+                }
+            }
+        } catch (ReflectiveOperationException e) {
+            check(false, "the API's flags: " + e);
+        }
+        same(String.join(" ", api), String.join(" ", flags), "the API's launcher flags are the contract's");
+        // Every key the launcher reads is one the tools write.
+        String written = new TreeRecord("n1", "1", "25", "a.B", "a-B", "trained", List.of(), "list", List.of(), true,
+                "lib/splash/s.png", "java", List.of("x"), "${HOME}").text();
+        for (String key : Contract.value("record.keys").split(" ")) {
+            check(written.contains("\n" + key + "="), "the record holds the key the launcher reads: " + key);
+        }
+        Path tools = Templates.toolsDir();
+        for (String app : List.of("demo/src", "testapp/src")) {
+            Path entry = tools.resolve("..").resolve(app).resolve(Contract.value("entry.class").replace('.', '/') + ".java");
+            check(Files.isRegularFile(entry), "the contract's entry class is implemented at " + entry);
+        }
+        check(Exec.read(tools.resolve("lib/find-jdk")).contains("jdk\\.minimum="), "find-jdk takes the minimum JDK from the contract");
     }
 
     private static void classPathRules() throws IOException {

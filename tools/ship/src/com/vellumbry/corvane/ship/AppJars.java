@@ -26,7 +26,7 @@ import java.util.jar.JarFile;
 import java.util.jar.Manifest;
 
 final class AppJars {
-    static final String ENTRY_CLASS = "com.vellumbry.corvane.entry.CorvaneProcessEarlyEntry";
+    static final String ENTRY_CLASS = Contract.value("entry.class");
 
     /**
      * @param jars      the jars in class-path order

@@ -40,6 +40,9 @@ final class EntryBridge {
         try {
             Files.createDirectories(meta);
             Files.writeString(meta.resolve("main-class"), mainClass + "\n", StandardCharsets.UTF_8);
+            // The launcher's flags, which the bridge leaves out of the application's arguments.
+            Files.writeString(meta.resolve("launcher-flags"), String.join("\n", Contract.flagLines()) + "\n",
+                    StandardCharsets.UTF_8);
             if (!commands.isEmpty()) {
                 StringBuilder table = new StringBuilder();
                 commands.forEach((command, main) -> table.append(command).append(' ').append(main).append('\n'));

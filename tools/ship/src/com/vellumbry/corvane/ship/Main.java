@@ -23,6 +23,13 @@ public final class Main {
         } catch (Failure failure) {
             console.line(failure.getMessage());
             System.exit(1);
+        } catch (ExceptionInInitializerError error) {
+            // A class's constant that the contract file could not give.
+            if (!(error.getCause() instanceof Failure failure)) {
+                throw error;
+            }
+            console.line(failure.getMessage());
+            System.exit(1);
         } catch (InvalidPathException e) {
             // The VM names files in the locale's character set: in the C locale only ASCII.
             String charset = System.getProperty("sun.jnu.encoding", "");

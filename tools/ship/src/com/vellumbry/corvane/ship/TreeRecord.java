@@ -50,7 +50,7 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
     static final String FILE = "lib/" + TreeRecordFile.FILE_NAME;
     static final int FORMAT = 1;
     /** Windows whose toolkit starts on the launcher's own thread are named after the entry class. */
-    static final String ENTRY_WINDOW_CLASS = "com-vellumbry-corvane-entry-CorvaneProcessEarlyEntry";
+    static final String ENTRY_WINDOW_CLASS = AppJars.ENTRY_CLASS.replace('.', '-');
 
     boolean providesEntry() {
         return mainClass.isEmpty();

@@ -16,9 +16,11 @@ import java.util.Set;
 
 final class TreeRuns {
     /** The environment variables that change the launcher's option list, and the VM's own. */
-    static final List<String> OPTION_VARIABLES = List.of("CORVANE_AGGRESSIVE_OPTIMIZATIONS",
-            "CORVANE_GC_FORCE_SERIAL_GC", "CORVANE_GC_FORCE_PARALLEL_GC", "CORVANE_GC_AGGRESSIVE_RECLAIM",
-            "CORVANE_GC_MAX_PAUSE_MILLIS", "CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE");
+    private static final String AGGRESSIVE = Contract.value("env.aggressive");
+    private static final String INSTALL_DIR = Contract.value("env.install-dir");
+    private static final String LOG_DIR = Contract.value("env.log-dir");
+    static final List<String> OPTION_VARIABLES = List.of(AGGRESSIVE, "CORVANE_GC_FORCE_SERIAL_GC",
+            "CORVANE_GC_FORCE_PARALLEL_GC", "CORVANE_GC_AGGRESSIVE_RECLAIM", "CORVANE_GC_MAX_PAUSE_MILLIS", INSTALL_DIR);
     private static final List<String> VM_VARIABLES = List.of("JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS");
     /** tools/lib/ship keeps the caller's JVM option variables under this prefix, away from the tool's own VM. */
     private static final String CALLER_PREFIX = "CORVANE_CALLER";
@@ -66,10 +68,10 @@ final class TreeRuns {
      */
     List<String> launcherOptions(boolean aggressive) {
         String tag = "options-" + (aggressive ? 1 : 0);
-        Map<String, String> set = new HashMap<>(Map.of("CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE", probeTree.toString()));
-        set.put("CORVANE_AGGRESSIVE_OPTIMIZATIONS", aggressive ? "1" : "0");
+        Map<String, String> set = new HashMap<>(Map.of(INSTALL_DIR, probeTree.toString()));
+        set.put(AGGRESSIVE, aggressive ? "1" : "0");
         Path logs = scratch.resolve(tag);
-        set.put("CORVANE_NATIVE_LOG_DIR_OVERRIDE", logs.toString());
+        set.put(LOG_DIR, logs.toString());
         Set<String> unset = new HashSet<>(OPTION_VARIABLES);
         unset.removeAll(set.keySet());
         unset.addAll(VM_VARIABLES);
@@ -79,7 +81,7 @@ final class TreeRuns {
         } catch (IOException e) {
             throw Console.fail("cannot write in " + scratch + ": " + e.getMessage());
         }
-        int status = Exec.run(new Exec.Command(List.of(tree.resolve("corvane").toString(), "--print-jvm-options"),
+        int status = Exec.run(new Exec.Command(List.of(tree.resolve("corvane").toString(), Contract.value("flag.print-jvm-options")),
                 set, unset, 120), out);
         String text = Exec.read(out);
         if (status != 0 || !text.endsWith("\0")) {
@@ -93,7 +95,7 @@ final class TreeRuns {
     /** The probe entry (it returns at once) in the scratch tree, with the given JVM options, no display. */
     Run probe(String tag, boolean aggressive, List<String> jvmArgs) {
         Map<String, String> set = new HashMap<>();
-        set.put("CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE", probeTree.toString());
+        set.put(INSTALL_DIR, probeTree.toString());
         Set<String> unset = new HashSet<>(VM_VARIABLES);
         VM_VARIABLES.forEach(v -> unset.add(CALLER_PREFIX + v));
         unset.add("DISPLAY");
@@ -135,8 +137,8 @@ final class TreeRuns {
         Set<String> unset = new HashSet<>(OPTION_VARIABLES);
         unset.addAll(extraUnset);
         Map<String, String> set = new HashMap<>(extraSet);
-        set.put("CORVANE_AGGRESSIVE_OPTIMIZATIONS", aggressive ? "1" : "0");
-        set.put("CORVANE_NATIVE_LOG_DIR_OVERRIDE", logs.toString());
+        set.put(AGGRESSIVE, aggressive ? "1" : "0");
+        set.put(LOG_DIR, logs.toString());
         List<String> argv = new ArrayList<>(List.of(tree.resolve("corvane").toString(), "--jvm-args=" + argsFile));
         argv.addAll(args);
         int status = Exec.run(new Exec.Command(argv, set, unset, seconds), out);

@@ -3,7 +3,7 @@
 // override-redirect, as splash screens, menus and tool tips are) and new since the run
 // began. An SWT application, or one that sets its own class, names its windows
 // otherwise than java's rule; the desktop matches windows to menu entries by it.
-// Reads the display with x11-utils' xwininfo; without it, sees nothing.
+// Reads the display with x11-utils' xwininfo and xprop; without them, sees nothing.
 package com.vellumbry.corvane.ship;
 
 import java.nio.file.Path;
@@ -35,8 +35,8 @@ final class WindowWatch {
 
     /** Starts watching {@code display}; null, with a note, when xwininfo is missing. */
     static WindowWatch start(String display, Path scratch, Console console) {
-        if (!Exec.onPath("xwininfo")) {
-            console.say("NOTE: xwininfo (Debian package x11-utils) is missing: the window class is not observed,"
+        if (!Exec.onPath("xwininfo") || !Exec.onPath("xprop")) {
+            console.say("NOTE: xwininfo or xprop (Debian package x11-utils) is missing: the window class is not observed,"
                     + " java's rule names it (--wm-class sets it)");
             return null;
         }
@@ -84,9 +84,15 @@ final class WindowWatch {
         return windows;
     }
 
+    /**
+     * A window as a desktop lists it: viewable, not override-redirect, and naming its process
+     * (_NET_WM_PID), which toolkits set on their top-level windows alone, not on the windows
+     * inside them (AWT's FocusProxy carries a class of its own).
+     */
     private boolean managedAndViewable(String id) {
         Set<String> lines = new HashSet<>(query(List.of("xwininfo", "-id", id)).lines().map(String::strip).toList());
-        return lines.contains("Map State: IsViewable") && lines.contains("Override Redirect State: no");
+        return lines.contains("Map State: IsViewable") && lines.contains("Override Redirect State: no")
+                && query(List.of("xprop", "-id", id, "_NET_WM_PID")).matches("(?s)_NET_WM_PID\\(CARDINAL\\) = \\d+.*");
     }
 
     private String query(List<String> argv) {
