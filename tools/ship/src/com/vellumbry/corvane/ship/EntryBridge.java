@@ -1,5 +1,5 @@
 // The entry bridge of a tree whose jars lack the launcher's entry class: a jar, built
-// from tools/bridge with the JDK's javac, that starts the main class as java does.
+// from bridge/ with the JDK's javac, that starts the main class as java does.
 package com.vellumbry.corvane.ship;
 
 import java.io.IOException;
@@ -32,7 +32,7 @@ final class EntryBridge {
         Path meta = classes.resolve("META-INF/corvane-bridge");
         List<String> javac = new ArrayList<>(List.of("--release", Integer.toString(jdk.major()), "-encoding", "UTF-8",
                 "-nowarn", "-d", classes.toString()));
-        javac.addAll(sources(Templates.toolsDir().resolve("bridge")));
+        javac.addAll(sources(Templates.toolsDir().resolve("../bridge").normalize()));
         // The record's reader, as the launcher reads the record: the API's own.
         javac.add(Templates.toolsDir().resolve("../api/src/com/vellumbry/corvane/api/TreeRecordFile.java").normalize()
                 .toString());
