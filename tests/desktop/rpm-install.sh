@@ -6,7 +6,7 @@
 # repository, keeps the copy a process still maps, installs the repository's
 # entry and key, and the watcher removes the old copy once that process has
 # ended; erasing leaves nothing of the package behind. tools/publish puts both
-# into a signed rpm repository.
+# into a signed rpm repository, and refuses an rpm whose header names a path.
 source "$(dirname "$0")/lib.sh"
 [ "$(id -u)" = 0 ] || skip "installing a package needs root (tests run as root in CI)"
 need_tool rpm rpm
@@ -37,6 +37,24 @@ cleanup() {
   cleanup_scratch
 }
 trap cleanup EXIT
+
+# be32 <n>: n as four bytes, most significant first.
+be32() { printf '%b' "$(printf '\\x%02x' $(($1 >> 24 & 255)) $(($1 >> 16 & 255)) $(($1 >> 8 & 255)) $(($1 & 255)))"; }
+# crafted_rpm <file> <name>: an rpm's lead and headers, without a payload, whose
+# main header names the package <name>, version 1, release 1, for x86_64.
+crafted_rpm() {
+  local n=${#2} tag offset
+  {
+    printf '\xed\xab\xee\xdb' && head -c 92 /dev/zero
+    printf '\x8e\xad\xe8\x01' && head -c 12 /dev/zero
+    printf '\x8e\xad\xe8\x01' && head -c 4 /dev/zero && be32 4 && be32 $((n + 12))
+    for tag in 1000:0 1001:$((n + 1)) 1002:$((n + 3)) 1022:$((n + 5)); do
+      offset=${tag#*:}
+      be32 "${tag%:*}" && be32 6 && be32 "$offset" && be32 1
+    done
+    printf '%s\0' "$2" 1 1 x86_64
+  } >"$1"
+}
 
 # The folders the packages' files need that are not there yet: rpm makes them
 # and leaves them behind, so the test removes them again (when empty).
@@ -82,6 +100,20 @@ kept=$(cd "$SCRATCH/repo/rpm" 2>/dev/null && echo ./*.rpm)
 [ "$kept" = "./$(basename "$RPM2")" ] || fail "the rpm repository keeps '$kept', not only $(basename "$RPM2")"
 gpgv --keyring "$SCRATCH/key.gpg" "$SCRATCH/repo/rpm/repodata/repomd.xml.asc" "$SCRATCH/repo/rpm/repodata/repomd.xml" \
   >"$SCRATCH/gpgv.out" 2>&1 || fail "repomd.xml's signature does not verify: $(tail -n 2 "$SCRATCH/gpgv.out" | tr '\n' '|')"
+
+# An rpm whose header names the package repodata/../../../escape, which the file
+# name would lead out of the repository: refused in one line, nothing lands
+# outside the repository, and the repository stays as it was.
+mkdir -p "$SCRATCH/crafted" && crafted_rpm "$SCRATCH/crafted/escape-1-1.x86_64.rpm" 'repodata/../../../escape'
+before=$(find "$SCRATCH/repo" -printf '%P %i %s\n' | sort)
+timeout 300 "$CORVANE_TEST_SOURCE_DIR/tools/publish" -q --repo "$SCRATCH/repo" --key "$FINGERPRINT" \
+  "$SCRATCH/crafted/escape-1-1.x86_64.rpm" >/dev/null 2>"$SCRATCH/crafted.err" \
+  && fail "tools/publish took an rpm whose header names repodata/../../../escape"
+{ [ "$(wc -l <"$SCRATCH/crafted.err")" = 1 ] && grep -q -F 'has an invalid name' "$SCRATCH/crafted.err"; } \
+  || fail "tools/publish did not refuse the crafted rpm in one line: $(tr '\n' '|' <"$SCRATCH/crafted.err")"
+escaped=$(find "$SCRATCH" -name 'escape-*' ! -path "$SCRATCH/crafted/*")
+[ -z "$escaped" ] || fail "the crafted rpm landed outside the repository: $escaped"
+[ "$(find "$SCRATCH/repo" -printf '%P %i %s\n' | sort)" = "$before" ] || fail "a refused publish changed the repository folder"
 
 # The .deb's files and links, but DEBIAN and lintian's overrides, are the rpm's.
 dpkg-deb -c "$DEB1" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' | grep -v '^/usr/share/lintian/' | sort >"$SCRATCH/deb-files"

@@ -4,8 +4,9 @@
 # its launcher maps the splash window ("Java", as java's) before the VM runs the
 # application, java.awt.SplashScreen finds it, and AWT closes it at the first
 # window. A broken image or a FIFO gives no splash, one log line and a normal start, and
-# a FIFO at the user's jvm options file never holds the start up; a tree
-# without splash= never loads the splash library.
+# a FIFO at the user's jvm options file never holds the start up; a record whose
+# splash= leads out of the tree shows no image from there, and a tree without
+# splash= never loads the splash library.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/xvfb.sh"
 need_tool xdotool xdotool
@@ -42,6 +43,9 @@ if grep -q '^splash=' "$SCRATCH/gone-tree/lib/corvane-tree.txt" || [ -e "$SCRATC
 fi
 rm -rf "$SCRATCH/gone-tree"
 
+# A good image beside the tree, for the records that lead out of it.
+cp "$TREE/lib/splash/splash.png" "$SCRATCH/outside.png" || fail "cannot copy the splash image"
+
 trap window_test_cleanup EXIT
 start_xvfb
 
@@ -52,6 +56,7 @@ prepare() {
     fifo) rm -f "$TREE/lib/splash/splash.png" && mkfifo "$TREE/lib/splash/splash.png" ;;
     options-fifo) mkdir -p "$SCRATCH/config/tree" && mkfifo "$SCRATCH/config/tree/jvm-options.txt" ;;
     no-key) sed -i '/^splash=/d' "$TREE/lib/corvane-tree.txt" ;;
+    splash=*) sed -i '/^splash=/d' "$TREE/lib/corvane-tree.txt" && printf '%s\n' "$1" >>"$TREE/lib/corvane-tree.txt" ;;
   esac
 }
 
@@ -69,6 +74,9 @@ ROWS=(
   "a FIFO at the user's jvm options file|options-fifo|XDG_CONFIG_HOME=$SCRATCH/config|160x90|yes|file:$TREE/lib/splash/splash.png|Splash screen shown: $TREE/lib/splash/splash.png\$"
   "broken image|broken|-|-|yes|none|No splash screen: $TREE/lib/splash/splash.png is not an image"
   "a FIFO in the image's place|fifo|-|-|no|none|No splash screen: $TREE/lib/splash/splash.png is not a regular file"
+  "a path up out of the tree|splash=../outside.png|-|-|no|none|No splash screen: \.\./outside\.png is not a path below the tree\$"
+  "an absolute path|splash=$SCRATCH/outside.png|-|-|no|none|No splash screen: $SCRATCH/outside\.png is not a path below the tree\$"
+  "a path that climbs out of lib|splash=lib/../../outside.png|-|-|no|none|No splash screen: lib/\.\./\.\./outside\.png is not a path below the tree\$"
   "no splash in the record|no-key|-|-|no|none|"
 )
 for row in "${ROWS[@]}"; do

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <regex>
@@ -10,10 +11,13 @@
 #include <sstream>
 #include <ostream>
 #include <string>
-#include <system_error>
 #include <vector>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -236,7 +240,7 @@ enum class UserFile { None, Text, Directory, Fifo };
 struct OwnOptionsCase {
     const char* name;
     const char* record;      // lib/corvane-tree.txt (nullptr: none); {N} is the row's application name
-    const char* systemText;  // /etc/{N}/jvm-options.txt (nullptr: none; a row with one needs root)
+    const char* systemText;  // /etc/{N}/jvm-options.txt (nullptr: none), laid over /etc for the launcher alone
     UserFile user;
     const char* userText;    // the user's file with UserFile::Text
     std::map<std::string, std::string> env;  // {S} is the scratch folder
@@ -251,7 +255,7 @@ void PrintTo(const OwnOptionsCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-// A name no real application has, so that /etc/<name> is the test's own.
+// A name no real application has, so that the machine has no /etc/<name>.
 std::string uniqueApplicationName() {
     std::random_device random;
     std::ostringstream name;
@@ -259,29 +263,50 @@ std::string uniqueApplicationName() {
     return name.str();
 }
 
-// Removes /etc/<name> when the row ends, however it ends.
-struct EtcFolder {
-    std::string path;
-    ~EtcFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
+// What the child does to itself so that `lower` lies over /etc for it alone:
+// a mount namespace of its own, and without root a user namespace of this one
+// uid, which gives the right to mount there; the machine's /etc stays as it is.
+std::function<bool()> etcOverlaidWith(const std::string& lower) {
+    const uid_t uid = ::geteuid();
+    const std::string uidMap = std::to_string(uid) + " " + std::to_string(uid) + " 1";
+    const std::string gidMap = std::to_string(::getegid()) + " " + std::to_string(::getegid()) + " 1";
+    const std::string layers = "lowerdir=" + lower + ":/etc";
+    return [=] {
+        auto put = [](const char* path, const std::string& text) {
+            const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+            const bool written = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+            return (fd < 0 || ::close(fd) == 0) && written;
+        };
+        const bool inNamespace =
+            uid == 0 ? ::unshare(CLONE_NEWNS) == 0
+                     : ::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 && put("/proc/self/uid_map", uidMap) &&
+                           put("/proc/self/setgroups", "deny") && put("/proc/self/gid_map", gidMap);
+        return inNamespace && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+               ::mount("overlay", "/etc", "overlay", MS_RDONLY, layers.c_str()) == 0;
+    };
+}
+
+// Whether a child can do that here (user namespaces or overlay mounts may be refused).
+bool canOverlayEtc(const std::string& lower) {
+    const std::function<bool()> overlay = etcOverlaidWith(lower);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(overlay() ? 0 : 1);
     }
-};
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 class RealVmOwnOptions : public testing::TestWithParam<OwnOptionsCase> {};
 
 // The tree's options file, then /etc's, then the user's: the later wins.
 TEST_P(RealVmOwnOptions, LaterFileWinsUnusableFileIsSkipped) {
     const OwnOptionsCase& c = GetParam();
-    if (c.systemText != nullptr && ::geteuid() != 0) {
-        GTEST_SKIP() << "writing /etc/<name>/jvm-options.txt needs root";
-    }
     InstallTree tree;
     const std::string name = uniqueApplicationName();
-    const EtcFolder etc{"/etc/" + name};
     auto expand = [&](std::string text) {
         for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
-                 {"{U}", "{C}/{N}/jvm-options.txt"}, {"{C}", c.configHome}, {"{E}", etc.path + "/jvm-options.txt"},
+                 {"{U}", "{C}/{N}/jvm-options.txt"}, {"{C}", c.configHome}, {"{E}", "/etc/{N}/jvm-options.txt"},
                  {"{S}", tree.scratchDir()}, {"{R}", tree.root()}, {"{L}", tree.libDir()}, {"{N}", name}}) {
             text = replaceAll(text, from, to);
         }
@@ -291,9 +316,15 @@ TEST_P(RealVmOwnOptions, LaterFileWinsUnusableFileIsSkipped) {
     if (c.record != nullptr) {
         ASSERT_TRUE(writeFile(tree.libDir() + "corvane-tree.txt", expand(c.record)));
     }
+    RunOptions options;
     if (c.systemText != nullptr) {
-        std::filesystem::create_directories(etc.path);
-        ASSERT_TRUE(writeFile(etc.path + "/jvm-options.txt", c.systemText));
+        const std::string etc = tree.makeScratchDir("etc");
+        if (!canOverlayEtc(etc)) {
+            GTEST_SKIP() << "no mount namespace with " << etc << " over /etc can be made here (unshare or mount refused)";
+        }
+        std::filesystem::create_directories(etc + "/" + name);
+        ASSERT_TRUE(writeFile(etc + "/" + name + "/jvm-options.txt", c.systemText));
+        options.inChild = etcOverlaidWith(etc);
     }
     const std::string userFile = expand("{U}");
     std::filesystem::create_directories(std::filesystem::path(userFile).parent_path());
@@ -311,7 +342,6 @@ TEST_P(RealVmOwnOptions, LaterFileWinsUnusableFileIsSkipped) {
             break;
     }
     const std::string report = tree.writeScratchFile("report.txt", "");
-    RunOptions options;
     for (const auto& [key, value] : c.env) {
         options.set[key] = expand(value);
     }

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -32,6 +34,7 @@ enum class Before {
     Nothing,
     StaleSocket,  // a socket file nobody listens on, as a killed instance leaves it
     PlainFile,    // a regular file where the socket belongs
+    ListenerOfAnotherUser,  // a live socket of this user's whose listener runs as another (needs root)
 };
 
 struct InstanceCase {
@@ -80,6 +83,61 @@ bool makeStaleSocket(const std::string& path) {
     ::close(fd);
     return bound;
 }
+
+// A process that binds the socket as this user, then listens as uid 65534 (the
+// peer's credentials are those of the listen), and takes every start it is
+// handed: it keeps what it was sent in `record` and answers "ok". Killed at the end.
+struct ForeignListener {
+    pid_t pid = -1;
+    std::string record;
+
+    bool start(const std::string& path, const std::string& recordPath) {
+        record = recordPath;
+        int ready[2];
+        if (::pipe(ready) != 0) {
+            return false;
+        }
+        pid = ::fork();
+        if (pid == 0) {
+            ::close(ready[0]);
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            path.copy(address.sun_path, sizeof address.sun_path - 1);
+            const int out = ::open(record.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (fd < 0 || out < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+                ::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                ::setresuid(65534, 65534, 65534) != 0 || ::listen(fd, 8) != 0 || ::write(ready[1], "x", 1) != 1) {
+                ::_exit(1);
+            }
+            for (;;) {
+                const int start = ::accept(fd, nullptr, nullptr);
+                if (start < 0) {
+                    continue;
+                }
+                char buffer[4096];
+                const ssize_t count = ::recv(start, buffer, sizeof buffer, 0);
+                if (count > 0) {
+                    (void)!::write(out, buffer, static_cast<std::size_t>(count));
+                }
+                (void)::send(start, "ok\n", 3, MSG_NOSIGNAL);
+                ::close(start);
+            }
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        const bool listening = pid > 0 && ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        return listening;
+    }
+
+    ~ForeignListener() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+};
 
 // The value of the first "key=" line of the file, or nullopt.
 std::optional<std::string> valueIn(const std::string& path, const std::string& key) {
@@ -155,6 +213,9 @@ class RealVmSingleInstance : public testing::TestWithParam<InstanceCase> {};
 
 TEST_P(RealVmSingleInstance, SecondStartHandsOverOrStartsItsOwnVm) {
     const InstanceCase& c = GetParam();
+    if (c.before == Before::ListenerOfAnotherUser && ::geteuid() != 0) {
+        GTEST_SKIP() << "a listener of another user needs root to take that user's uid";
+    }
     InstallTree tree;
     const RuntimeDir runtime(c.runtimeMode);
     ASSERT_FALSE(runtime.path.empty());
@@ -169,9 +230,15 @@ TEST_P(RealVmSingleInstance, SecondStartHandsOverOrStartsItsOwnVm) {
         return text;
     };
     ASSERT_TRUE(writeFile(tree.libDir() + "corvane-tree.txt", replaceAll(c.record, "{N}", NAME)));
+    ForeignListener foreign;
     if (c.before != Before::Nothing) {
         ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    }
+    if (c.before == Before::StaleSocket || c.before == Before::PlainFile) {
         ASSERT_TRUE(c.before == Before::StaleSocket ? makeStaleSocket(socket) : writeFile(socket, "x"));
+    }
+    if (c.before == Before::ListenerOfAnotherUser) {
+        ASSERT_TRUE(foreign.start(socket, tree.scratchDir() + "/foreign.txt"));
     }
     std::vector<std::string> arguments;
     for (const std::string& argument : c.arguments) {
@@ -262,6 +329,9 @@ TEST_P(RealVmSingleInstance, SecondStartHandsOverOrStartsItsOwnVm) {
     } else {
         EXPECT_FALSE(hasLine(received(listener), "open.0.end")) << readFile(received(listener));
     }
+    if (foreign.pid > 0) {
+        EXPECT_EQ(readFile(foreign.record), "") << "a listener of another user was handed a start";
+    }
     if (std::string(c.record).find("single-instance=yes") == std::string::npos) {
         EXPECT_FALSE(fileExists(folder)) << "a tree that does not ask made " << folder;
     }
@@ -303,6 +373,12 @@ INSTANTIATE_TEST_SUITE_P(
                      {"* Refusing {S}: it is not a socket; starting normally",
                       "startJVM Java Virtual Machine is created!"},
                      {}},
+        // The instance that the start then becomes replaces the other user's socket.
+        InstanceCase{"ListenerOfAnotherUserIsRefused", ASKS, Before::ListenerOfAnotherUser, 0700, false, {"g.txt"},
+                     true, true,
+                     {"* Refusing {S}: the peer runs as uid 65534, not as this user; starting normally",
+                      "* This start is the instance: it holds {K}", "startJVM Starting JVM"},
+                     {"* Handed this start over to the running instance at {S}"}, {}},
         InstanceCase{"TwoStartsAtOnceMakeOneInstance", ASKS, Before::Nothing, 0700, true, {"f.txt"}, true, true,
                      {"* This start is the instance: it holds {K}", "startJVM Starting JVM"},
                      {"* Handed this start over to the running instance at {S}"}, {}}),
