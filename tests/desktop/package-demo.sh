@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Fixture: tools/package makes the demo tree into a Debian package that
 # desktop-file-validate, appstreamcli and lintian accept, an rpm (rpm-install.sh
-# checks it) and a tar.gz; bad input gets a one-line message and leaves no file
-# behind.
+# checks it) and a tar.gz; bad input, or a package whose files are not the staged
+# ones, gets a one-line message and leaves no file behind.
 source "$(dirname "$0")/lib.sh"
 need_tool dpkg-deb dpkg
 need_tool dpkg-shlibdeps dpkg-dev
@@ -21,7 +21,7 @@ ARGS=(--tree "$CORVANE_TEST_DEMO_TREE" --name "$CORVANE_TEST_PACKAGE_NAME" --ver
   --file-type "application/x-$CORVANE_TEST_PACKAGE_NAME;cdtest;Corvane demo test document"
   --url-scheme "$CORVANE_TEST_PACKAGE_NAME")
 
-# name | word in the message | extra arguments (they come after ARGS and win)
+# name | word in the message | extra arguments (they come after ARGS and win) | environment
 BAD=(
   "not a tree|not an install tree|--tree $SCRATCH"
   "tree of an older assemble-tree|assemble it again|--tree $SCRATCH/old-tree"
@@ -30,6 +30,8 @@ BAD=(
   "maintainer without an address|not 'Name <email>'|--maintainer nobody"
   "icon not square|not square|--icon $SCRATCH/wide.png"
   "file type without extensions|--file-type needs|--file-type application/x-a;;A"
+  # A test seam has the formats leave out a staged file: reading the package back finds it missing.
+  "package without a staged file|lacks /usr/share/man/man1/$CORVANE_TEST_PACKAGE_NAME.1.gz, which was staged|-q|CORVANE_TEST_LEAVE_OUT=usr/share/man/man1/$CORVANE_TEST_PACKAGE_NAME.1.gz"
 )
 # A 2x1 PNG header is all the check reads.
 printf '\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x02\0\0\0\x01' >"$SCRATCH/wide.png"
@@ -40,9 +42,10 @@ ln -s "$CORVANE_TEST_DEMO_TREE/jre" "$SCRATCH/old-tree/jre"
 cp "$CORVANE_TEST_DEMO_TREE/lib/manifest-bootstrap.txt" "$SCRATCH/old-tree/lib/"
 mkdir -p "$SCRATCH/bad-out"
 for row in "${BAD[@]}"; do
-  IFS='|' read -r name word extra <<<"$row"
+  IFS='|' read -r name word extra environment <<<"$row"
   read -r -a extra_args <<<"$extra"
-  timeout 120 "$TOOL" "${ARGS[@]}" "${extra_args[@]}" --out-dir "$SCRATCH/bad-out" >/dev/null 2>"$SCRATCH/err"
+  read -r -a environment <<<"$environment"
+  timeout 600 env "${environment[@]}" "$TOOL" "${ARGS[@]}" "${extra_args[@]}" --out-dir "$SCRATCH/bad-out" >/dev/null 2>"$SCRATCH/err"
   status=$?
   { [ "$status" = 1 ] && [ "$(wc -l <"$SCRATCH/err")" = 1 ] && grep -q -F -- "$word" "$SCRATCH/err"; } \
     || fail "$name: status $status, message: $(tr '\n' '|' <"$SCRATCH/err")"

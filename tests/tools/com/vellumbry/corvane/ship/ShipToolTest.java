@@ -27,6 +27,7 @@ public final class ShipToolTest {
         classPathRules();
         runtimeModules();
         repositoryFiles();
+        pruning();
         System.out.println(failures == 0 ? "all checks passed" : failures + " check(s) failed");
         System.exit(failures == 0 ? 0 : 1);
     }
@@ -57,7 +58,7 @@ public final class ShipToolTest {
 
     private static void packageFiles() {
         Package full = sample("https://example.org/app", "1:2.0-1");
-        same(DebianFiles.control(full, "libc6 (>= 2.36), libx11-6", 12345), """
+        same(DebFormat.control(full, List.of("libc6 (>= 2.36)", "libx11-6"), 12345), """
                 Package: my-app
                 Version: 1:2.0-1
                 Architecture: amd64
@@ -73,8 +74,8 @@ public final class ShipToolTest {
                  seventy-eight characters.
                  .
                  Second.
-                """, "control file with every field");
-        String bare = DebianFiles.control(sample("", "2.0"), "", 1);
+                """, "control file (its template) with every field");
+        String bare = DebFormat.control(sample("", "2.0"), List.of(), 1);
         check(!bare.contains("Depends:") && !bare.contains("Homepage:"), "control file without depends or homepage: " + bare);
         same(DesktopFiles.desktopEntry(full), """
                 [Desktop Entry]
@@ -132,11 +133,12 @@ public final class ShipToolTest {
         };
         for (String[] row : versions) {
             Package p = sample("", row[0]);
-            same(String.join(" ", p.upstreamVersion(), p.debFile(), p.tarFolder(), p.copyFolder(), p.changelogFile(),
-                    p.rpmEpoch().isEmpty() ? "-" : p.rpmEpoch(), p.rpmFile()),
+            same(String.join(" ", p.upstreamVersion(), new DebFormat().fileName(p), p.tarFolder(), p.copyFolder(),
+                    p.changelogFile(), p.rpmEpoch().isEmpty() ? "-" : p.rpmEpoch(), new RpmFormat().fileName(p)),
                     String.join(" ", List.of(row).subList(1, row.length)), "file names of version " + row[0]);
         }
         rpmFiles(full);
+        formatFiles();
         same(DebianFiles.roff(".TH \\x"), "\\&.TH \\\\x", "manual page text cannot start a request");
     }
 
@@ -144,10 +146,10 @@ public final class ShipToolTest {
         Package p = new Package(full.name(), full.version(), full.displayName(), "Edits 100% of things", full.paragraphs(),
                 full.categories(), full.maintainer(), full.developer(), full.copyright(), full.homepage(), full.license(),
                 full.appId(), full.windowClass(), full.date(), full.changelogDate(), full.commands(), full.menus(),
-                full.fileTypes(), full.urlSchemes(), new Repository("https://example.org/repo", List.of(Path.of("a"), Path.of("b"))));
-        String recipe = RpmFiles.buildRecipe(p, "'/stage/rpm-root'", List.of("libc.so.6()(64bit)", "font(:lang=en)"),
+                full.fileTypes(), full.urlSchemes(), new UpdateSource("https://example.org/repo", List.of(Path.of("a"), Path.of("b"))));
+        String recipe = RpmFormat.buildRecipe(p, "'/stage/rpm-root'", List.of("libc.so.6()(64bit)", "font(:lang=en)"),
                 List.of("usr/share/doc/my-app/copyright", "opt/my-app", "usr/bin/my-app", "etc/yum.repos.d/my-app.repo",
-                        "usr/share/doc/my-app/changelog.Debian.gz"));
+                        "usr/share/doc/my-app/changelog.Debian.gz"), java.util.Map.of("posttrans", "", "preun", "", "postun", ""));
         same(recipe.substring(recipe.indexOf("Name:"), recipe.indexOf("%install")), """
                 Name: my-app
                 Epoch: 1
@@ -185,7 +187,7 @@ public final class ShipToolTest {
                 * Mon Dec 07 2026 Jane Doe <jane@example.org> - 1:2.0-1
                 - Packaged with corvane's tools/package.
                 """, "rpm build recipe's files and changelog");
-        same(RpmFiles.repoFile(p, RpmFiles.keyFiles(p)), """
+        same(RpmFormat.repoFile(p, RpmFormat.keyFiles(p)), """
                 [my-app]
                 name=My <App> & Co
                 baseurl=https://example.org/repo/rpm
@@ -194,6 +196,68 @@ public final class ShipToolTest {
                 repo_gpgcheck=1
                 gpgkey=file:///etc/pki/rpm-gpg/RPM-GPG-KEY-my-app file:///etc/pki/rpm-gpg/RPM-GPG-KEY-my-app-2
                 """, "yum repository entry");
+    }
+
+    private record ListCase(String what, List<String> staged, List<String> deb, List<String> rpm) {
+    }
+
+    /** What the read-back compares: each format's file list from the staged paths, and dpkg-deb's listing parsed. */
+    private static void formatFiles() {
+        Package p = sample("", "1:2.0");
+        List<String> tree = List.of("opt/", "opt/my-app/", "opt/my-app/a b.jar", "opt/my-app/lib/", "usr/", "usr/bin/",
+                "usr/bin/my-app", "usr/share/", "usr/share/doc/", "usr/share/doc/my-app/");
+        List<String> debTree = List.of("/opt", "/opt/my-app", "/opt/my-app/a b.jar", "/opt/my-app/lib", "/usr", "/usr/bin",
+                "/usr/bin/my-app", "/usr/share", "/usr/share/doc", "/usr/share/doc/my-app");
+        List<ListCase> cases = List.of(
+                new ListCase("the rpm owns the tree's folders, no documentation folder without documents", tree, debTree,
+                        List.of("/opt/my-app", "/opt/my-app/a b.jar", "/opt/my-app/lib", "/usr/bin/my-app")),
+                new ListCase("with documents the rpm owns their folder", plus(tree, "usr/share/doc/my-app/copyright"),
+                        plus(debTree, "/usr/share/doc/my-app/copyright"), List.of("/opt/my-app", "/opt/my-app/a b.jar",
+                                "/opt/my-app/lib", "/usr/bin/my-app", "/usr/share/doc/my-app", "/usr/share/doc/my-app/copyright")));
+        for (ListCase c : cases) {
+            same(String.join("|", new DebFormat().wanted(p, c.staged()).files()), String.join("|", c.deb()), "deb: " + c.what());
+            same(String.join("|", new RpmFormat().wanted(p, c.staged()).files()), String.join("|", c.rpm()), "rpm: " + c.what());
+        }
+        same(String.join("|", DebFormat.listed("""
+                drwxr-xr-x root/root         0 2026-12-07 10:00 ./
+                drwxr-xr-x root/root         0 2026-12-07 10:00 ./opt/
+                -rw-r--r-- root/root      1200 2026-12-07 10:00 ./opt/a b\\\\\\303\\274.jar
+                hrw-r--r-- root/root         0 2026-12-07 10:00 ./opt/c link to ./opt/a b\\\\\\303\\274.jar
+                lrwxrwxrwx root/root         0 2026-12-07 10:00 ./usr/bin/my-app -> /opt/my-app/current/corvane
+                """)), "/opt|/opt/a b\\ü.jar|/opt/c|/usr/bin/my-app", "dpkg-deb's listing, tar's escapes undone");
+    }
+
+    private static List<String> plus(List<String> list, String item) {
+        return java.util.stream.Stream.concat(list.stream(), java.util.stream.Stream.of(item)).toList();
+    }
+
+    private record PruneCase(String what, List<String> pool, int keep, List<String> stay) {
+    }
+
+    /** Which versions a repository keeps: per package (rpm: and architecture) the newest --keep. */
+    private static void pruning() {
+        List<PruneCase> apt = List.of(new PruneCase("epoch first, then version order; each package by itself",
+                List.of("my-app 1.0", "my-app 1.10", "my-app 1:0.9", "my-app 1.2", "other 0.1"), 2,
+                List.of("my-app 1.10", "my-app 1:0.9", "other 0.1")));
+        for (PruneCase c : apt) {
+            same(String.join("|", stay(new AptRepository(), c.pool().stream()
+                    .map(s -> new AptRepository.Deb(s.split(" ")[0], s.split(" ")[1], "amd64", "")).toList(), c.keep())),
+                    String.join("|", c.stay()), "apt: " + c.what());
+        }
+        List<PruneCase> rpm = List.of(new PruneCase("epoch, version, release; each architecture by itself",
+                List.of("my-app 0 1.0 1 x86_64", "my-app 0 1.0 2 x86_64", "my-app 1 0.5 1 x86_64", "my-app 0 2.0 1 noarch"), 1,
+                List.of("my-app-0.5-1.x86_64.rpm", "my-app-2.0-1.noarch.rpm")));
+        for (PruneCase c : rpm) {
+            same(String.join("|", stay(new RpmRepository(), c.pool().stream().map(s -> s.split(" "))
+                    .map(f -> new RpmHeader(f[0], Long.parseLong(f[1]), f[2], f[3], f[4])).toList(), c.keep())),
+                    String.join("|", c.stay()), "rpm: " + c.what());
+        }
+    }
+
+    private static <P> List<String> stay(Repository<P> kind, List<P> pool, int keep) {
+        List<Repository.Stored<P>> stored = pool.stream().map(f -> new Repository.Stored<>(f, Path.of(kind.target(f)))).toList();
+        List<Repository.Stored<P>> dropped = kind.dropped(stored, keep);
+        return stored.stream().filter(s -> !dropped.contains(s)).map(s -> kind.label(s.facts())).toList();
     }
 
     private static void appIds() {
@@ -435,7 +499,7 @@ public final class ShipToolTest {
     }
 
     private static void repositoryFiles() {
-        Repository repository = new Repository("https://example.org/repo", List.of());
+        UpdateSource repository = new UpdateSource("https://example.org/repo", List.of());
         same(repository.aptSources("my-app"), """
                 Types: deb
                 URIs: https://example.org/repo/apt

@@ -4,7 +4,6 @@
 package com.vellumbry.corvane.ship;
 
 import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
 import java.nio.file.Path;
 import java.time.Instant;
 import java.time.temporal.ChronoUnit;
@@ -16,47 +15,26 @@ import java.util.TreeMap;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 
-final class AptRepository {
+final class AptRepository implements Repository<AptRepository.Deb> {
     private static final Pattern FIELD = Pattern.compile("(?m)^(Package|Version|Architecture): *(\\S+) *$");
+    private static final String INDEXES = "main/binary-amd64/";
 
-    private AptRepository() {
+    /** A package file's control fields as dpkg-deb prints them, and the three that place it. */
+    record Deb(String name, String version, String arch, String control) {
     }
 
-    /** A package file: its control fields as dpkg-deb prints them and where it lies. */
-    record Deb(String name, String version, String arch, String control, Path file) {
-        String poolPath() {
-            String upstream = version.substring(version.indexOf(':') + 1);
-            return "pool/main/" + name.charAt(0) + "/" + name + "/" + name + "_" + upstream + "_" + arch + ".deb";
-        }
+    @Override
+    public Names names() {
+        return new Names("apt", "pool", ".deb", "dpkg-deb", "dpkg", "a new version", "the apt pool");
     }
 
-    /** Adds {@code debs} to the apt folder, keeps the newest {@code keep} versions of each package, indexes and signs. */
-    static void publish(Path apt, List<Path> debs, PublishOptions options, Signing signing, Path scratch, Console console) {
-        List<Deb> pool = new ArrayList<>();
-        for (Path file : RepoFiles.walk(apt.resolve("pool"))) {
-            if (RepoFiles.isPackage(file)) {
-                pool.add(read(file, scratch));
-            }
-        }
-        for (Path file : debs) {
-            Deb deb = read(file, scratch);
-            Path target = apt.resolve(deb.poolPath());
-            if (Files.exists(target)) {
-                if (!RepoFiles.same(file, target)) {
-                    throw Console.fail("the repository holds " + deb.name() + " " + deb.version()
-                            + " with other contents already: give the package a new version");
-                }
-                console.say(deb.name() + " " + deb.version() + " is in the repository already");
-                continue;
-            }
-            RepoFiles.add(file, target);
-            pool.add(new Deb(deb.name(), deb.version(), deb.arch(), deb.control(), target));
-        }
-        List<Deb> kept = prune(pool, options.keep(), apt.resolve("pool"), console);
-        writeIndexes(apt, kept, options, signing, scratch);
+    @Override
+    public List<Path> files(PublishOptions options) {
+        return options.debs();
     }
 
-    private static Deb read(Path file, Path scratch) {
+    @Override
+    public Deb read(Path file, Path scratch) {
         String control = Exec.output(List.of("dpkg-deb", "--field", file.toString()), scratch, "not a Debian package: " + file);
         Map<String, String> fields = new TreeMap<>();
         Matcher m = FIELD.matcher(control);
@@ -74,53 +52,59 @@ final class AptRepository {
             throw Console.fail("the package " + file + " has no valid Version: " + fields.get("Version"));
         }
         String arch = fields.get("Architecture");
-        if (!arch.equals("amd64") && !arch.equals("all")) {
+        if (!arch.equals(DebFormat.ARCH) && !arch.equals("all")) {
             throw Console.fail("the repository is for amd64; " + file + " is for " + arch);
         }
-        return new Deb(fields.get("Package"), fields.get("Version"), arch, control, file);
+        return new Deb(fields.get("Package"), fields.get("Version"), arch, control);
     }
 
-    /** The newest {@code keep} versions of each package; the older files leave the pool. */
-    private static List<Deb> prune(List<Deb> pool, int keep, Path top, Console console) {
-        Map<String, List<Deb>> byName = new TreeMap<>();
-        pool.forEach(d -> byName.computeIfAbsent(d.name(), k -> new ArrayList<>()).add(d));
-        List<Deb> kept = new ArrayList<>();
-        for (List<Deb> versions : byName.values()) {
-            versions.sort(Comparator.comparing(Deb::version, Versions::debian).reversed());
-            for (int i = 0; i < versions.size(); i++) {
-                if (i < keep) {
-                    kept.add(versions.get(i));
-                } else {
-                    console.say("removing " + versions.get(i).name() + " " + versions.get(i).version() + " from the apt pool");
-                    RepoFiles.remove(versions.get(i).file(), top);
-                }
-            }
-        }
-        kept.sort(Comparator.comparing(Deb::name).thenComparing(Deb::version, Versions::debian));
-        return kept;
+    @Override
+    public String target(Deb deb) {
+        return "pool/main/" + deb.name().charAt(0) + "/" + deb.name() + "/" + DebFormat.fileName(deb.name(), deb.version(), deb.arch());
     }
 
-    /** dists/<suite>/ made anew: Packages (and .gz), Release, InRelease, Release.gpg. */
-    private static void writeIndexes(Path apt, List<Deb> debs, PublishOptions options, Signing signing, Path scratch) {
-        Path suite = apt.resolve("dists").resolve(options.suite());
+    @Override
+    public String label(Deb deb) {
+        return deb.name() + " " + deb.version();
+    }
+
+    @Override
+    public String group(Deb deb) {
+        return deb.name();
+    }
+
+    @Override
+    public int compare(Deb a, Deb b) {
+        return Versions.debian(a.version(), b.version());
+    }
+
+    /** dists/<suite>/ made anew: Packages (and .gz) of the packages by name and version, and Release. */
+    @Override
+    public void index(Work work, List<Stored<Deb>> kept) {
+        Path apt = work.dir();
+        Path suite = apt.resolve("dists").resolve(work.options().suite());
         Workspace.removeTree(suite);
         List<String> stanzas = new ArrayList<>();
-        for (Deb deb : debs) {
-            stanzas.add(AptIndex.stanza(deb.control(), RepoFiles.facts(deb.file(), apt.relativize(deb.file()).toString())));
-        }
+        kept.stream().sorted(Comparator.comparing((Stored<Deb> s) -> s.facts().name()).thenComparing(Stored::facts, this::compare))
+                .forEach(s -> stanzas.add(AptIndex.stanza(s.facts().control(),
+                        RepoFiles.facts(s.file(), apt.relativize(s.file()).toString()))));
         byte[] packages = AptIndex.packages(stanzas).getBytes(StandardCharsets.UTF_8);
-        String folder = "main/binary-amd64/";
-        RepoFiles.write(suite.resolve(folder + "Packages"), packages);
-        RepoFiles.write(suite.resolve(folder + "Packages.gz"), PackageTree.gzip(packages));
+        RepoFiles.write(suite.resolve(INDEXES + "Packages"), packages);
+        RepoFiles.write(suite.resolve(INDEXES + "Packages.gz"), PackageTree.gzip(packages));
         List<AptIndex.FileFacts> indexes = new ArrayList<>();
         for (String name : List.of("Packages", "Packages.gz")) {
-            indexes.add(RepoFiles.facts(suite.resolve(folder + name), folder + name));
+            indexes.add(RepoFiles.facts(suite.resolve(INDEXES + name), INDEXES + name));
         }
-        AptIndex.ReleaseFacts facts = new AptIndex.ReleaseFacts(options.origin(), options.label(), options.suite(),
-                Instant.now().truncatedTo(ChronoUnit.SECONDS));
-        Path release = suite.resolve("Release");
-        RepoFiles.write(release, AptIndex.release(facts, indexes).getBytes(StandardCharsets.UTF_8));
-        signing.clearsign(release, suite.resolve("InRelease"), scratch);
-        signing.detachSign(release, suite.resolve("Release.gpg"), scratch);
+        AptIndex.ReleaseFacts facts = new AptIndex.ReleaseFacts(work.options().origin(), work.options().label(),
+                work.options().suite(), Instant.now().truncatedTo(ChronoUnit.SECONDS));
+        RepoFiles.write(suite.resolve("Release"), AptIndex.release(facts, indexes).getBytes(StandardCharsets.UTF_8));
+    }
+
+    /** InRelease and Release.gpg: Release clearsigned, and its detached signature. */
+    @Override
+    public void sign(Work work) {
+        Path suite = work.dir().resolve("dists").resolve(work.options().suite());
+        work.signing().clearsign(suite.resolve("Release"), suite.resolve("InRelease"), work.scratch());
+        work.signing().detachSign(suite.resolve("Release"), suite.resolve("Release.gpg"), work.scratch());
     }
 }

@@ -1,64 +1,12 @@
-// The Debian files of a package: control, copyright, changelog, manual page and
-// lintian overrides. Pure functions of the package's facts.
+// The documentation files of a package (copyright, changelog, manual page, in Debian's
+// forms, which the rpm carries too) and lintian's overrides. Pure functions of the facts.
 package com.vellumbry.corvane.ship;
 
-import java.util.ArrayList;
 import java.util.List;
 import java.util.Locale;
 
 final class DebianFiles {
-    private static final int WIDTH = 78;
-
     private DebianFiles() {
-    }
-
-    static String control(Package p, String depends, long installedKiB) {
-        StringBuilder out = new StringBuilder();
-        out.append("Package: ").append(p.name()).append('\n')
-           .append("Version: ").append(p.version()).append('\n')
-           .append("Architecture: amd64\n")
-           .append("Maintainer: ").append(p.maintainer()).append('\n')
-           .append("Installed-Size: ").append(installedKiB).append('\n');
-        if (!depends.isEmpty()) {
-            out.append("Depends: ").append(depends).append('\n');
-        }
-        if (!p.fileTypes().isEmpty() || !p.urlSchemes().isEmpty()) {
-            // Their dpkg triggers bring the desktop's and the MIME database up to date.
-            out.append("Recommends: desktop-file-utils, shared-mime-info\n");
-        }
-        out.append("Section: misc\nPriority: optional\n");
-        if (!p.homepage().isEmpty()) {
-            out.append("Homepage: ").append(p.homepage()).append('\n');
-        }
-        out.append("Description: ").append(p.summary()).append('\n');
-        List<String> paragraphs = p.paragraphs();
-        for (int i = 0; i < paragraphs.size(); i++) {
-            if (i > 0) {
-                out.append(" .\n");
-            }
-            for (String line : wrap(paragraphs.get(i), WIDTH)) {
-                // " ." starts a control statement: a line that begins with '.' is shown verbatim instead.
-                out.append(line.startsWith(".") ? "  " : " ").append(line).append('\n');
-            }
-        }
-        return out.toString();
-    }
-
-    /** Words into lines of at most {@code width} characters (a longer word stands alone). */
-    static List<String> wrap(String text, int width) {
-        List<String> lines = new ArrayList<>();
-        StringBuilder line = new StringBuilder();
-        for (String word : text.strip().split("\\s+")) {
-            if (line.length() > 0 && line.length() + 1 + word.length() > width) {
-                lines.add(line.toString());
-                line.setLength(0);
-            }
-            line.append(line.length() > 0 ? " " : "").append(word);
-        }
-        if (line.length() > 0) {
-            lines.add(line.toString());
-        }
-        return lines;
     }
 
     static String copyright(Package p) {
@@ -127,7 +75,7 @@ final class DebianFiles {
         if (p.repository() != null) {
             out.append("# The application's own repository, where its updates come from (--repository-url).\n")
                .append(p.name()).append(": package-installs-apt-sources [")
-               .append(Repository.sourcesPath(p.name()).substring(1)).append("]\n");
+               .append(UpdateSource.sourcesPath(p.name()).substring(1)).append("]\n");
         }
         return out.toString();
     }

@@ -48,7 +48,7 @@ final class ElfLibraries {
      * Depends for the tree at {@code tree}: dpkg-shlibdeps over its ELF files (the tree's own
      * library folders searched first), and what a desktop runtime loads with dlopen.
      */
-    static String depends(Path tree, Path scratch) {
+    static List<String> depends(Path tree, Path scratch) {
         Path work = scratch.resolve("shlibdeps");
         TreeSet<String> libraryDirs = new TreeSet<>();
         List<Path> elves = elfFiles(tree);
@@ -76,7 +76,7 @@ final class ElfLibraries {
             depends.add("libfontconfig1");
             depends.add("fonts-dejavu-core | fonts-freefont-ttf");
         }
-        return String.join(", ", depends.stream().filter(d -> !d.isBlank()).toList());
+        return depends.stream().filter(d -> !d.isBlank()).toList();
     }
 
     /**

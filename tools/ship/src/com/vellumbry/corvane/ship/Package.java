@@ -3,6 +3,7 @@
 package com.vellumbry.corvane.ship;
 
 import java.time.LocalDate;
+import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
 
@@ -32,7 +33,10 @@ record Package(String name, String version, String displayName, String summary, 
                String categories, String maintainer, String developer, String copyright, String homepage,
                String license, String appId, String windowClass, LocalDate date, String changelogDate,
                List<TreeRecord.Command> commands, Map<String, String> menus, List<FileTypes.FileType> fileTypes,
-               List<String> urlSchemes, Repository repository) {
+               List<String> urlSchemes, UpdateSource repository) {
+    /** The width of the description's lines, in every format. */
+    static final int WIDTH = 78;
+
 
     /** The desktop file id of a further command's menu entry: the app id and the command, as D-Bus names allow. */
     String menuId(String command) {
@@ -41,17 +45,16 @@ record Package(String name, String version, String displayName, String summary, 
 
     /** The version without its epoch: what file names carry. */
     String upstreamVersion() {
-        int colon = version.indexOf(':');
-        return colon < 0 ? version : version.substring(colon + 1);
+        return withoutEpoch(version);
+    }
+
+    static String withoutEpoch(String version) {
+        return version.substring(version.indexOf(':') + 1);
     }
 
     /** The folder the version's copy runs from: never a ':' (the launcher refuses it in its install directory). */
     String copyFolder() {
         return version.replace(':', '_');
-    }
-
-    String debFile() {
-        return name + "_" + upstreamVersion() + "_amd64.deb";
     }
 
     String tarFolder() {
@@ -82,8 +85,33 @@ record Package(String name, String version, String displayName, String summary, 
         return dash < 0 ? "1" : upstream.substring(dash + 1);
     }
 
-    String rpmFile() {
-        return name + "-" + rpmVersion() + "-" + rpmRelease() + ".x86_64.rpm";
+    /**
+     * What the package recommends: for one that opens files or links, the tools whose triggers
+     * bring the desktop's and the MIME database up to date.
+     */
+    List<String> recommends() {
+        return fileTypes.isEmpty() && urlSchemes.isEmpty() ? List.of() : List.of("desktop-file-utils", "shared-mime-info");
+    }
+
+    /** The description's paragraphs, each in lines of at most WIDTH characters (a longer word stands alone). */
+    List<List<String>> description() {
+        List<List<String>> out = new ArrayList<>();
+        for (String paragraph : paragraphs) {
+            List<String> lines = new ArrayList<>();
+            StringBuilder line = new StringBuilder();
+            for (String word : paragraph.strip().split("\\s+")) {
+                if (line.length() > 0 && line.length() + 1 + word.length() > WIDTH) {
+                    lines.add(line.toString());
+                    line.setLength(0);
+                }
+                line.append(line.length() > 0 ? " " : "").append(word);
+            }
+            if (line.length() > 0) {
+                lines.add(line.toString());
+            }
+            out.add(lines);
+        }
+        return out;
     }
 
     /** A version with a Debian revision has a changelog.Debian; one without, a changelog. */

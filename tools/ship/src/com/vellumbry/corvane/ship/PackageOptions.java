@@ -13,12 +13,14 @@ import java.util.Locale;
 import java.util.Map;
 import java.util.Set;
 
-record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Path outDir) {
+/** @param notes what the run says about the tree once every check has passed (a failure is its only line) */
+record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Path outDir, List<String> notes) {
     private static final Set<String> WITH_VALUE = Set.of("--tree", "--name", "--version", "--display-name",
             "--summary", "--description", "--icon", "--categories", "--maintainer", "--developer", "--copyright",
             "--homepage", "--license", "--app-id", "--wm-class", "--menu-entry", "--file-type", "--url-scheme", "--out-dir",
             "--repository-url", "--repository-key");
-    private static final List<String> TOOLS = List.of("dpkg-deb", "dpkg-shlibdeps", "readelf", "strip", "tar");
+    /** What every format's staging runs; each format checks its own tools besides. */
+    private static final List<String> TOOLS = List.of("readelf", "strip", "tar");
 
     /** The options, or null when help was asked for (and printed). */
     static PackageOptions parse(String[] args, Console console) {
@@ -34,9 +36,7 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
                 throw Console.fail(tool + " is not installed (packages: dpkg, dpkg-dev, binutils, tar)");
             }
         }
-        if (!Exec.onPath("rpmbuild")) {
-            throw Console.fail("rpmbuild is not installed (package: rpm)");
-        }
+        PackageFormat.ALL.forEach(PackageFormat::checkTools);
         String treeName = line.value("--tree", "");
         if (treeName.isEmpty()) {
             throw Console.fail("no tree given (--tree <dir>; see --help)");
@@ -53,12 +53,13 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
             throw Console.fail("cannot read the tree " + treeName + ": " + e.getMessage());
         }
         TreeRecord record = TreeRecord.read(tree);
+        List<String> notes = new java.util.ArrayList<>();
         if (!record.trained()) {
-            console.say("note: the tree is not trained; assemble it with --train for a first window well before java's");
+            notes.add("note: the tree is not trained; assemble it with --train for a first window well before java's");
         }
         Path options = tree.resolve("lib").resolve(AssembleTree.OPTIONS_FILE);
         List<String> optionLines = Files.isRegularFile(options) ? Exec.read(options).lines().toList() : List.of();
-        console.say(record.heap().equals("java") ? AssembleTree.heapNote(optionLines)
+        notes.add(record.heap().equals("java") ? AssembleTree.heapNote(optionLines)
                 : "heap: the launcher's fixed -Xmx160m unless lib/" + AssembleTree.OPTIONS_FILE + " names one"
                         + " (the tree predates heap=java; assemble it again for java's default)");
         Path outDir = Path.of(line.value("--out-dir", ".")).toAbsolutePath().normalize();
@@ -75,7 +76,7 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
         if (facts.repository() != null && !Exec.onPath("gpg")) {
             throw Console.fail("gpg is not installed (package gnupg): it makes the keyring of --repository-key");
         }
-        return new PackageOptions(tree, record, facts, Path.of(icon), outDir);
+        return new PackageOptions(tree, record, facts, Path.of(icon), outDir, notes);
     }
 
     private static Package facts(CommandLine line, TreeRecord record) {
@@ -127,7 +128,7 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
                 record.commands(), menus(line.all("--menu-entry"), record, name),
                 line.all("--file-type").stream().map(FileTypes::parse).toList(),
                 line.all("--url-scheme").stream().map(FileTypes::scheme).distinct().toList(),
-                Repository.parse(line.value("--repository-url", ""), line.all("--repository-key")));
+                UpdateSource.parse(line.value("--repository-url", ""), line.all("--repository-key")));
     }
 
     /** --menu-entry <command>[=<name in menus>]: a further command of the tree that gets a menu entry. */

@@ -1,9 +1,10 @@
-// The package root as dpkg-deb takes it: file modes, stripped programs, the installed
-// size and the md5sums, as Debian's own packaging makes them.
+// The package root as the package tools take it: file modes, stripped programs, the
+// listing of what it holds, the installed size and the md5sums, as Debian's packaging makes them.
 package com.vellumbry.corvane.ship;
 
 import java.io.IOException;
 import java.io.InputStream;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
@@ -35,6 +36,32 @@ final class PackageRoot {
                 throw Console.fail("cannot set the mode of " + path + ": " + e.getMessage());
             }
         }
+    }
+
+    /** Writes a file of a format's own below {@code root}: 0644, its folders 0755, whatever the umask. */
+    static void add(Path root, String path, String text) {
+        add(root, path, text.getBytes(StandardCharsets.UTF_8));
+    }
+
+    static void add(Path root, String path, byte[] data) {
+        Path file = root.resolve(path);
+        try {
+            Files.createDirectories(file.getParent());
+            Files.write(file, data);
+            Files.setPosixFilePermissions(file, PosixFilePermissions.fromString("rw-r--r--"));
+            for (Path dir = file.getParent(); dir.startsWith(root); dir = dir.getParent()) {
+                Files.setPosixFilePermissions(dir, PosixFilePermissions.fromString("rwxr-xr-x"));
+            }
+        } catch (IOException e) {
+            throw Console.fail("cannot write " + file + ": " + e.getMessage());
+        }
+    }
+
+    /** The paths below {@code root}, relative, a folder's with a '/' at its end; sorted. */
+    static List<String> listing(Path root) {
+        return walk(root).stream().filter(path -> !path.equals(root))
+                .map(path -> root.relativize(path) + (Files.isDirectory(path, LinkOption.NOFOLLOW_LINKS) ? "/" : ""))
+                .sorted().toList();
     }
 
     static void executable(Path file) {

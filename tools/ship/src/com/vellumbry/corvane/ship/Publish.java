@@ -9,6 +9,7 @@ import java.nio.channels.FileLock;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.StandardOpenOption;
+import java.util.List;
 
 final class Publish {
     private Publish() {
@@ -27,8 +28,13 @@ final class Publish {
         if (Files.exists(repo) && !Files.isDirectory(repo)) {
             throw Console.fail("not a folder: " + repo);
         }
-        if (!options.debs().isEmpty() && !Exec.onPath("dpkg-deb")) {
-            throw Console.fail("dpkg-deb is not installed (package dpkg)");
+        // The kinds that get packages, or have some already.
+        List<Repository<?>> kinds = Repository.KINDS.stream()
+                .filter(kind -> !kind.files(options).isEmpty() || Files.isDirectory(repo.resolve(kind.names().folder()))).toList();
+        for (Repository<?> kind : kinds) {
+            if (!Exec.onPath(kind.names().tool())) {
+                throw Console.fail(kind.names().tool() + " is not installed (package " + kind.names().toolPackage() + ")");
+            }
         }
         // Held until the process ends: a second publish into the folder would start
         // from the same old state and drop what the first one added.
@@ -40,11 +46,8 @@ final class Publish {
         Signing signing = Signing.check(options.keys(), options.home(), scratch);
 
         RepoFiles.copy(repo, work);
-        if (!options.debs().isEmpty() || Files.isDirectory(work.resolve("apt"))) {
-            AptRepository.publish(work.resolve("apt"), options.debs(), options, signing, scratch, console);
-        }
-        if (!options.rpms().isEmpty() || Files.isDirectory(work.resolve("rpm"))) {
-            RpmRepository.publish(work.resolve("rpm"), options.rpms(), options, signing, scratch, console);
+        for (Repository<?> kind : kinds) {
+            kind.publish(new Repository.Work(work.resolve(kind.names().folder()), options, signing, scratch, console));
         }
         signing.exportPublic(false, work.resolve(options.name() + "-archive-keyring.gpg"), scratch);
         signing.exportPublic(true, work.resolve("key.asc"), scratch);

@@ -20,7 +20,7 @@ record RpmHeader(String name, long epoch, String version, String release, String
 
     /** The file name rpm gives such a package. */
     String fileName() {
-        return name + "-" + version + "-" + release + "." + arch + ".rpm";
+        return RpmFormat.fileName(name, version, release, arch);
     }
 
     static RpmHeader read(Path file) {

@@ -3,66 +3,57 @@
 // publisher's public key for dnf's gpgkey.
 package com.vellumbry.corvane.ship;
 
-import java.nio.file.Files;
 import java.nio.file.Path;
-import java.util.ArrayList;
-import java.util.Comparator;
 import java.util.List;
-import java.util.Map;
-import java.util.TreeMap;
 
-final class RpmRepository {
-    private RpmRepository() {
+final class RpmRepository implements Repository<RpmHeader> {
+    @Override
+    public Names names() {
+        return new Names("rpm", "", ".rpm", "createrepo_c", "createrepo-c", "a new version or release", "the rpm repository");
     }
 
-    private record Rpm(RpmHeader header, Path file) {
+    @Override
+    public List<Path> files(PublishOptions options) {
+        return options.rpms();
     }
 
-    /** Adds {@code rpms} to the rpm folder, keeps the newest {@code keep} versions of each package, indexes and signs. */
-    static void publish(Path dir, List<Path> rpms, PublishOptions options, Signing signing, Path scratch, Console console) {
-        if (!Exec.onPath("createrepo_c")) {
-            throw Console.fail("createrepo_c is not installed (package createrepo-c)");
-        }
-        List<Rpm> pool = new ArrayList<>();
-        for (Path file : RepoFiles.walk(dir)) {
-            if (RepoFiles.isPackage(file) && !file.startsWith(dir.resolve("repodata"))) {
-                pool.add(new Rpm(RpmHeader.read(file), file));
-            }
-        }
-        for (Path file : rpms) {
-            RpmHeader header = RpmHeader.read(file);
-            Path target = dir.resolve(header.fileName());
-            if (Files.exists(target)) {
-                if (!RepoFiles.same(file, target)) {
-                    throw Console.fail("the repository holds " + header.fileName()
-                            + " with other contents already: give the package a new version or release");
-                }
-                console.say(header.fileName() + " is in the repository already");
-                continue;
-            }
-            RepoFiles.add(file, target);
-            pool.add(new Rpm(header, target));
-        }
-        prune(pool, options.keep(), dir, console);
+    @Override
+    public RpmHeader read(Path file, Path scratch) {
+        return RpmHeader.read(file);
+    }
+
+    @Override
+    public String target(RpmHeader header) {
+        return header.fileName();
+    }
+
+    @Override
+    public String label(RpmHeader header) {
+        return header.fileName();
+    }
+
+    /** Per name and architecture. */
+    @Override
+    public String group(RpmHeader header) {
+        return header.name() + "." + header.arch();
+    }
+
+    @Override
+    public int compare(RpmHeader a, RpmHeader b) {
+        return Versions.rpm(a.epoch(), a.version(), a.release(), b.epoch(), b.version(), b.release());
+    }
+
+    @Override
+    public void index(Work work, List<Stored<RpmHeader>> kept) {
         // --update reuses the metadata of the packages that did not change.
-        Exec.output(List.of("createrepo_c", "--update", "--quiet", dir.toString()), scratch, "createrepo_c failed");
-        Path repomd = dir.resolve("repodata/repomd.xml");
-        signing.detachSign(repomd, dir.resolve("repodata/repomd.xml.asc"), scratch);
-        signing.exportPublic(true, dir.resolve("RPM-GPG-KEY-" + options.name()), scratch);
+        Exec.output(List.of("createrepo_c", "--update", "--quiet", work.dir().toString()), work.scratch(), "createrepo_c failed");
     }
 
-    /** Per name and architecture the newest {@code keep} versions stay; older files go. */
-    private static void prune(List<Rpm> pool, int keep, Path top, Console console) {
-        Map<String, List<Rpm>> groups = new TreeMap<>();
-        pool.forEach(r -> groups.computeIfAbsent(r.header().name() + "." + r.header().arch(), k -> new ArrayList<>()).add(r));
-        Comparator<Rpm> newestFirst = (a, b) -> Versions.rpm(b.header().epoch(), b.header().version(), b.header().release(),
-                a.header().epoch(), a.header().version(), a.header().release());
-        for (List<Rpm> versions : groups.values()) {
-            versions.sort(newestFirst);
-            for (Rpm old : versions.subList(Math.min(keep, versions.size()), versions.size())) {
-                console.say("removing " + old.file().getFileName() + " from the rpm repository");
-                RepoFiles.remove(old.file(), top);
-            }
-        }
+    /** repomd.xml.asc, and the public keys as dnf's gpgkey takes them. */
+    @Override
+    public void sign(Work work) {
+        Path repodata = work.dir().resolve("repodata");
+        work.signing().detachSign(repodata.resolve("repomd.xml"), repodata.resolve("repomd.xml.asc"), work.scratch());
+        work.signing().exportPublic(true, work.dir().resolve("RPM-GPG-KEY-" + work.options().name()), work.scratch());
     }
 }

@@ -45,14 +45,17 @@ record Signing(List<String> keys, Path home) {
     /** The signing keys' public halves: binary (what apt's Signed-By takes) or armored. */
     void exportPublic(boolean armored, Path out, Path scratch) {
         List<String> argv = gpg();
-        argv.addAll(armored ? List.of("--armor", "--output", out.toString(), "--export") : List.of("--output", out.toString(), "--export"));
+        argv.addAll(export(armored, out));
         argv.add("--");
         argv.addAll(keys);
         Exec.output(argv, scratch, "cannot export the public keys " + String.join(" ", keys));
     }
 
-    /** One binary keyring of the public keys in {@code files} (armored or binary), through a GnuPG home of its own. */
-    static byte[] keyring(List<Path> files, Path scratch) {
+    /**
+     * The public keys in {@code files} (armored or binary) as one block, binary (what apt's Signed-By
+     * takes) or armored (rpm's), through a GnuPG home of its own.
+     */
+    static byte[] publicKeys(List<Path> files, boolean armored, Path scratch) {
         if (!Exec.onPath("gpg")) {
             throw Console.fail("gpg is not installed (package gnupg): it makes the package's keyring");
         }
@@ -64,18 +67,23 @@ record Signing(List<String> keys, Path home) {
                 argv.addAll(List.of("--import", "--", file.toString()));
                 Exec.output(argv, scratch, "no public key in " + file);
             }
-            Path out = scratch.resolve("keyring.gpg");
+            Path out = home.resolve("keys");
             List<String> argv = new ArrayList<>(base);
-            argv.addAll(List.of("--output", out.toString(), "--export"));
+            argv.addAll(export(armored, out));
             Exec.output(argv, scratch, "cannot export the repository keys");
-            byte[] keyring = Files.readAllBytes(out);
-            if (keyring.length == 0) {
+            byte[] keys = Files.exists(out) ? Files.readAllBytes(out) : new byte[0];
+            if (keys.length == 0) {
                 throw Console.fail("no public key in " + files);
             }
-            return keyring;
+            return keys;
         } catch (IOException e) {
             throw Console.fail("cannot make the package's keyring: " + e.getMessage());
         }
+    }
+
+    /** gpg's arguments that export public keys into {@code out}, binary or armored. */
+    private static List<String> export(boolean armored, Path out) {
+        return armored ? List.of("--armor", "--output", out.toString(), "--export") : List.of("--output", out.toString(), "--export");
     }
 
     private void sign(List<String> how, Path file, Path out, Path scratch) {
