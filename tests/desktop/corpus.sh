@@ -232,8 +232,8 @@ run_row() {
     -cp "$(IFS=:; echo "${CLASSPATH[*]}")" "${ROW[main]}" "${ARGS[@]}"
   local java_window=$SIDE_WINDOW java_class=$SIDE_CLASS java_why=$SIDE_WHY
   local tree_window=none tree_class="" why=""
-  # The tree starts from another folder: a working folder must come from the tree.
   if build_tree; then
+    # From another folder: a working folder must come from the tree.
     run_side "$DIR/tree.out" "$DIR" "$DIR/tree/corvane"
     tree_window=$SIDE_WINDOW tree_class=$SIDE_CLASS why=$SIDE_WHY
   fi
@@ -249,7 +249,7 @@ run_row() {
   fi
   missing=$(comm -13 <(missing_classes "$DIR/java.out") <(missing_classes "$DIR/tree.out" "$DIR/logs"/*) | paste -s -d ' ')
   local line="$name (${ROW[kind]}): java: $java_window${java_class:+ ($java_class)}, tree: $tree_window, $classes"
-  [ "$java_window" = none ] && line+="; java opens no window either: $java_why"
+  [ "$java_window" = none ] && line+="; java: $java_why"
   [ -n "$why" ] && line+="; tree: $why"
   [ -n "$missing" ] && line+="; classes the tree's run missed and java's did not: $missing"
   SUMMARY+=("$line")
@@ -261,6 +261,7 @@ run_row() {
   else
     note "$line"
   fi
+  rm -rf "$DIR"
   note "$name took $((SECONDS - started)) s"
 }
 
