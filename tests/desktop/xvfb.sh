@@ -78,9 +78,14 @@ apt_get() {
 }
 
 # Skips the test where packages cannot be installed.
-require_package_install() {
+require_apt() {
   command -v apt-get >/dev/null 2>&1 || skip "no apt-get: packages cannot be installed here"
   [ "$(id -u)" = 0 ] || skip "installing a package needs root (tests run as root in CI)"
+}
+
+# The same, for a test that also closes windows as a window manager does.
+require_package_install() {
+  require_apt
   [ -n "${CORVANE_TEST_WM_CLOSE:-}" ] || { fail "no wm-close helper (package libx11-dev; tools/run-tests installs it)"; finish; }
 }
 
