@@ -50,27 +50,21 @@ wait_gone() {
   ! kill -0 "$2" 2>/dev/null
 }
 
-# The window's WM_CLASS as "instance", "class". The toolkit may set it after
-# the title that found the window: waits up to 10 s for it.
-window_class() {
-  local class="" _
-  for _ in $(seq 100); do
-    class=$(xprop -id "$1" WM_CLASS 2>/dev/null | sed -n 's/^WM_CLASS(STRING) = //p')
-    [ -n "$class" ] && break
+# The value of window $1's property $2 as sed expression $3 takes it out of
+# xprop's line; the toolkit may set it after the title that found the window,
+# so this waits up to $4 tenths of a second for it.
+window_property() {
+  local value="" _
+  for _ in $(seq "$4"); do
+    value=$(xprop -id "$1" "$2" 2>/dev/null | sed -n "$3")
+    [ -n "$value" ] && break
     sleep 0.1
   done
-  echo "$class"
+  echo "$value"
 }
-# The toolkit may set _NET_WM_PID after the title: waits up to 20 s for it.
-window_pid() {
-  local pid="" _
-  for _ in $(seq 200); do
-    pid=$(xprop -id "$1" _NET_WM_PID 2>/dev/null | sed -n 's/.* = \([0-9]*\)$/\1/p')
-    [ -n "$pid" ] && break
-    sleep 0.1
-  done
-  echo "$pid"
-}
+# The window's WM_CLASS as "instance", "class".
+window_class() { window_property "$1" WM_CLASS 's/^WM_CLASS(STRING) = //p' 100; }
+window_pid() { window_property "$1" _NET_WM_PID 's/.* = \([0-9]*\)$/\1/p' 200; }
 
 # Runs apt-get as a user would, waiting for a lock another run holds.
 apt_get() {
