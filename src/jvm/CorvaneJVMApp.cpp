@@ -14,14 +14,12 @@ jclass CorvaneJVMApp::ourCorvaneClazz = nullptr;
 
 namespace {
 
-// The contract's entry class in JNI's form (slashes for dots), and its simple name for the log.
+// The contract's entry class in JNI's form (slashes for dots).
 std::string entryClassPath() {
     std::string path = CONTRACT_ENTRY_CLASS;
     std::replace(path.begin(), path.end(), '.', '/');
     return path;
 }
-const std::string ENTRY_CLASS = entryClassPath();
-const std::string ENTRY_CLASS_LOG_NAME = ENTRY_CLASS.substr(ENTRY_CLASS.rfind('/') + 1);
 const char* const ENTRY_METHOD = CONTRACT_ENTRY_METHOD;
 const char ENTRY_METHOD_SIGNATURE[] = "([Ljava/lang/String;)I";
 
@@ -69,11 +67,13 @@ int CorvaneJVMApp::callMainMethod(JavaVM* vm, int argc, char** argv) {
         return ATTACH_FAILED;
     }
 
-    jclass entryClass = env->FindClass(ENTRY_CLASS.c_str());
+    const std::string entryClassName = entryClassPath();
+    const std::string entryLogName = entryClassName.substr(entryClassName.rfind('/') + 1);
+    jclass entryClass = env->FindClass(entryClassName.c_str());
     if (entryClass == nullptr) {
-        CORVANE_LOG(ERROR) << "Failed to find " << ENTRY_CLASS_LOG_NAME << " class";
+        CORVANE_LOG(ERROR) << "Failed to find " << entryLogName << " class";
         if (checkFailureAndLog(env)) {
-            CORVANE_LOG(ERROR) << "Finding " << ENTRY_CLASS_LOG_NAME << " class failed with exception!";
+            CORVANE_LOG(ERROR) << "Finding " << entryLogName << " class failed with exception!";
             return CLASS_NOT_FOUND_WITH_EXCEPTION;
         }
         return CLASS_NOT_FOUND;
@@ -81,7 +81,7 @@ int CorvaneJVMApp::callMainMethod(JavaVM* vm, int argc, char** argv) {
 
     jmethodID entryMethod = env->GetStaticMethodID(entryClass, ENTRY_METHOD, ENTRY_METHOD_SIGNATURE);
     if (entryMethod == nullptr) {
-        CORVANE_LOG(ERROR) << "Failed to find method '" << ENTRY_METHOD << "' on " << ENTRY_CLASS_LOG_NAME;
+        CORVANE_LOG(ERROR) << "Failed to find method '" << ENTRY_METHOD << "' on " << entryLogName;
         return METHOD_NOT_FOUND;
     }
 
@@ -89,13 +89,13 @@ int CorvaneJVMApp::callMainMethod(JavaVM* vm, int argc, char** argv) {
     if (arguments == nullptr) {
         checkFailureAndLog(env);
         CORVANE_LOG(ERROR) << "Failed to pass the program arguments to '" << ENTRY_METHOD << "' on "
-                           << ENTRY_CLASS_LOG_NAME;
+                           << entryLogName;
         return METHOD_FAILED;
     }
 
     const jint result = env->CallStaticIntMethod(entryClass, entryMethod, arguments);
     if (result == 2) {
-        CORVANE_LOG(ERROR) << "Failed to invoke method '" << ENTRY_METHOD << "' on the " << ENTRY_CLASS_LOG_NAME;
+        CORVANE_LOG(ERROR) << "Failed to invoke method '" << ENTRY_METHOD << "' on the " << entryLogName;
         return METHOD_RETURNED_TWO;
     }
     if (checkFailureAndLog(env)) {

@@ -17,7 +17,7 @@ struct Key {
     void (*take)(TreeRecord& record, const std::string& value);
 };
 
-const Key KEYS[] = {
+constexpr Key KEYS[] = {
     {"name", [](TreeRecord& r, const std::string& v) { r.name = v; }},
     {"runtime-version", [](TreeRecord& r, const std::string& v) { r.runtimeVersion = v; }},
     {"training-list", [](TreeRecord& r, const std::string& v) { r.trainingList = v; }},
