@@ -131,6 +131,17 @@ void logOptionFiles(const corvane::jvm::OptionFiles& files) {
     }
 }
 
+// False, with the reason logged under `logName`, when the install directory
+// cannot hold a tree.
+bool installDirUsable(const OS::InstallDirLookup& installDir, const char* logName) {
+    const std::string problem = corvane::jvm::installDirProblem(installDir);
+    if (!problem.empty()) {
+        DumpLoggerBuilder(DumpLoggerBuilder::ERROR) << logName << problem;
+        return false;
+    }
+    return true;
+}
+
 // The option list of a start, from its options files, the tree and the
 // environment; false, with the reason logged, when the start can have none.
 // These are steps of the VM start, and their lines carry `logName` (the
@@ -188,9 +199,7 @@ JavaVM* CorvaneJVMHost::startJVM(const corvane::jvm::OptionFiles& optionFiles,
                                  const corvane::jvm::TreeRecord& treeRecord) {
     // Looked up once for the check and the options; the library loader reads it itself.
     const OS::InstallDirLookup installDir = OS::lookUpApplicationInstallDir();
-    const std::string installDirProblem = corvane::jvm::installDirProblem(installDir);
-    if (!installDirProblem.empty()) {
-        CORVANE_LOG(ERROR) << installDirProblem;
+    if (!installDirUsable(installDir, __func__)) {
         return nullptr;
     }
     void* createSymbol = resolveJNICreateFunction();
@@ -237,9 +246,7 @@ JavaVM* CorvaneJVMHost::startJVM(const corvane::jvm::OptionFiles& optionFiles,
 int CorvaneJVMHost::printJvmOptions(const corvane::jvm::OptionFiles& optionFiles,
                                     const corvane::jvm::TreeRecord& treeRecord) {
     const OS::InstallDirLookup installDir = OS::lookUpApplicationInstallDir();
-    const std::string installDirProblem = corvane::jvm::installDirProblem(installDir);
-    if (!installDirProblem.empty()) {
-        CORVANE_LOG(ERROR) << installDirProblem;
+    if (!installDirUsable(installDir, __func__)) {
         return JVM_OPTIONS_UNAVAILABLE;
     }
     std::vector<OptionEntry> entries;
