@@ -1,6 +1,7 @@
 // assemble-tree's command line, checked before anything is built.
 package com.vellumbry.corvane.ship;
 
+import com.vellumbry.corvane.api.TreeRecordFile;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
@@ -89,7 +90,7 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         Jdk jdk = jdk(line.value("--jdk", System.getProperty("corvane.jdk.default", "")), aggressive, console);
         Path destPath = destination(dest);
         String name = line.value("--name", defaultName(destPath.getFileName().toString()));
-        if (!name.matches("[a-z0-9][a-z0-9.+-]+")) {
+        if (!TreeRecordFile.isApplicationName(name)) {
             throw Console.fail("name '" + name + "' must be lower case letters, digits, + - . (it names the package"
                     + " and the command)");
         }
@@ -121,7 +122,7 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
             int equals = command.indexOf('=');
             String name = equals < 0 ? "" : command.substring(0, equals);
             String mainClass = equals < 0 ? "" : command.substring(equals + 1).strip();
-            if (!name.matches("[a-z0-9][a-z0-9.+-]+") || mainClass.isEmpty() || mainClass.contains(" ")) {
+            if (!TreeRecordFile.isApplicationName(name) || mainClass.isEmpty() || mainClass.contains(" ")) {
                 throw Console.fail("--command needs <name>=<main class>, the name in lower case letters, digits, + - .,"
                         + " not '" + command + "'");
             }
