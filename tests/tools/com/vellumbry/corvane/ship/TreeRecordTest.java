@@ -16,12 +16,12 @@ final class TreeRecordTest {
     static void run() {
         TreeRecord bridge = new TreeRecord("my-app", "1.0.0.0", "25.0.3", "org.example.Main", "org-example-Main",
                 "trained", List.of("classes_coh.jsa", "classes.jsa"), "jre/lib/server/trained-classes.lst",
-                List.of(new TreeRecord.Command("my-tool", "org.example.Tool", "org-example-Tool")), true,
+                List.of(new TreeRecord.Command("my-tool", "org.example.Tool", "org-example-Tool")), "yes",
                 "lib/splash/my splash.png", "java",
                 List.of("--data=${INSTALL_DIR}/share", "two  words", "100%", "%20", "tab\there", "+plus", "ünï"),
                 "${HOME}/.my-app");
         TreeRecord own = new TreeRecord("x", "1.0.0.0", "25", "", TreeRecord.ENTRY_WINDOW_CLASS, "none", List.of(), "",
-                List.of(), false, "", "", List.of(), "");
+                List.of(), "", "", "", List.of(), "");
         for (TreeRecord record : List.of(bridge, own)) {
             check(TreeRecord.parse(record.text(), "test").equals(record), "record read back as written: " + record.text());
         }
@@ -31,7 +31,7 @@ final class TreeRecordTest {
                 "single-instance is written only when asked for");
         check(bridge.text().contains("\nsplash=lib/splash/my splash.png\n") && !own.text().contains("splash"),
                 "splash is written only for a tree with a splash image");
-        check(!TreeRecord.parse(bridge.text().replace("single-instance=yes\n", ""), "test").singleInstance(),
+        check(TreeRecord.parse(bridge.text().replace("single-instance=yes\n", ""), "test").singleInstance().isEmpty(),
                 "a record without single-instance says no");
         check(bridge.text().contains("\narguments=--data=${INSTALL_DIR}/share two%20%20words 100%25 %2520 tab%09here"
                 + " +plus ünï\n") && !own.text().contains("arguments") && !own.text().contains("heap")
@@ -82,7 +82,7 @@ final class TreeRecordTest {
         }
         same(String.join(" ", api), String.join(" ", flags), "the API's launcher flags are the contract's");
         // Every key the launcher reads is one the tools write.
-        String written = new TreeRecord("n1", "1", "25", "a.B", "a-B", "trained", List.of(), "list", List.of(), true,
+        String written = new TreeRecord("n1", "1", "25", "a.B", "a-B", "trained", List.of(), "list", List.of(), "raise",
                 "lib/splash/s.png", "java", List.of("x"), "${HOME}").text();
         for (String key : Contract.value("record.keys").split(" ")) {
             check(written.contains("\n" + key + "="), "the record holds the key the launcher reads: " + key);

@@ -33,8 +33,8 @@ final class EntryBridge {
         List<String> javac = new ArrayList<>(List.of("--release", Integer.toString(jdk.major()), "-encoding", "UTF-8",
                 "-nowarn", "-d", classes.toString()));
         javac.addAll(sources(Templates.toolsDir().resolve("../bridge/src").normalize()));
-        // The record's reader, as the launcher reads the record, and the entry contract: the API's own.
-        for (String api : List.of("TreeRecordFile.java", "EntryContract.java")) {
+        // The API's record reader (as the launcher reads the record), entry contract and instance answer.
+        for (String api : List.of("TreeRecordFile.java", "EntryContract.java", "SingleInstance.java")) {
             javac.add(Templates.toolsDir().resolve("../api/src/com/vellumbry/corvane/api").resolve(api).normalize()
                     .toString());
         }
