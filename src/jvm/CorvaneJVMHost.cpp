@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include <dlfcn.h>
@@ -22,6 +24,7 @@
 #include "log/DumbLogger.h"
 #include "log/DumpLoggerBuilder.h"
 #include "os/OSHelper.h"
+#include "os/ProcessSetup.h"
 
 using corvane::jvm::OptionEntry;
 
@@ -36,6 +39,12 @@ using CreateJavaVMFunction = jint (*)(JavaVM**, void**, void*);
 // The VM's console output goes to the native log, one line per call. What the
 // VM writes to a file of its own (-Xlog:...:file=<path>) goes to that file, as
 // it would without the hook: the VM hands all its output to this one hook.
+// What the VM printed while it was being created: its refusal of an option.
+constexpr std::size_t CREATION_OUTPUT_LIMIT = 16384;
+std::mutex creationOutputLock;
+std::string creationOutput;
+bool capturingCreationOutput = false;
+
 jint jvm_vprintf(FILE* stream, const char* format, va_list args) {
     if (stream != nullptr && stream != stdout && stream != stderr) {
         return std::vfprintf(stream, format, args);
@@ -44,7 +53,16 @@ jint jvm_vprintf(FILE* stream, const char* format, va_list args) {
     std::memset(buffer, 0, sizeof buffer);
     const int length = std::vsnprintf(buffer, 1020, format, args);
     CORVANE_LOG(INFO) << "JVM: " << buffer;
+    const std::lock_guard<std::mutex> guard(creationOutputLock);
+    if (capturingCreationOutput && creationOutput.size() < CREATION_OUTPUT_LIMIT) {
+        creationOutput.append(buffer);
+    }
     return length;
+}
+
+void captureCreationOutput(bool on) {
+    const std::lock_guard<std::mutex> guard(creationOutputLock);
+    capturingCreationOutput = on;
 }
 
 void jvm_exit(jint code) {
@@ -232,7 +250,17 @@ JavaVM* CorvaneJVMHost::startJVM(const corvane::jvm::OptionFiles& optionFiles,
     CORVANE_LOG(INFO) << "Starting JVM";
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
+    // The VM reports a refused option before its output hook is in place, on standard error.
+    OS::StderrCopy stderrCopy;
+    (void)OS::startStderrCopy(stderrCopy);
+    captureCreationOutput(true);
     const jint result = createJavaVM(&vm, reinterpret_cast<void**>(&env), &initArgs);
+    captureCreationOutput(false);
+    const std::string stderrText = OS::finishStderrCopy(stderrCopy);
+    {
+        const std::lock_guard<std::mutex> guard(creationOutputLock);
+        creationOutput.append(stderrText);
+    }
     if (result != 0) {
         logOptionFiles(optionFiles);
         CORVANE_LOG(ERROR) << "Error creating VM: code=" << static_cast<int>(result) << ". Exiting...\n";
@@ -268,4 +296,38 @@ int CorvaneJVMHost::printJvmOptions(const corvane::jvm::OptionFiles& optionFiles
     }
     CORVANE_LOG(INFO) << "Printed the JVM options:" << printed << "options";
     return 0;
+}
+
+void CorvaneJVMHost::restartWithoutRefusedLine(const corvane::jvm::OptionFiles& optionFiles, char** argv) {
+    std::string output;
+    {
+        const std::lock_guard<std::mutex> guard(creationOutputLock);
+        output = creationOutput;
+    }
+    const corvane::jvm::RefusedLine refused = corvane::jvm::findRefusedOwnLine(optionFiles, output);
+    if (refused.file == nullptr) {
+        return;
+    }
+    CORVANE_LOG(WARNING) << "The runtime refused '" + refused.line + "' of " + refused.file->description +
+                                "; starting again without that file";
+    // The environment as it is, with what the second start leaves out.
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string text = *variable;
+        if (text.rfind(std::string(IGNORED_OPTIONS_FILE_ENV) + "=", 0) != 0 &&
+            text.rfind(std::string(IGNORED_OPTIONS_LINE_ENV) + "=", 0) != 0) {
+            variables.push_back(text);
+        }
+    }
+    variables.push_back(std::string(IGNORED_OPTIONS_FILE_ENV) + "=" + refused.file->path);
+    variables.push_back(std::string(IGNORED_OPTIONS_LINE_ENV) + "=" + refused.line);
+    std::vector<char*> envp;
+    envp.reserve(variables.size() + 1);
+    for (std::string& variable : variables) {
+        envp.push_back(variable.data());
+    }
+    envp.push_back(nullptr);
+    ::execve("/proc/self/exe", argv, envp.data());
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the message is read at once
+    CORVANE_LOG(ERROR) << std::string("Cannot start again without that file: ") + std::strerror(errno);
 }

@@ -50,10 +50,15 @@ OptionFile readTreeFile(const std::string& installDir, std::vector<OptionFiles::
 // The system's or the user's file: the machine's or the user's own, which
 // leaves the start as it would be without it when it is absent or unreadable.
 OptionFile readOwnFile(const std::string& whose, const std::string& path, const std::string& installDir,
-                       std::vector<OptionFiles::Note>& notes) {
+                       const std::string& ignoredPath, std::vector<OptionFiles::Note>& notes) {
     std::string problem;
     OptionFile file = readLines(whose, path, installDir, problem);
-    if (file.refused) {
+    if (file.present && path == ignoredPath) {
+        notes.push_back({DumpLoggerBuilder::WARNING, "Leaving out " + file.description +
+                                                         ": the runtime refused a line of it at this start's first attempt"});
+        file.lines.clear();
+        file.refused = false;
+    } else if (file.refused) {
         notes.push_back({DumpLoggerBuilder::WARNING, "Skipping " + file.description + ": " + problem});
         file.refused = false;
     } else if (!file.present) {
@@ -104,7 +109,8 @@ bool OptionFiles::asksForHeadless() const {
     return headless;
 }
 
-OptionFiles readOptionFiles(const std::string& installDir, const TreeRecord& record, const std::string& jvmArgsPath) {
+OptionFiles readOptionFiles(const std::string& installDir, const TreeRecord& record, const std::string& jvmArgsPath,
+                            const std::string& ignoredPath) {
     OptionFiles files;
     if (!jvmArgsPath.empty()) {
         std::string problem;
@@ -125,15 +131,52 @@ OptionFiles readOptionFiles(const std::string& installDir, const TreeRecord& rec
     if (name.empty()) {
         return files;
     }
-    files.system = readOwnFile("system's", systemJvmOptionsPath(name), installDir, files.notes);
+    files.system = readOwnFile("system's", systemJvmOptionsPath(name), installDir, ignoredPath, files.notes);
     const std::string userPath = userJvmOptionsPath(name, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
     if (userPath.empty()) {
         files.notes.push_back(
             {DumpLoggerBuilder::DEBUG, "No user jvm options file: neither XDG_CONFIG_HOME nor HOME is an absolute path"});
         return files;
     }
-    files.user = readOwnFile("user's", userPath, installDir, files.notes);
+    files.user = readOwnFile("user's", userPath, installDir, ignoredPath, files.notes);
     return files;
+}
+
+namespace {
+
+// Whether the VM's refusal text names `line`: whole, or as HotSpot quotes an
+// -XX option (its name, with "=value" when it has one, in single quotes).
+bool namedIn(const std::string& vmOutput, const std::string& line) {
+    if (line.empty()) {
+        return false;
+    }
+    if (vmOutput.find("option: " + line) != std::string::npos || vmOutput.find("'" + line + "'") != std::string::npos) {
+        return true;
+    }
+    const std::string xx = "-XX:";
+    if (line.compare(0, xx.size(), xx) != 0) {
+        return false;
+    }
+    std::string setting = line.substr(xx.size());
+    if (!setting.empty() && (setting[0] == '+' || setting[0] == '-')) {
+        setting.erase(0, 1);
+    }
+    const std::string name = setting.substr(0, setting.find('='));
+    return vmOutput.find("'" + setting + "'") != std::string::npos ||
+           vmOutput.find("'" + name + "'") != std::string::npos;
+}
+
+}  // namespace
+
+RefusedLine findRefusedOwnLine(const OptionFiles& files, const std::string& vmOutput) {
+    for (const OptionFile* file : {&files.user, &files.system}) {
+        for (const std::string& line : file->lines) {
+            if (namedIn(vmOutput, line)) {
+                return {file, line};
+            }
+        }
+    }
+    return {};
 }
 
 void logOptionFileNotes(const OptionFiles& files) {

@@ -42,8 +42,19 @@ struct OptionFiles {
 };
 
 // Reads every file, with one note for each that is used or passed over (the
-// --jvm-args= file's refusal is the VM start's to report).
-OptionFiles readOptionFiles(const std::string& installDir, const TreeRecord& record, const std::string& jvmArgsPath);
+// --jvm-args= file's refusal is the VM start's to report). The system's or the
+// user's file at `ignoredPath` is left out: the runtime refused a line of it.
+OptionFiles readOptionFiles(const std::string& installDir, const TreeRecord& record, const std::string& jvmArgsPath,
+                            const std::string& ignoredPath = std::string());
+
+// A line of the system's or the user's file that the runtime refused, as its
+// refusal message quotes it ("Unrecognized VM option 'X'", "Unrecognized option: -x",
+// "Improperly specified VM option 'X=y'"); `file` is null when no such line is named.
+struct RefusedLine {
+    const OptionFile* file = nullptr;
+    std::string line;
+};
+RefusedLine findRefusedOwnLine(const OptionFiles& files, const std::string& vmOutput);
 
 // Logs the notes of the reading, one line each.
 void logOptionFileNotes(const OptionFiles& files);

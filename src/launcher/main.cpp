@@ -1,5 +1,6 @@
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -89,6 +90,15 @@ std::string applicationName(const std::string& installDir, const corvane::jvm::T
     return folder.empty() ? "The application" : folder;
 }
 
+// The value of `name` in the environment, which is removed: it is for this
+// process, not for the application's children. Before any other thread exists.
+std::string takeEnvironment(const char* name) {
+    const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): no other thread exists yet
+    std::string text = value != nullptr ? value : "";
+    ::unsetenv(name);  // NOLINT(concurrency-mt-unsafe): as above
+    return text;
+}
+
 // What the JVM thread reports back to the main thread, read after the join.
 struct LaunchState {
     std::atomic<int> exitCode;
@@ -104,10 +114,14 @@ struct JvmThreadBody {
     char** const& argv;
     std::atomic<int>& exitCode;
     std::atomic<bool>& exitRequested;
+    bool secondAttempt;
 
     void operator()() const {
         JavaVM* vm = CorvaneJVMHost::startJVM(optionFiles, treeRecord);
         if (vm == nullptr) {
+            if (!secondAttempt) {
+                CorvaneJVMHost::restartWithoutRefusedLine(optionFiles, argv);
+            }
             reportFatalAndExit("Failed to start JVM", JVM_START_FAILED, true);
         }
         CORVANE_LOG(INFO) << "JVM calling main";
@@ -214,9 +228,19 @@ int run(int argc, char** argv) {
         corvane::launcher::InstanceOutcome::HANDED_OVER) {
         return 0;
     }
-    enableFatalNotice(applicationName(installDir, treeRecord));
+    const std::string name = applicationName(installDir, treeRecord);
+    enableFatalNotice(name);
+    // Set when this is a start run again without a line the runtime refused.
+    const std::string ignoredOptionsFile = takeEnvironment(IGNORED_OPTIONS_FILE_ENV);
+    const std::string ignoredOptionsLine = takeEnvironment(IGNORED_OPTIONS_LINE_ENV);
+    if (!ignoredOptionsFile.empty()) {
+        tellThePerson(name + " started without your options file",
+                      "The Java runtime refused the line '" + ignoredOptionsLine + "' of " + ignoredOptionsFile +
+                          ", so this start leaves that file out. Mend or remove the line.");
+    }
     // Read once, for the splash and the VM alike.
-    const corvane::jvm::OptionFiles optionFiles = corvane::jvm::readOptionFiles(installDir, treeRecord, jvmArgsPath);
+    const corvane::jvm::OptionFiles optionFiles =
+        corvane::jvm::readOptionFiles(installDir, treeRecord, jvmArgsPath, ignoredOptionsFile);
     // As soon as the start is this process's own: java shows its splash before it
     // loads the runtime, and so does the launcher.
     corvane::jvm::showSplash(installDir, treeRecord, optionFiles);
@@ -224,7 +248,8 @@ int run(int argc, char** argv) {
     corvane::jvm::enterWorkingDir(installDir, treeRecord);
 
     LaunchState state{{255}, {false}};
-    const JvmThreadBody body{optionFiles, treeRecord, argc, argv, state.exitCode, state.exitRequested};
+    const JvmThreadBody body{optionFiles,     treeRecord,          argc, argv, state.exitCode,
+                             state.exitRequested, !ignoredOptionsFile.empty()};
     pthread_t jvmThread;
     const int created = startJvmThread(jvmThread, body);
     if (created != 0) {

@@ -25,10 +25,9 @@ std::string causeFor(const std::string& message) {
     return message + ".";
 }
 
-void tellThePerson(const std::string& message) {
-    const std::string logFile = getLogsHome() + "/corvane-native.log";
-    const std::string summary = noticeAppName + " could not start";
-    const std::string body = causeFor(message) + " The log has the details: " + logFile;
+}  // namespace
+
+void tellThePerson(const std::string& summary, const std::string& body) {
     if (::isatty(STDERR_FILENO) == 1) {
         (void)std::fprintf(stderr, "%s: %s\n", summary.c_str(), body.c_str());
         return;
@@ -36,14 +35,12 @@ void tellThePerson(const std::string& message) {
     if (!OS::hasDesktopSession()) {
         return;
     }
-    if (OS::showDesktopNotice(noticeAppName, summary, body)) {
-        CORVANE_LOG(INFO) << "Told the person: " << summary;
+    if (OS::showDesktopNoticeInBackground(noticeAppName, summary, body)) {
+        CORVANE_LOG(INFO) << "Telling the person: " + summary;
     } else {
-        CORVANE_LOG(INFO) << "No notification service or dialog program to tell the person: " << summary;
+        CORVANE_LOG(WARNING) << "Cannot start the process that tells the person: " + summary;
     }
 }
-
-}  // namespace
 
 void enableFatalNotice(const std::string& appName) {
     noticeAppName = appName;
@@ -52,7 +49,8 @@ void enableFatalNotice(const std::string& appName) {
 void reportFatalAndExit(const std::string& message, int exitCode, bool showDialog) {
     CORVANE_LOG(ERROR) << message;
     if (showDialog && !noticeAppName.empty()) {
-        tellThePerson(message);
+        tellThePerson(noticeAppName + " could not start",
+                      causeFor(message) + " The log has the details: " + getLogsHome() + "/corvane-native.log");
     }
     // The parent sees only the low 8 bits: a code such as 256 would read as
     // success, so every code that does not fit ends with 255.

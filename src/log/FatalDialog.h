@@ -10,6 +10,11 @@
 // cause and the log.
 [[noreturn]] void reportFatalAndExit(const std::string& message, int exitCode, bool showDialog);
 
+// Tells the person `summary` and `body`: on standard error when it is a
+// terminal, else, in a desktop session, through a notification or a dialog
+// shown by a process of its own (the start does not wait for it).
+void tellThePerson(const std::string& summary, const std::string& body);
+
 // Called once a start is the application's own (not --version, not handed
 // over), before the JVM thread exists: fatal ends from then on are shown under `appName`.
 void enableFatalNotice(const std::string& appName);

@@ -115,4 +115,24 @@ bool showDesktopNotice(const std::string& appName, const std::string& summary, c
                        [](const std::vector<std::string>& dialog) { return spawn(dialog, true) != 0; });
 }
 
+bool showDesktopNoticeInBackground(const std::string& appName, const std::string& summary, const std::string& body) {
+    // A child that forks the process doing the work and ends at once: that process
+    // belongs to init, so that no zombie stays with a long-running application.
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        if (::fork() == 0) {
+            ::setsid();
+            _exit(showDesktopNotice(appName, summary, body) ? 0 : 1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 }  // namespace OS

@@ -15,4 +15,10 @@ bool hasDesktopSession();
 // programs found on PATH with plain argument lists; false when none could show it.
 bool showDesktopNotice(const std::string& appName, const std::string& summary, const std::string& body);
 
+// The same in a process of its own that outlives this one, so that the caller
+// does not wait for the desktop. False when that process could not be started.
+// The forked child uses only malloc and posix_spawn, which glibc keeps usable
+// after a fork of a process with other threads.
+bool showDesktopNoticeInBackground(const std::string& appName, const std::string& summary, const std::string& body);
+
 }  // namespace OS
