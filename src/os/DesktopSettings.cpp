@@ -5,15 +5,13 @@
 
 #include <sstream>
 
+#include "os/X11Wire.h"
+
 namespace OS {
 
 namespace {
 
 enum SettingType { INTEGER = 0, STRING = 1, COLOR = 2 };
-
-std::size_t pad4(std::size_t size) {
-    return (4 - size % 4) % 4;
-}
 
 // Reads the blob's numbers in the byte order its first byte names.
 struct BlobReader {

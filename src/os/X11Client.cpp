@@ -6,25 +6,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
-#include "os/OSHelper.h"
+#include "os/X11Wire.h"
 
 namespace OS {
 
 namespace {
 
-const char COOKIE_NAME[] = "MIT-MAGIC-COOKIE-1";
-// Xauthority families: a connection on this machine, and an entry for any address.
-constexpr unsigned FAMILY_LOCAL = 256;
-constexpr unsigned FAMILY_WILD = 65535;
 // No set-up reply or answer of ours comes near this; a larger one is no X server's.
 constexpr std::size_t MAX_PACKET = std::size_t{4} << 20;
 constexpr int OPCODE_GET_PROPERTY = 20;
@@ -37,32 +31,6 @@ std::string errorText(int error) {
     return ::strerror_r(error, buffer, sizeof buffer);
 }
 
-std::size_t pad4(std::size_t size) {
-    return (4 - size % 4) % 4;
-}
-
-unsigned byteAt(const std::string& bytes, std::size_t at) {
-    return static_cast<unsigned char>(bytes[at]);
-}
-
-std::uint32_t little16(const std::string& bytes, std::size_t at) {
-    return byteAt(bytes, at) | byteAt(bytes, at + 1) << 8U;
-}
-
-std::uint32_t little32(const std::string& bytes, std::size_t at) {
-    return little16(bytes, at) | little16(bytes, at + 2) << 16U;
-}
-
-void put16(std::string& bytes, std::uint32_t value) {
-    bytes.push_back(static_cast<char>(value & 0xffU));
-    bytes.push_back(static_cast<char>(value >> 8U & 0xffU));
-}
-
-void put32(std::string& bytes, std::uint32_t value) {
-    put16(bytes, value & 0xffffU);
-    put16(bytes, value >> 16U);
-}
-
 // A request's fixed head: opcode, one data byte and the length in 4-byte units.
 std::string requestHead(int opcode, int data, std::size_t words) {
     std::string request;
@@ -70,30 +38,6 @@ std::string requestHead(int opcode, int data, std::size_t words) {
     request.push_back(static_cast<char>(data));
     put16(request, static_cast<std::uint32_t>(words));
     return request;
-}
-
-// Xauthority fields are big-endian: a 16-bit length, then the bytes.
-bool readCounted(const std::string& file, std::size_t& at, std::string& field) {
-    if (at + 2 > file.size()) {
-        return false;
-    }
-    const std::size_t size = byteAt(file, at) << 8U | byteAt(file, at + 1);
-    if (at + 2 + size > file.size()) {
-        return false;
-    }
-    field = file.substr(at + 2, size);
-    at += 2 + size;
-    return true;
-}
-
-bool allDigits(const std::string& text) {
-    return !text.empty() && text.size() <= 9 &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::string hostName() {
-    struct utsname name {};
-    return ::uname(&name) == 0 ? std::string(name.nodename) : std::string();
 }
 
 int millisecondsLeft(std::chrono::steady_clock::time_point deadline) {
@@ -117,73 +61,6 @@ bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadlin
 
 }  // namespace
 
-X11DisplayName parseX11DisplayName(const std::string& display) {
-    X11DisplayName name;
-    const std::size_t colon = display.find(':');
-    if (colon == std::string::npos) {
-        name.problem = "DISPLAY=" + display + " is no display name";
-        return name;
-    }
-    const std::string host = display.substr(0, colon);
-    std::string rest = display.substr(colon + 1);
-    if ((!host.empty() && host != "unix") || (!rest.empty() && rest[0] == ':')) {
-        name.problem = "DISPLAY=" + display + " is a network display";
-        return name;
-    }
-    const std::size_t dot = rest.find('.');
-    const std::string number = rest.substr(0, dot);
-    const std::string screen = dot == std::string::npos ? "0" : rest.substr(dot + 1);
-    if (!allDigits(number) || !allDigits(screen)) {
-        name.problem = "DISPLAY=" + display + " is no display name";
-        return name;
-    }
-    name.local = true;
-    name.number = std::stoi(number);
-    name.screen = std::stoi(screen);
-    return name;
-}
-
-std::string findX11Cookie(const std::string& xauthority, const std::string& hostname, int number) {
-    const std::string wanted = std::to_string(number);
-    std::size_t at = 0;
-    while (at + 2 <= xauthority.size()) {
-        const unsigned family = byteAt(xauthority, at) << 8U | byteAt(xauthority, at + 1);
-        at += 2;
-        std::string address;
-        std::string display;
-        std::string name;
-        std::string data;
-        if (!readCounted(xauthority, at, address) || !readCounted(xauthority, at, display) ||
-            !readCounted(xauthority, at, name) || !readCounted(xauthority, at, data)) {
-            break;
-        }
-        const bool hostFits = family == FAMILY_WILD || (family == FAMILY_LOCAL && address == hostname);
-        if (hostFits && (display.empty() || display == wanted) && name == COOKIE_NAME) {
-            return data;
-        }
-    }
-    return std::string();
-}
-
-std::string x11AuthorityPath(const char* xauthority, const char* home) {
-    if (xauthority != nullptr && xauthority[0] != '\0') {
-        return xauthority;
-    }
-    if (home != nullptr && home[0] == '/') {
-        return std::string(home) + "/.Xauthority";
-    }
-    return std::string();
-}
-
-std::string userX11Cookie(const X11DisplayName& display) {
-    const std::string path = x11AuthorityPath(std::getenv("XAUTHORITY"), std::getenv("HOME"));
-    if (path.empty()) {
-        return std::string();
-    }
-    const FileText file = readRegularFile(path);
-    return file.outcome == FileText::READ ? findX11Cookie(file.text, hostName(), display.number) : std::string();
-}
-
 X11Client::~X11Client() {
     if (fd >= 0) {
         ::close(fd);
@@ -193,6 +70,14 @@ X11Client::~X11Client() {
 bool X11Client::fail(const std::string& why) {
     failure = why;
     return false;
+}
+
+bool X11Client::lose(const std::string& why) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+    return fail(why);
 }
 
 // The abstract socket first, as Xlib tries it, then the socket file.
@@ -214,10 +99,9 @@ bool X11Client::connectSocket(const X11DisplayName& display) {
         }
         // A Unix socket connects at once or not at all (EAGAIN: the server's queue is full).
         problem = "cannot connect to " + path + ": " + errorText(errno);
-        ::close(fd);
-        fd = -1;
+        lose(problem);
     }
-    return fail(problem);
+    return false;
 }
 
 bool X11Client::connect(const X11DisplayName& display, const std::string& cookie, int timeoutMs) {
@@ -228,7 +112,7 @@ bool X11Client::connect(const X11DisplayName& display, const std::string& cookie
     if (!connectSocket(display)) {
         return false;
     }
-    const std::string name = cookie.empty() ? std::string() : std::string(COOKIE_NAME);
+    const std::string name = cookie.empty() ? std::string() : std::string(X11_COOKIE_NAME);
     std::string setup = "l";
     setup.push_back('\0');
     put16(setup, 11);  // protocol 11.0
@@ -246,10 +130,10 @@ bool X11Client::connect(const X11DisplayName& display, const std::string& cookie
     if (head[0] != 1) {
         // Failed (0) carries its reason's length; Authenticate (2) pads its reason with NULs.
         const std::string reason = head[0] == 0 ? body.substr(0, byteAt(head, 1)) : body.substr(0, body.find('\0'));
-        return fail("the X server refused the connection: " + reason.substr(0, reason.find_last_not_of('\n') + 1));
+        return lose("the X server refused the connection: " + reason.substr(0, reason.find_last_not_of('\n') + 1));
     }
     if (body.size() < 32) {
-        return fail("the X server's set-up reply is too short");
+        return lose("the X server's set-up reply is too short");
     }
     // After the fixed part: the vendor's name, the pixmap formats, then each screen
     // (40 bytes and its depths, each 8 bytes and 24 per visual); a screen's first
@@ -257,7 +141,7 @@ bool X11Client::connect(const X11DisplayName& display, const std::string& cookie
     std::size_t at = 32 + little16(body, 16) + pad4(little16(body, 16)) + 8 * std::size_t{byteAt(body, 21)};
     for (unsigned screen = 0; screen < byteAt(body, 20); ++screen) {
         if (at + 40 > body.size()) {
-            return fail("the X server's set-up reply is cut short");
+            return lose("the X server's set-up reply is cut short");
         }
         roots.push_back(little32(body, at));
         const unsigned depths = byteAt(body, at + 39);
@@ -282,10 +166,7 @@ bool X11Client::sendAll(const std::string& bytes) {
         } else if (errno == EAGAIN && waitFor(fd, POLLOUT, deadline)) {
             continue;
         } else if (errno != EINTR) {
-            const int error = errno;
-            ::close(fd);
-            fd = -1;
-            return fail(error == EAGAIN ? "the X server took no request in time" : errorText(error));
+            return lose(errno == EAGAIN ? "the X server took no request in time" : errorText(errno));
         }
     }
     return true;
@@ -298,9 +179,7 @@ bool X11Client::receive(std::size_t count, std::string& bytes) {
         return fail(failure.empty() ? "not connected" : failure);
     }
     if (count > MAX_PACKET) {
-        ::close(fd);
-        fd = -1;
-        return fail("the X server announced " + std::to_string(count) + " bytes");
+        return lose("the X server announced " + std::to_string(count) + " bytes");
     }
     char buffer[4096];
     while (bytes.size() < count) {
@@ -316,9 +195,7 @@ bool X11Client::receive(std::size_t count, std::string& bytes) {
         if (error == EAGAIN && waitFor(fd, POLLIN, deadline)) {
             continue;
         }
-        ::close(fd);
-        fd = -1;
-        return fail(error == 0        ? "the X server closed the connection"
+        return lose(error == 0        ? "the X server closed the connection"
                     : error == EAGAIN ? "the X server did not answer in time"
                                       : errorText(error));
     }

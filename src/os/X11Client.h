@@ -10,29 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "os/X11Display.h"
+
 namespace OS {
-
-// What DISPLAY names: a display on this machine (":N", ":N.S", "unix:N",
-// "unix:N.S"), or why it is none the launcher will visit.
-struct X11DisplayName {
-    bool local = false;
-    int number = 0;
-    int screen = 0;
-    std::string problem;  // not local: why
-};
-X11DisplayName parseX11DisplayName(const std::string& display);
-
-// The data of the first MIT-MAGIC-COOKIE-1 entry of an Xauthority file's bytes
-// that fits display `number` of this machine (`hostname`), as Xlib picks it: a
-// local entry of this host or a wildcard one, for that number or any. Empty when none.
-std::string findX11Cookie(const std::string& xauthority, const std::string& hostname, int number);
-
-// The Xauthority file Xlib reads: XAUTHORITY, else HOME's .Xauthority; empty when neither.
-std::string x11AuthorityPath(const char* xauthority, const char* home);
-
-// The cookie Xlib would send to `display`: from the user's Xauthority file (read
-// without waiting on what lies at its path) for this machine's name.
-std::string userX11Cookie(const X11DisplayName& display);
 
 struct X11Property {
     bool present = false;  // false: the window has no such property
@@ -74,6 +54,8 @@ private:
     using Clock = std::chrono::steady_clock;
 
     bool fail(const std::string& why);
+    // Closes the connection: every later call fails.
+    bool lose(const std::string& why);
     bool connectSocket(const X11DisplayName& display);
     bool sendAll(const std::string& bytes);
     bool receive(std::size_t count, std::string& bytes);
