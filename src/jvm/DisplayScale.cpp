@@ -19,9 +19,11 @@ constexpr double MAX_FACTOR = 8;
 constexpr double BASE_DPI = 96;
 // XSETTINGS keeps its DPI in 1024ths.
 constexpr double XSETTINGS_DPI_UNIT = 1024;
+// Digits enough for any scale or DPI, and far from overflowing.
 constexpr long long MAX_MANTISSA = 100000000000000;
 // The options files' lines that decide the scale themselves.
-constexpr std::string_view SCALE_PROPERTIES[] = {"-Dsun.java2d.uiScale", "-Dsun.java2d.uiScale.enabled", "-Dcorvane.display.scale"};
+constexpr std::string_view SCALE_PROPERTIES[] = {"-Dsun.java2d.uiScale", "-Dsun.java2d.uiScale.enabled",
+                                                 "-Dcorvane.display.scale"};
 
 struct Found {
     bool found = false;
