@@ -10,9 +10,12 @@
 // Each round runs java and warm (in turns which goes first), then first and
 // later; the dump is waited for off the clock. The window is found by the X
 // server's MapNotify and its name; the process group is killed after it.
+// The table's rows name the version of the Debian package (--package, the
+// name by default) that the tree was made from, as dpkg knows it.
 //
 //   app_bench --name TEXT --tree DIR --moved DIR --java PATH --main-class CLASS
-//             --window NAME-PREFIX --display :N [--rounds N] [--warmup N] [--scratch DIR]
+//             --window NAME-PREFIX --display :N [--package NAME] [--rounds N] [--warmup N] [--scratch DIR]
+//             [--rows-only]
 
 #include <cmath>
 #include <cstdio>
@@ -28,7 +31,7 @@ namespace {
 
 const char USAGE[] =
     "app_bench --name TEXT --tree DIR --moved DIR --java PATH --main-class CLASS --window NAME-PREFIX --display :N "
-    "[--rounds N] [--warmup N] [--scratch DIR]";
+    "[--package NAME] [--rounds N] [--warmup N] [--scratch DIR] [--rows-only]";
 const int WINDOW_LIMIT_MS = 60000;
 
 struct Side {
@@ -83,22 +86,66 @@ int archiveUses(const Side& side) {
     return uses;
 }
 
+// A tree side's figures in the table: its median, java's and the ratios paired by round.
+struct Figure {
+    double ms = std::nan("");
+    double javaMs = std::nan("");
+    double pairedMedian = std::nan("");
+    double pairedMin = std::nan("");
+    double pairedMax = std::nan("");
+};
+
+// The installed version of a Debian package; empty when it is not installed.
+std::string packageVersion(const std::string& package) {
+    return bench::toolOutput({"/usr/bin/dpkg-query", "-W", "-f=${Version}", package}, bench::baseEnvironment());
+}
+
+// The rows of the warm, first and later sides, in that order.
+void printRows(const std::string& name, const std::string& package, const std::vector<Figure>& figures) {
+    const std::string version = packageVersion(package);
+    const struct {
+        const char* what;
+        bench::Aim aim;
+    } rows[] = {{"trained tree, application archive made", bench::atMost(0.70, 2)},
+                {"the trained tree moved, its first start (empty cache)", bench::atMost(1.0, 1)},
+                {"the moved tree's later starts (its archive made)", bench::atMost(0.70, 2)}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const Figure& figure = figures[i];
+        bench::printRow("Exec to main window mapped, " + name + " " + (version.empty() ? "(not installed)" : version) +
+                            " from Debian (Xvfb), " + rows[i].what +
+                            " / stock `java` of the same JDK, same jars; median of paired ratios (" +
+                            bench::cell(figure.pairedMin, 2) + "–" + bench::cell(figure.pairedMax, 2) + ")",
+                        bench::cell(figure.ms, 1, "ms"), bench::cell(figure.javaMs, 1, "ms"),
+                        bench::cell(figure.pairedMedian, 2), rows[i].aim.text(), rows[i].aim.met(figure.pairedMedian));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string name, tree, moved, java, mainClass, windowPrefix, display;
+    std::string name, package, tree, moved, java, mainClass, windowPrefix, display;
     std::string scratchParent = bench::defaultScratchParent();
     int rounds = 6;
     int warmup = 1;
+    bool rowsOnly = false;
     const bool parsed = bench::parseOptions(
         argc, argv,
-        {bench::textOption("--name", name), bench::textOption("--tree", tree), bench::textOption("--moved", moved),
-         bench::textOption("--java", java), bench::textOption("--main-class", mainClass),
-         bench::textOption("--window", windowPrefix), bench::textOption("--display", display),
-         bench::countOption("--rounds", rounds), bench::numberOption("--warmup", warmup),
-         bench::textOption("--scratch", scratchParent)});
-    if (!parsed || name.empty() || mainClass.empty() || windowPrefix.empty() || display.empty() ||
-        !bench::isExecutable(java) || !bench::isExecutable(tree + "/corvane") || !bench::isExecutable(moved + "/corvane")) {
+        {bench::textOption("--name", name), bench::textOption("--package", package), bench::textOption("--tree", tree),
+         bench::textOption("--moved", moved), bench::textOption("--java", java),
+         bench::textOption("--main-class", mainClass), bench::textOption("--window", windowPrefix),
+         bench::textOption("--display", display), bench::countOption("--rounds", rounds),
+         bench::numberOption("--warmup", warmup), bench::textOption("--scratch", scratchParent),
+         bench::rowsOnlyOption(rowsOnly)});
+    if (!parsed || name.empty()) {
+        return bench::usage(USAGE);
+    }
+    package = package.empty() ? name : package;
+    if (rowsOnly) {
+        printRows(name, package, std::vector<Figure>(3));
+        return 0;
+    }
+    if (mainClass.empty() || windowPrefix.empty() || display.empty() || !bench::isExecutable(java) ||
+        !bench::isExecutable(tree + "/corvane") || !bench::isExecutable(moved + "/corvane")) {
         return bench::usage(USAGE);
     }
     const std::string scratch = bench::makeScratchDir(scratchParent, "app-" + name);
@@ -162,6 +209,7 @@ int main(int argc, char** argv) {
     for (const Side* side : {&javaSide, &warm, &first, &later}) {
         failures += static_cast<int>(side->ms.size() - bench::validOf(side->ms).size());
     }
+    std::vector<Figure> figures;
     for (const Side* side : {&warm, &first, &later}) {
         const std::vector<double> ratios = bench::pairedRatios(side->ms, javaSide.ms);
         bench::printSeries(side->name + " / java, paired by round", ratios, "");
@@ -170,9 +218,11 @@ int main(int argc, char** argv) {
                                  " paired_max=" + std::to_string(bench::maxOf(ratios)) +
                                  " archive_uses=" + std::to_string(archiveUses(*side)) +
                                  " starts=" + std::to_string(counted) + " rounds=" + std::to_string(rounds);
-        bench::printResult("app_" + name + "_" + side->name, bench::median(bench::validOf(side->ms)), javaMs, "ms",
-                           more);
+        figures.push_back({bench::median(bench::validOf(side->ms)), javaMs, bench::median(ratios), bench::minOf(ratios),
+                           bench::maxOf(ratios)});
+        bench::printResult("app_" + name + "_" + side->name, figures.back().ms, javaMs, "ms", more);
     }
+    printRows(name, package, figures);
     bench::removeTree(scratch);
     return failures == 0 && primed ? 0 : 1;
 }

@@ -1,11 +1,11 @@
 // Helpers shared by the benchmark programs: the command line, clocks,
 // starting and reaping processes, running sides in turn, medians, scratch
-// directories and the option list of a tree.
+// directories, the option list of a tree and the rows of the results table.
 //
-// Every program prints its figures for people and, for tools/run-benchmarks,
-// one line per figure of the form
-//   result key=<name> corvane=<value> reference=<value> unit=<unit> [more k=v]
-// where a missing value is written as "nan".
+// Every program prints its figures for people, one line per figure of the form
+//   result key=<name> corvane=<value> reference=<value> ratio=<value> unit=<unit> [more k=v]
+// where a missing value is written as "nan", and its rows of the results table
+// (printRow below), which tools/run-benchmarks collects.
 #pragma once
 
 #include <algorithm>
@@ -66,12 +66,95 @@ inline void printSeries(const std::string& what, const std::vector<double>& valu
                 minOf(values), maxOf(values), values.size());
 }
 
+// corvane / reference; NaN when the reference is missing or not above zero.
+inline double ratioOf(double corvane, double reference) {
+    return reference > 0 ? corvane / reference : std::nan("");
+}
+
 inline void printResult(const std::string& key, double corvane, double reference, const char* unit,
                         const std::string& more = std::string()) {
-    const double ratio = reference > 0 ? corvane / reference : std::nan("");
     std::printf("result key=%s corvane=%.4f reference=%.4f ratio=%.4f unit=%s%s%s\n", key.c_str(), corvane, reference,
-                ratio, unit, more.empty() ? "" : " ", more.c_str());
+                ratioOf(corvane, reference), unit, more.empty() ? "" : " ", more.c_str());
     std::fflush(stdout);
+}
+
+// ---- the results table ------------------------------------------------------
+// Each program prints its rows of the table, one line per figure:
+//   row | <figure> | <corvane> | <reference> | <ratio> | <aim> | <met?> |
+// and tools/run-benchmarks puts them together in the order the programs run.
+// With --rows-only a program measures nothing and prints its rows with n/a
+// values, so that a figure that could not be measured keeps its row.
+
+// The value with `decimals` decimals and the unit after a blank; "n/a" (still
+// with the unit) when it is missing.
+inline std::string cell(double value, int decimals, const char* unit = "") {
+    char text[64] = "n/a";
+    if (!std::isnan(value)) {
+        std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    }
+    return *unit == '\0' ? std::string(text) : std::string(text) + " " + unit;
+}
+
+inline std::string yesOrNo(bool met) {
+    return met ? "yes" : "**no**";
+}
+
+// An aim for a figure: at most, below or at least a limit.
+struct Aim {
+    enum class Kind { AT_MOST, BELOW, AT_LEAST };
+    Kind kind;
+    double limit;
+    int decimals;      // of the limit, as the table writes it
+    const char* unit;
+
+    std::string text() const {
+        const char* sign = kind == Kind::AT_MOST ? "≤" : kind == Kind::BELOW ? "<" : "≥";
+        return std::string(sign) + " " + cell(limit, decimals, unit);
+    }
+
+    // yes, **no**, or n/a when the value is missing.
+    std::string met(double value) const {
+        if (std::isnan(value)) {
+            return "n/a";
+        }
+        return yesOrNo(kind == Kind::AT_MOST ? value <= limit : kind == Kind::BELOW ? value < limit : value >= limit);
+    }
+};
+
+inline Aim atMost(double limit, int decimals, const char* unit = "") {
+    return {Aim::Kind::AT_MOST, limit, decimals, unit};
+}
+
+inline Aim below(double limit, int decimals, const char* unit = "") {
+    return {Aim::Kind::BELOW, limit, decimals, unit};
+}
+
+inline Aim atLeast(double limit, int decimals, const char* unit = "") {
+    return {Aim::Kind::AT_LEAST, limit, decimals, unit};
+}
+
+// Two aims of one figure: n/a when either value is missing.
+inline std::string bothMet(const std::string& first, const std::string& second) {
+    if (first == "n/a" || second == "n/a") {
+        return "n/a";
+    }
+    return yesOrNo(first == "yes" && second == "yes");
+}
+
+inline void printRow(const std::string& figure, const std::string& corvane, const std::string& reference,
+                     const std::string& ratio, const std::string& aim, const std::string& met) {
+    std::printf("row | %s | %s | %s | %s | %s | %s |\n", figure.c_str(), corvane.c_str(), reference.c_str(),
+                ratio.c_str(), aim.c_str(), met.c_str());
+    std::fflush(stdout);
+}
+
+// The usual row of a comparison: both medians, their ratio and whether the
+// ratio meets its aim.
+inline void printComparedRow(const std::string& figure, double corvane, double reference, const Aim& aim,
+                             const char* unit = "ms", int decimals = 1, int ratioDecimals = 2) {
+    const double ratio = ratioOf(corvane, reference);
+    printRow(figure, cell(corvane, decimals, unit), cell(reference, decimals, unit), cell(ratio, ratioDecimals),
+             aim.text(), aim.met(ratio));
 }
 
 // The environment every benchmarked process gets: nothing of the caller's
@@ -307,13 +390,15 @@ inline int intOption(const char* text, int fallback) {
 }
 
 
-// One "--name value" option and where its value goes: exactly one target is set.
+// One "--name value" option, or a "--name" flag, and where its value goes:
+// exactly one target is set.
 struct Option {
     const char* name;
     std::string* text = nullptr;               // the value as it is
     int* count = nullptr;                      // intOption(); a bad value keeps what was there
     int* number = nullptr;                     // std::atoi(), so 0 and negative values pass
     std::vector<std::string>* list = nullptr;  // each use adds one value
+    bool* flag = nullptr;                      // a flag without a value: set to true
 };
 
 inline Option textOption(const char* name, std::string& target) {
@@ -340,6 +425,17 @@ inline Option listOption(const char* name, std::vector<std::string>& target) {
     return option;
 }
 
+inline Option flagOption(const char* name, bool& target) {
+    Option option{name};
+    option.flag = &target;
+    return option;
+}
+
+// The flag every program takes: print the table's rows without figures.
+inline Option rowsOnlyOption(bool& target) {
+    return flagOption("--rows-only", target);
+}
+
 inline void setOption(const Option& option, const char* value) {
     if (option.text != nullptr) {
         *option.text = value;
@@ -352,19 +448,22 @@ inline void setOption(const Option& option, const char* value) {
     }
 }
 
-// Reads "--name value" pairs into the table's targets, the last use winning.
-// False for a name not in the table or one without a value.
+// Reads "--name value" pairs and "--name" flags into the table's targets, the
+// last use winning. False for a name not in the table or one without a value.
 inline bool parseOptions(int argc, char** argv, const std::vector<Option>& table) {
-    if (argc % 2 == 0) {
-        return false;
-    }
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
         const auto known = std::find_if(table.begin(), table.end(),
                                         [&](const Option& option) { return std::strcmp(option.name, argv[i]) == 0; });
         if (known == table.end()) {
             return false;
         }
-        setOption(*known, argv[i + 1]);
+        if (known->flag != nullptr) {
+            *known->flag = true;
+        } else if (i + 1 < argc) {
+            setOption(*known, argv[++i]);
+        } else {
+            return false;
+        }
     }
     return true;
 }
@@ -385,6 +484,7 @@ struct TreeComparison {
     std::string scratchParent = defaultScratchParent();
     int rounds;
     int warmup;
+    bool rowsOnly = false;
     // Set by harvest(): the tree's option list and the "java" side's command.
     std::vector<std::string> options;
     std::vector<std::string> javaCommand;
@@ -393,9 +493,10 @@ struct TreeComparison {
     TreeComparison(int defaultRounds, int defaultWarmup) : rounds(defaultRounds), warmup(defaultWarmup) {}
 
     std::vector<Option> optionTable() {
-        return {textOption("--tree", tree),      textOption("--stock-tree", stockTree),
-                textOption("--java", java),      countOption("--rounds", rounds),
-                numberOption("--warmup", warmup), textOption("--scratch", scratchParent)};
+        return {textOption("--tree", tree),       textOption("--stock-tree", stockTree),
+                textOption("--java", java),       countOption("--rounds", rounds),
+                numberOption("--warmup", warmup), textOption("--scratch", scratchParent),
+                rowsOnlyOption(rowsOnly)};
     }
 
     bool usable() const {

@@ -7,7 +7,9 @@
 // returned minus that stamp. The sides run in turn, in a rotating order.
 //
 //   exit_bench --tree DIR --stock-tree DIR --java PATH [--rounds N] [--warmup N] [--delay-ms N] [--scratch DIR]
+//              [--rows-only]
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -25,7 +27,8 @@ struct Side {
 };
 
 const char USAGE[] =
-    "exit_bench --tree DIR --stock-tree DIR --java PATH [--rounds N] [--warmup N] [--delay-ms N] [--scratch DIR]";
+    "exit_bench --tree DIR --stock-tree DIR --java PATH [--rounds N] [--warmup N] [--delay-ms N] [--scratch DIR] "
+    "[--rows-only]";
 
 void runOnce(Side& side, int delayMs, bool count) {
     std::vector<std::string> env = bench::baseEnvironment();
@@ -48,6 +51,13 @@ void runOnce(Side& side, int delayMs, bool count) {
     }
 }
 
+void printRows(double treeMs, double javaMs, double stockMs) {
+    bench::printComparedRow("Exit: `System.exit` to process end, assembled tree / stock `java`", treeMs, javaMs,
+                            bench::atMost(1.0, 1));
+    bench::printComparedRow("Exit: the same, stock JDK as `jre` / stock `java`", stockMs, javaMs,
+                            bench::atMost(1.0, 1));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,7 +65,14 @@ int main(int argc, char** argv) {
     int delayMs = 200;
     std::vector<bench::Option> table = compared.optionTable();
     table.push_back(bench::countOption("--delay-ms", delayMs));
-    if (!bench::parseOptions(argc, argv, table) || !compared.usable()) {
+    if (!bench::parseOptions(argc, argv, table)) {
+        return bench::usage(USAGE);
+    }
+    if (compared.rowsOnly) {
+        printRows(std::nan(""), std::nan(""), std::nan(""));
+        return 0;
+    }
+    if (!compared.usable()) {
         return bench::usage(USAGE);
     }
 
@@ -80,5 +97,6 @@ int main(int argc, char** argv) {
     const std::string more = "rounds=" + std::to_string(rounds);
     bench::printResult("exit_tree", bench::median(sides[0].exitMs), javaMs, "ms", more);
     bench::printResult("exit_stock", bench::median(sides[2].exitMs), javaMs, "ms", more);
+    printRows(bench::median(sides[0].exitMs), javaMs, bench::median(sides[2].exitMs));
     return bench::statusOf(sides);
 }

@@ -6,10 +6,12 @@
 // whole: the prefix, the time stamp, the level tag and the exact message, and
 // that every thread's lines are all there, each once, in the order written.
 //
-//   logging_bench [--lines N] [--threads T,T,...] [--repeat N] [--dir DIR]
+//   logging_bench [--lines N] [--threads T,T,...] [--repeat N] [--dir DIR] [--rows-only]
 // N is the number of lines per measurement, shared out among the threads.
+// One writer has an aim in the table's rows; several writers are reported.
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -199,7 +201,23 @@ bool parseThreadCounts(const std::string& list, std::vector<int>& counts) {
     return true;
 }
 
-const char USAGE[] = "logging_bench [--lines N] [--threads T,T,...] [--repeat N] [--dir DIR]";
+const char USAGE[] = "logging_bench [--lines N] [--threads T,T,...] [--repeat N] [--dir DIR] [--rows-only]";
+
+// The row of one thread count; `intact`: every line whole and there, in order.
+void printRow(int threads, double perSecond, bool intact) {
+    const bool measured = !std::isnan(perSecond);
+    const std::string whole = !measured ? "n/a" : intact ? "yes" : "NO";
+    const std::string figure = "Native log, " + std::to_string(threads) + (threads == 1 ? " thread" : " threads") +
+                               ": lines/s (" + bench::cell(1e6 / perSecond, 2) + " µs per line; all lines whole" +
+                               (threads == 1 ? "" : ", none lost") + ": " + whole + ")";
+    if (threads == 1) {
+        const bench::Aim aim = bench::atLeast(50000, 0);
+        bench::printRow(figure, bench::cell(perSecond, 0), "–", "–", aim.text(), aim.met(perSecond));
+    } else {
+        bench::printRow(figure, bench::cell(perSecond, 0), "–", "–", "(reported)",
+                        measured ? bench::yesOrNo(intact) : "n/a");
+    }
+}
 
 }  // namespace
 
@@ -209,11 +227,19 @@ int main(int argc, char** argv) {
     std::string dir = bench::defaultScratchParent();
     std::string threadList = "1,8";
     std::vector<int> threadCounts;
-    const bool parsed = bench::parseOptions(argc, argv,
-                                            {bench::countOption("--lines", lines), bench::countOption("--repeat", repeat),
-                                             bench::textOption("--dir", dir), bench::textOption("--threads", threadList)});
+    bool rowsOnly = false;
+    const bool parsed = bench::parseOptions(
+        argc, argv,
+        {bench::countOption("--lines", lines), bench::countOption("--repeat", repeat), bench::textOption("--dir", dir),
+         bench::textOption("--threads", threadList), bench::rowsOnlyOption(rowsOnly)});
     if (!parsed || !parseThreadCounts(threadList, threadCounts)) {
         return bench::usage(USAGE);
+    }
+    if (rowsOnly) {
+        for (const int threads : threadCounts) {
+            printRow(threads, std::nan(""), false);
+        }
+        return 0;
     }
 
     std::printf("native log: %d lines per measurement, %d measurements per thread count, in %s\n", lines, repeat,
@@ -239,6 +265,7 @@ int main(int argc, char** argv) {
         std::snprintf(more, sizeof more, "us_per_line=%.3f intact=%d broken=%lld missing=%lld threads=%d", 1e6 / perSecond,
                       intact ? 1 : 0, figure.broken, figure.missing, threads);
         bench::printResult("log_" + std::to_string(threads), perSecond, std::nan(""), "lines/s", more);
+        printRow(threads, perSecond, intact);
         failures += intact ? 0 : 1;
     }
     return failures == 0 ? 0 : 1;

@@ -9,9 +9,12 @@
 // The sides run in turn, in a rotating order.
 //
 //   memory_bench --tree DIR --java PATH [--extra-java PATH] [--display :N]
-//                [--ready-thread NAME | --ready-window TITLE] [--idle-ms N] [--rounds N] [--mode-env NAME=VALUE] [--scratch DIR]
+//                [--ready-thread NAME | --ready-window TITLE] [--idle-ms N] [--rounds N] [--mode-env NAME=VALUE]
+//                [--what TEXT] [--scratch DIR] [--rows-only]
 // --java is the reference of the ratio; --extra-java is measured and printed too.
+// --what says in the table's rows what idled (the tree, the window, the display).
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -136,7 +139,16 @@ void runOnce(Side& side, const std::vector<std::string>& extraEnv, const std::st
 
 const char USAGE[] =
     "memory_bench --tree DIR --java PATH [--extra-java PATH] [--display :N] "
-    "[--ready-thread NAME | --ready-window TITLE] [--idle-ms N] [--rounds N] [--mode-env NAME=VALUE] [--scratch DIR]";
+    "[--ready-thread NAME | --ready-window TITLE] [--idle-ms N] [--rounds N] [--mode-env NAME=VALUE] [--what TEXT] "
+    "[--scratch DIR] [--rows-only]";
+
+// The peaks' medians against java of the same runtime and against --extra-java.
+void printRows(const std::string& what, double corvaneMiB, double javaMiB, double extraMiB) {
+    bench::printComparedRow("Idle peak RSS (VmHWM), " + what + " / `java` of the same runtime", corvaneMiB, javaMiB,
+                            bench::atMost(1.0, 1), "MiB", 1, 3);
+    bench::printComparedRow("Idle peak RSS, the same / stock JDK `java`", corvaneMiB, extraMiB, bench::atMost(1.0, 1),
+                            "MiB", 1, 3);
+}
 
 }  // namespace
 
@@ -147,18 +159,29 @@ int main(int argc, char** argv) {
     std::string display;
     std::string readyThread = "AWT-EventQueue-0";
     std::string readyWindow;
+    std::string what;
     std::string scratchParent = bench::defaultScratchParent();
     std::vector<std::string> extraEnv;
     int idleMs = 2000;
     int rounds = 5;
+    bool rowsOnly = false;
     const bool parsed = bench::parseOptions(
         argc, argv,
         {bench::textOption("--tree", tree), bench::textOption("--java", java),
          bench::textOption("--extra-java", extraJava), bench::textOption("--display", display),
          bench::textOption("--ready-thread", readyThread), bench::textOption("--ready-window", readyWindow),
          bench::countOption("--idle-ms", idleMs), bench::countOption("--rounds", rounds),
-         bench::listOption("--mode-env", extraEnv), bench::textOption("--scratch", scratchParent)});
-    if (!parsed || !bench::isExecutable(tree + "/corvane") || !bench::isExecutable(java) ||
+         bench::listOption("--mode-env", extraEnv), bench::textOption("--what", what),
+         bench::textOption("--scratch", scratchParent), bench::rowsOnlyOption(rowsOnly)});
+    if (!parsed) {
+        return bench::usage(USAGE);
+    }
+    what = what.empty() ? "the application idling " + std::to_string(idleMs) + " ms" : what;
+    if (rowsOnly) {
+        printRows(what, std::nan(""), std::nan(""), std::nan(""));
+        return 0;
+    }
+    if (!bench::isExecutable(tree + "/corvane") || !bench::isExecutable(java) ||
         (!extraJava.empty() && !bench::isExecutable(extraJava))) {
         return bench::usage(USAGE);
     }
@@ -198,10 +221,12 @@ int main(int argc, char** argv) {
         bench::printFailures(side);
     }
     const std::string more = "rounds=" + std::to_string(rounds);
-    bench::printResult("idle_peak", bench::median(sides[0].peakMiB), bench::median(sides[1].peakMiB), "MiB", more);
+    const double corvaneMiB = bench::median(sides[0].peakMiB);
+    const double extraMiB = sides.size() > 2 ? bench::median(sides[2].peakMiB) : std::nan("");
+    bench::printResult("idle_peak", corvaneMiB, bench::median(sides[1].peakMiB), "MiB", more);
     if (sides.size() > 2) {
-        bench::printResult("idle_peak_extra", bench::median(sides[0].peakMiB), bench::median(sides[2].peakMiB), "MiB",
-                           more);
+        bench::printResult("idle_peak_extra", corvaneMiB, extraMiB, "MiB", more);
     }
+    printRows(what, corvaneMiB, bench::median(sides[1].peakMiB), extraMiB);
     return bench::statusOf(sides);
 }

@@ -14,8 +14,9 @@
 //   version  corvane --version.
 //   true     /bin/true, the floor for starting and reaping a process.
 //
-//   overhead_bench --fake-tree DIR [--runs N] [--true PATH] [--scratch DIR]
+//   overhead_bench --fake-tree DIR [--runs N] [--true PATH] [--scratch DIR] [--rows-only]
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -119,7 +120,28 @@ void printSplit(const Split& split) {
                 own < AIM_MS ? "met" : "missed");
 }
 
-const char USAGE[] = "overhead_bench --fake-tree DIR [--runs N] [--true PATH] [--scratch DIR]";
+const char USAGE[] = "overhead_bench --fake-tree DIR [--runs N] [--true PATH] [--scratch DIR] [--rows-only]";
+
+// The medians the table's rows show.
+struct Figures {
+    double ownMs = std::nan("");
+    double toEntryMs = std::nan("");
+    double fromEntryMs = std::nan("");
+    double fakeMs = std::nan("");
+    double versionMs = std::nan("");
+    double trueMs = std::nan("");
+};
+
+void printRows(const Figures& f, const std::string& truePath) {
+    const bench::Aim own = bench::below(AIM_MS, 0, "ms");
+    bench::printRow("Launcher's own overhead, fake runtime: start to entry call " + bench::cell(f.toEntryMs, 2, "ms") +
+                        " (less `JNI_CreateJavaVM`) + entry return to end " + bench::cell(f.fromEntryMs, 2, "ms") +
+                        " (whole run " + bench::cell(f.fakeMs, 2, "ms") + ", `" + truePath + "` " +
+                        bench::cell(f.trueMs, 2, "ms") + ")",
+                    bench::cell(f.ownMs, 2, "ms"), "–", "–", own.text(), own.met(f.ownMs));
+    bench::printComparedRow("`corvane --version` / `" + truePath + "`, whole process", f.versionMs, f.trueMs,
+                            bench::atMost(1.2, 1), "ms", 2);
+}
 
 }  // namespace
 
@@ -128,11 +150,20 @@ int main(int argc, char** argv) {
     std::string truePath = bench::isExecutable("/bin/true") ? "/bin/true" : "/usr/bin/true";
     std::string scratchParent = bench::defaultScratchParent();
     int runs = 300;
+    bool rowsOnly = false;
     const bool parsed = bench::parseOptions(
         argc, argv,
         {bench::textOption("--fake-tree", fakeTree), bench::countOption("--runs", runs),
-         bench::textOption("--true", truePath), bench::textOption("--scratch", scratchParent)});
-    if (!parsed || !bench::isExecutable(fakeTree + "/corvane") || !bench::isExecutable(truePath)) {
+         bench::textOption("--true", truePath), bench::textOption("--scratch", scratchParent),
+         bench::rowsOnlyOption(rowsOnly)});
+    if (!parsed) {
+        return bench::usage(USAGE);
+    }
+    if (rowsOnly) {
+        printRows(Figures(), truePath);
+        return 0;
+    }
+    if (!bench::isExecutable(fakeTree + "/corvane") || !bench::isExecutable(truePath)) {
         return bench::usage(USAGE);
     }
 
@@ -170,12 +201,16 @@ int main(int argc, char** argv) {
     }
 
     const Split& split = sides[0].split;
+    const Figures figures = {bench::median(split.ownMs),   bench::median(split.toEntryMs),
+                             bench::median(split.fromEntryMs), fakeMs,
+                             bench::median(sides[1].wholeMs), trueMs};
     char more[160];
-    std::snprintf(more, sizeof more, "to_entry=%.4f from_entry=%.4f aim=%.1f runs=%d", bench::median(split.toEntryMs),
-                  bench::median(split.fromEntryMs), AIM_MS, runs);
-    bench::printResult("overhead_own", bench::median(split.ownMs), std::nan(""), "ms", more);
+    std::snprintf(more, sizeof more, "to_entry=%.4f from_entry=%.4f aim=%.1f runs=%d", figures.toEntryMs,
+                  figures.fromEntryMs, AIM_MS, runs);
+    bench::printResult("overhead_own", figures.ownMs, std::nan(""), "ms", more);
     std::snprintf(more, sizeof more, "net=%.4f runs=%d", fakeMs - trueMs, runs);
     bench::printResult("overhead_fake", fakeMs, trueMs, "ms", more);
-    bench::printResult("version", bench::median(sides[1].wholeMs), trueMs, "ms", "runs=" + std::to_string(runs));
+    bench::printResult("version", figures.versionMs, trueMs, "ms", "runs=" + std::to_string(runs));
+    printRows(figures, truePath);
     return bench::statusOf(sides);
 }

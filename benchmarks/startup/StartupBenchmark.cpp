@@ -11,9 +11,14 @@
 // wall-clock time taken just before posix_spawn. The whole run (spawn to reap)
 // is printed as well. The three sides run in turn, in a rotating order, in
 // every round; the first rounds warm the page cache and are not counted.
+// --tree-kind names the tree in the table's rows: "assembled" (the default;
+// its rows are the tree's and the stock tree's) or "trained" (the tree's row
+// alone: the stock tree's figure is the same as in the assembled tree's run).
 //
-//   startup_bench --tree DIR --stock-tree DIR --java PATH [--rounds N] [--warmup N] [--scratch DIR]
+//   startup_bench --tree DIR --stock-tree DIR --java PATH [--tree-kind assembled|trained] [--rounds N]
+//                 [--warmup N] [--scratch DIR] [--rows-only]
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,7 +36,9 @@ struct Side {
     int failures = 0;
 };
 
-const char USAGE[] = "startup_bench --tree DIR --stock-tree DIR --java PATH [--rounds N] [--warmup N] [--scratch DIR]";
+const char USAGE[] =
+    "startup_bench --tree DIR --stock-tree DIR --java PATH [--tree-kind assembled|trained] [--rounds N] [--warmup N] "
+    "[--scratch DIR] [--rows-only]";
 
 void runOnce(Side& side, bool count) {
     std::vector<std::string> env = bench::baseEnvironment();
@@ -54,11 +61,36 @@ void runOnce(Side& side, bool count) {
     }
 }
 
+// The stock tree's row comes last: the table has it further down.
+void printRows(bool trained, double treeMs, double javaMs, double stockMs, int nonHook) {
+    if (trained) {
+        bench::printComparedRow("Start to entry: the same, tree trained with `--train`", treeMs, javaMs,
+                                bench::atMost(0.75, 2));
+        return;
+    }
+    const std::string options = nonHook > 0 ? "same " + std::to_string(nonHook) + " options" : "same options";
+    bench::printComparedRow("Start to entry: corvane, assembled tree / stock `java`, " + options, treeMs, javaMs,
+                            bench::atMost(0.75, 2));
+    bench::printComparedRow("Start to entry: corvane, stock JDK as `jre` / stock `java`", stockMs, javaMs,
+                            bench::atMost(1.0, 1));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bench::TreeComparison compared(15, 2);
-    if (!bench::parseOptions(argc, argv, compared.optionTable()) || !compared.usable()) {
+    std::string kind = "assembled";
+    std::vector<bench::Option> table = compared.optionTable();
+    table.push_back(bench::textOption("--tree-kind", kind));
+    if (!bench::parseOptions(argc, argv, table) || (kind != "assembled" && kind != "trained")) {
+        return bench::usage(USAGE);
+    }
+    const bool trained = kind == "trained";
+    if (compared.rowsOnly) {
+        printRows(trained, std::nan(""), std::nan(""), std::nan(""), 0);
+        return 0;
+    }
+    if (!compared.usable()) {
         return bench::usage(USAGE);
     }
 
@@ -89,5 +121,6 @@ int main(int argc, char** argv) {
                        more);
     bench::printResult("start_stock_whole", bench::median(sides[2].wholeMs), bench::median(sides[1].wholeMs), "ms",
                        more);
+    printRows(trained, bench::median(sides[0].toEntryMs), javaMs, bench::median(sides[2].toEntryMs), compared.nonHook);
     return bench::statusOf(sides);
 }

@@ -23,7 +23,8 @@ constexpr Key KEYS[] = {
     {"training-list", [](TreeRecord& r, const std::string& v) { r.trainingList = v; }},
     {"splash", [](TreeRecord& r, const std::string& v) { r.splash = v; }},
     {"working-dir", [](TreeRecord& r, const std::string& v) { r.workingDir = v; }},
-    {"single-instance", [](TreeRecord& r, const std::string& v) { r.singleInstance = v == "yes"; }},
+    {"single-instance",
+     [](TreeRecord& r, const std::string& v) { r.singleInstance = v == "yes" || v == "raise"; }},
     {"app-archive", [](TreeRecord& r, const std::string& v) { r.appArchivePerUser = v == "per-user"; }},
     {"heap", [](TreeRecord& r, const std::string& v) { r.javaHeap = v == "java"; }},
 };

@@ -23,7 +23,7 @@ struct TreeRecord {
     std::string trainingList;    // "training-list=": below the tree
     std::string splash;          // "splash=": below the tree
     std::string workingDir;      // "working-dir="
-    bool singleInstance = false;     // "single-instance=yes"
+    bool singleInstance = false;     // "single-instance=yes" or "raise" (the instance raises its window)
     bool appArchivePerUser = false;  // "app-archive=per-user"
     bool javaHeap = false;           // "heap=java"
 

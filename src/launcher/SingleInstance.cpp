@@ -26,6 +26,8 @@ constexpr int LOCK_WAIT_MS = 10000;
 constexpr long LOCK_POLL_NS = 50L * 1000 * 1000;
 constexpr std::size_t ANSWER_LIMIT = 16;
 const char ANSWER[] = "ok\n";
+// The instance's application registered no listener: this start goes on at once.
+const char NO_LISTENER[] = "none\n";
 const char NOT_LOOKING[] = "; starting without looking for a running instance";
 
 struct InstancePaths {
@@ -78,6 +80,11 @@ Attempt handOver(const InstancePaths& paths, const std::string& request, bool qu
             if (exchange.answer == ANSWER) {
                 CORVANE_LOG(INFO) << "Handed this start over to the running instance at " + paths.socket;
                 return Attempt::HANDED_OVER;
+            }
+            if (exchange.answer == NO_LISTENER) {
+                CORVANE_LOG(INFO) << "The running instance at " + paths.socket +
+                                         " has no listener for this start; starting normally";
+                return Attempt::REFUSED;
             }
             CORVANE_LOG(WARNING) << "The instance at " + paths.socket + " answered '" + exchange.answer +
                                         "', not ok; starting normally";

@@ -80,6 +80,15 @@ bool isKillOnTimeoutMode(const ArgumentList& arguments) {
     return hasArgument(arguments, CONTRACT_FLAG_KILL_ON_TIMEOUT);
 }
 
+// The application's name for the person: the record's, else the install folder's.
+std::string applicationName(const std::string& installDir, const corvane::jvm::TreeRecord& record) {
+    if (record.hasApplicationName()) {
+        return record.name;
+    }
+    const std::string folder = installDir.substr(installDir.find_last_of('/') + 1);
+    return folder.empty() ? "The application" : folder;
+}
+
 // What the JVM thread reports back to the main thread, read after the join.
 struct LaunchState {
     std::atomic<int> exitCode;
@@ -205,6 +214,7 @@ int run(int argc, char** argv) {
         corvane::launcher::InstanceOutcome::HANDED_OVER) {
         return 0;
     }
+    enableFatalNotice(applicationName(installDir, treeRecord));
     // Read once, for the splash and the VM alike.
     const corvane::jvm::OptionFiles optionFiles = corvane::jvm::readOptionFiles(installDir, treeRecord, jvmArgsPath);
     // As soon as the start is this process's own: java shows its splash before it

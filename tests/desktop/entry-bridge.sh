@@ -5,7 +5,8 @@
 # end, its windows carrying java's window class (or the one training saw); a
 # further command runs its own main class. Also the tree's JVM options file
 # against a --jvm-args= file, and a second tree's fixed arguments, working
-# folder, java's heap and a restart through java with the input arguments.
+# folder, java's heap and a restart through java with the input arguments; one
+# instance of an application that never listens.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/xvfb.sh"
 JDK=$CORVANE_TEST_JDK_HOME
@@ -125,5 +126,52 @@ fi
 wait "$APP_PID"
 status=$?
 [ "$status" = 0 ] || fail "a closed window: status $status, wanted 0"
+
+# One instance of an application that never listens (the bridge answers for it):
+# with =raise a second start brings the running window above another and ends;
+# with yes it goes on at once as a normal start.
+ONE="$SCRATCH/one-tree"
+env "${demo_env[@]}" timeout 300 "$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree" --quiet --no-cds --single-instance=raise \
+  --launcher "$CORVANE_TEST_LAUNCHER" --jdk "$JDK" --dest "$ONE" "$SCRATCH/app/main.jar" 2>"$SCRATCH/assemble.err" \
+  || fail "tools/assemble-tree --single-instance=raise failed: $(cat "$SCRATCH/assemble.err")"
+mkdir -m 0700 "$SCRATCH/run"
+one_env=("${demo_env[@]}" XDG_RUNTIME_DIR="$SCRATCH/run")
+# The visible window of process $1: its line in xwininfo's list of the root's
+# children, topmost first (the first child is line 7).
+stack_line() {
+  local wid
+  wid=$(timeout 60 xdotool search --sync --all --onlyvisible --pid "$1" --name '^Bridge window$' 2>/dev/null | head -n1)
+  [ -n "$wid" ] && xwininfo -root -children | grep -n -i -E "^ +$(printf '0x%x' "$wid") " | cut -d: -f1
+}
+env "${one_env[@]}" "$ONE/corvane" window >/dev/null 2>&1 </dev/null &
+APP_PID=$!
+stack_line "$APP_PID" >/dev/null
+"$JDK/bin/java" -cp "$SCRATCH/classes" bridgeapp.Main window >/dev/null 2>&1 </dev/null &
+COVER_PID=$!
+before=$(stack_line "$COVER_PID")
+env "${one_env[@]}" timeout 30 "$ONE/corvane" window >/dev/null 2>&1 </dev/null
+status=$?
+# The X server takes the raise a moment after the instance's answer.
+for _ in $(seq 50); do
+  cover=$(stack_line "$COVER_PID") raised=$(stack_line "$APP_PID")
+  [ -n "$cover" ] && [ -n "$raised" ] && [ "$raised" -lt "$cover" ] && break
+  sleep 0.1
+done
+[ "$status" = 0 ] || fail "raise: the second start ended with status $status, wanted 0"
+{ [ "${before:-0}" = 7 ] && [ -n "$cover" ] && [ -n "$raised" ] && [ "$raised" -lt "$cover" ]; } \
+  || fail "raise: the running window is not above the other: lines $raised and $cover (the other was at $before)"
+kill -KILL "$APP_PID" "$COVER_PID" 2>/dev/null
+wait "$APP_PID" "$COVER_PID" 2>/dev/null
+sed -i 's/^single-instance=raise$/single-instance=yes/' "$ONE/lib/corvane-tree.txt"
+env "${one_env[@]}" "$ONE/corvane" window >/dev/null 2>&1 </dev/null &
+APP_PID=$!
+stack_line "$APP_PID" >/dev/null || fail "yes: the first start showed no window"
+env "${one_env[@]}" "$ONE/corvane" window >/dev/null 2>&1 </dev/null &
+SECOND_PID=$!
+stack_line "$SECOND_PID" >/dev/null || fail "yes: the second start showed no window of its own"
+grep -q -F 'has no listener for this start; starting normally' "$SCRATCH/logs/corvane-native.log" \
+  || fail "yes: the second start's log does not say that the instance has no listener"
+kill -KILL "$APP_PID" "$SECOND_PID" 2>/dev/null
+wait "$APP_PID" "$SECOND_PID" 2>/dev/null
 stop_xvfb
 finish

@@ -25,16 +25,18 @@ import java.util.Objects;
 import java.util.Set;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
+import java.util.function.BooleanSupplier;
 
 /**
  * One instance per user of an application that the corvane launcher starts.
  *
  * <p>When the install tree's record ({@code lib/corvane-tree.txt}, made by
- * {@code tools/assemble-tree --single-instance}) holds {@code single-instance=yes},
- * a second start of the launcher does not create a VM: it hands its working
- * directory and arguments to the running instance and ends with status 0. This
- * class is that instance's side: {@link #listen} makes this process answer those
- * starts. Compile against it and ship it in the application's own jar
+ * {@code tools/assemble-tree --single-instance}) holds {@code single-instance=yes}
+ * (or {@code raise}), a second start of the launcher does not create a VM: it hands
+ * its working directory and arguments to the running instance and ends with status 0.
+ * This class is that instance's side: {@link #listen} makes this process answer those
+ * starts. An application that never listens is answered for by the entry bridge
+ * ({@link #answerWithoutListener}), so that no second start waits for it. Compile against it and ship it in the application's own jar
  * ({@code build/api/corvane-api.jar}); it needs Java 16 or newer and nothing else.
  *
  * <p>The socket is {@code $XDG_RUNTIME_DIR/corvane/<name>.socket}, where the
@@ -49,7 +51,9 @@ import java.util.concurrent.Executors;
  * <p>The request a start sends: the line {@code corvane-instance 1}, a line
  * with the number of strings that follow, then the working directory and every
  * argument of the start from the program path on, each ended by a NUL byte. The
- * answer {@code ok} and a line feed says the call is queued.
+ * answer {@code ok} and a line feed says the start was taken (a listener's call is
+ * queued, or the window was raised); {@code none} and a line feed says that this
+ * instance has no listener, and the start goes on as a normal start.
  */
 public final class SingleInstance {
 
@@ -72,6 +76,7 @@ public final class SingleInstance {
 
     static final String HEADER = "corvane-instance 1";
     private static final byte[] ANSWER = "ok\n".getBytes(StandardCharsets.US_ASCII);
+    private static final byte[] NO_LISTENER = "none\n".getBytes(StandardCharsets.US_ASCII);
     private static final long READ_NANOS = 2_000_000_000L;
     private static final int MAX_REQUEST_BYTES = 8 << 20;
     private static final int SOCKET_TYPE = 0140000;
@@ -85,7 +90,11 @@ public final class SingleInstance {
     private static final Set<String> FLAGS = Set.of("--version", "--log-native-to-stdout", "--install",
             "--kill-wait-for-pid-target-on-timeout", "--print-jvm-options");
 
-    private static boolean listening;
+    private static boolean answering;
+    // The application's listener, once it has one; until then starts get NO_LISTENER,
+    // or the window raised when the record asks for that.
+    private static volatile Listener listening;
+    private static volatile BooleanSupplier raise;
     // Kept for the process's life: closing the channel would release the lock.
     private static FileChannel lockChannel;
 
@@ -104,9 +113,39 @@ public final class SingleInstance {
      */
     public static synchronized boolean listen(Listener listener) {
         Objects.requireNonNull(listener, "listener");
-        if (listening) {
+        if (listening != null) {
             return true;
         }
+        if (!answering && !answer()) {
+            return false;
+        }
+        listening = listener;
+        return true;
+    }
+
+    /**
+     * Makes this process answer the second starts of an application that has no
+     * listener (the entry bridge calls it before the application's {@code main}):
+     * a second start then goes on at once as a normal start instead of waiting for a
+     * listener that never comes; when the record holds {@code single-instance=raise},
+     * {@code raiseWindow} runs first, and when it returns true (a window came to the
+     * front) the second start ends. A later {@link #listen} takes the starts over.
+     *
+     * @return true when this process now answers second starts
+     */
+    public static synchronized boolean answerWithoutListener(BooleanSupplier raiseWindow) {
+        Objects.requireNonNull(raiseWindow, "raiseWindow");
+        if (!answering && !answer()) {
+            return false;
+        }
+        if ("raise".equals(TreeRecordFile.ofRunningTree().get("single-instance"))) {
+            raise = raiseWindow;
+        }
+        return true;
+    }
+
+    /** Takes the lock and the socket and answers starts from now on; false, with the reason logged, when not. */
+    private static boolean answer() {
         String name = applicationName();
         if (name == null) {
             LOG.log(System.Logger.Level.DEBUG, "the tree does not ask for one instance");
@@ -124,10 +163,10 @@ public final class SingleInstance {
             Path socket = folder.resolve(name + ".socket");
             ServerSocketChannel server = bind(socket);
             Runtime.getRuntime().addShutdownHook(new Thread(() -> removeSocket(socket), "corvane-single-instance-end"));
-            Thread acceptor = new Thread(() -> acceptStarts(server, listener), "corvane-single-instance");
+            Thread acceptor = new Thread(() -> acceptStarts(server), "corvane-single-instance");
             acceptor.setDaemon(true);
             acceptor.start();
-            listening = true;
+            answering = true;
             return true;
         } catch (IOException | RuntimeException e) {
             LOG.log(System.Logger.Level.WARNING, "cannot answer the second starts of " + name + ": " + e);
@@ -217,11 +256,12 @@ public final class SingleInstance {
         return Files.getAttribute(Path.of("/proc/self"), "unix:uid");
     }
 
-    /** The record's name when it also holds single-instance=yes and the name is valid; else null. */
+    /** The record's name when it also asks for one instance and the name is valid; else null. */
     private static String applicationName() {
         Map<String, String> record = TreeRecordFile.ofRunningTree();
         String name = record.get("name");
-        return "yes".equals(record.get("single-instance")) && TreeRecordFile.isApplicationName(name) ? name : null;
+        boolean one = Set.of("yes", "raise").contains(record.getOrDefault("single-instance", ""));
+        return one && TreeRecordFile.isApplicationName(name) ? name : null;
     }
 
     private static boolean lock(Path file) throws IOException {
@@ -269,7 +309,7 @@ public final class SingleInstance {
         }
     }
 
-    private static void acceptStarts(ServerSocketChannel server, Listener listener) {
+    private static void acceptStarts(ServerSocketChannel server) {
         ExecutorService calls = Executors.newSingleThreadExecutor(task -> {
             Thread thread = new Thread(task, "corvane-single-instance-opened");
             thread.setDaemon(true);
@@ -282,14 +322,24 @@ public final class SingleInstance {
                     LOG.log(System.Logger.Level.WARNING, "a start sent no whole request; ignored");
                     continue;
                 }
-                Path workingDirectory = Path.of(strings.get(0));
-                List<String> arguments = applicationArguments(strings.subList(1, strings.size()));
-                calls.execute(() -> listener.opened(workingDirectory, arguments));
-                start.write(ByteBuffer.wrap(ANSWER));
+                start.write(ByteBuffer.wrap(take(strings, calls) ? ANSWER : NO_LISTENER));
             } catch (IOException | RuntimeException e) {
                 LOG.log(System.Logger.Level.WARNING, "a second start failed: " + e);
             }
         }
+    }
+
+    /** Passes a start to the listener, else raises the window when asked; false when neither took it. */
+    private static boolean take(List<String> strings, ExecutorService calls) {
+        Listener listener = listening;
+        if (listener != null) {
+            Path workingDirectory = Path.of(strings.get(0));
+            List<String> arguments = applicationArguments(strings.subList(1, strings.size()));
+            calls.execute(() -> listener.opened(workingDirectory, arguments));
+            return true;
+        }
+        BooleanSupplier raiseWindow = raise;
+        return raiseWindow != null && raiseWindow.getAsBoolean();
     }
 
     /** Reads one request within a bounded time: a stuck client cannot hold the next start up for long. */

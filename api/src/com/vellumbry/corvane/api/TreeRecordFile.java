@@ -64,6 +64,7 @@ public final class TreeRecordFile {
     /**
      * Whether {@code name} is an application name as the tools make it: lower case letters, digits,
      * '+', '-' and '.', the first a letter or digit, two characters or more (one folder's name).
+     * It is Debian's rule for package names, so the tools check package names with it too.
      */
     public static boolean isApplicationName(String name) {
         return name != null && name.matches("[a-z0-9][a-z0-9.+-]+");

@@ -1,5 +1,6 @@
 package com.vellumbry.corvane.entry;
 
+import com.vellumbry.corvane.api.EntryContract;
 import com.vellumbry.corvane.demo.DemoFacts;
 import com.vellumbry.corvane.demo.DemoWindow;
 import java.awt.Frame;
@@ -40,10 +41,10 @@ public final class CorvaneProcessEarlyEntry {
         switch (mode) {
             case "probe":
                 System.exit(0);
-                return 0; // not reached
+                return EntryContract.STARTED; // not reached
             case "report":
                 printReportAndExit(args, null);
-                return 0;
+                return EntryContract.STARTED;
             case "window":
             case "train":
                 break;
@@ -53,7 +54,7 @@ public final class CorvaneProcessEarlyEntry {
         }
         if (GraphicsEnvironment.isHeadless()) {
             printReportAndExit(args, "no display (DISPLAY is not set)");
-            return 0;
+            return EntryContract.STARTED;
         }
         try {
             DemoWindow.open(args);
@@ -63,7 +64,7 @@ public final class CorvaneProcessEarlyEntry {
         } catch (Throwable t) {
             printReportAndExit(args, "the display cannot be used: " + t);
         }
-        return 0;
+        return EntryContract.STARTED;
     }
 
     /**

@@ -3,6 +3,7 @@
 // dists/<suite>/main/binary-amd64/Packages, and Release, InRelease and Release.gpg.
 package com.vellumbry.corvane.ship;
 
+import com.vellumbry.corvane.api.TreeRecordFile;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
 import java.time.Instant;
@@ -45,7 +46,7 @@ final class AptRepository implements Repository<AptRepository.Deb> {
             throw Console.fail("the package " + file + " lacks Package, Version or Architecture");
         }
         // They name the pool's folders and file: a crafted package must not lead out of it.
-        if (!fields.get("Package").matches("[a-z0-9][a-z0-9+.-]+")) {
+        if (!TreeRecordFile.isApplicationName(fields.get("Package"))) {
             throw Console.fail("the package " + file + " has no valid Package name: " + fields.get("Package"));
         }
         if (!fields.get("Version").matches("([0-9]{1,9}:)?[A-Za-z0-9][A-Za-z0-9.+~:-]*")) {

@@ -1,6 +1,7 @@
 // assemble-tree's command line, checked before anything is built.
 package com.vellumbry.corvane.ship;
 
+import com.vellumbry.corvane.api.TreeRecordFile;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
@@ -14,12 +15,12 @@ import java.util.stream.Stream;
 record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean aggressive, List<String> addModules,
                        boolean minimalModules,
                        String mainClass, Map<String, String> commands, List<String> jvmOptions, List<Path> resources, boolean cds, boolean train,
-                       Training.Plan plan, boolean quiet, boolean singleInstance, Path splash, boolean noSplash,
+                       Training.Plan plan, boolean quiet, String singleInstance, Path splash, boolean noSplash,
                        List<String> arguments, String workingDir, String wmClass, List<Path> jars) {
 
     private static final Set<String> WITH_VALUE = Set.of("--launcher", "--dest", "--name", "--jdk", "--add-modules",
             "--main-class", "--command", "--jvm-option", "--resources", "--train-arg", "--train-seconds", "--splash",
-            "--argument", "--working-dir", "--wm-class", "--modules");
+            "--argument", "--working-dir", "--wm-class", "--modules", "--single-instance");
     private static final Set<String> FLAGS = Set.of("--no-cds", "--train", "--quiet", "--single-instance", "--no-splash");
 
     /** The options, or null when help was asked for (and printed). */
@@ -67,6 +68,11 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         if (line.has("--wm-class") && !wmClass.matches("[^\\s]+")) {
             throw Console.fail("--wm-class needs a window class without blanks, not '" + wmClass + "'");
         }
+        // --single-instance alone is a flag; --single-instance=raise gives its one value.
+        String singleInstance = line.has("--single-instance") ? line.value("--single-instance", "") : "none";
+        if (!Set.of("", "raise", "none").contains(singleInstance)) {
+            throw Console.fail("--single-instance takes no value or =raise, not '" + singleInstance + "'");
+        }
         String modules = line.value("--modules", "default");
         if (!modules.equals("default") && !modules.equals("minimal")) {
             throw Console.fail("--modules needs default or minimal, not '" + modules + "'");
@@ -89,7 +95,7 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         Jdk jdk = jdk(line.value("--jdk", System.getProperty("corvane.jdk.default", "")), aggressive, console);
         Path destPath = destination(dest);
         String name = line.value("--name", defaultName(destPath.getFileName().toString()));
-        if (!name.matches("[a-z0-9][a-z0-9.+-]+")) {
+        if (!TreeRecordFile.isApplicationName(name)) {
             throw Console.fail("name '" + name + "' must be lower case letters, digits, + - . (it names the package"
                     + " and the command)");
         }
@@ -98,7 +104,7 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
                 line.value("--main-class", "").strip(), commands(line.all("--command"), name), line.all("--jvm-option"),
                 line.all("--resources").stream().map(Path::of).toList(),
                 cds, train, new Training.Plan(line.all("--train-arg"), Integer.parseInt(seconds)), line.has("--quiet"),
-                line.has("--single-instance"), splash, line.has("--no-splash"), line.all("--argument"), workingDir,
+                Map.of("", "yes", "raise", "raise").getOrDefault(singleInstance, ""), splash, line.has("--no-splash"), line.all("--argument"), workingDir,
                 wmClass, jars);
     }
 
@@ -121,7 +127,7 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
             int equals = command.indexOf('=');
             String name = equals < 0 ? "" : command.substring(0, equals);
             String mainClass = equals < 0 ? "" : command.substring(equals + 1).strip();
-            if (!name.matches("[a-z0-9][a-z0-9.+-]+") || mainClass.isEmpty() || mainClass.contains(" ")) {
+            if (!TreeRecordFile.isApplicationName(name) || mainClass.isEmpty() || mainClass.contains(" ")) {
                 throw Console.fail("--command needs <name>=<main class>, the name in lower case letters, digits, + - .,"
                         + " not '" + command + "'");
             }

@@ -32,10 +32,12 @@ final class EntryBridge {
         Path meta = classes.resolve("META-INF/corvane-bridge");
         List<String> javac = new ArrayList<>(List.of("--release", Integer.toString(jdk.major()), "-encoding", "UTF-8",
                 "-nowarn", "-d", classes.toString()));
-        javac.addAll(sources(Templates.toolsDir().resolve("../bridge").normalize()));
-        // The record's reader, as the launcher reads the record: the API's own.
-        javac.add(Templates.toolsDir().resolve("../api/src/com/vellumbry/corvane/api/TreeRecordFile.java").normalize()
-                .toString());
+        javac.addAll(sources(Templates.toolsDir().resolve("../bridge/src").normalize()));
+        // The API's record reader (as the launcher reads the record), entry contract and instance answer.
+        for (String api : List.of("TreeRecordFile.java", "EntryContract.java", "SingleInstance.java")) {
+            javac.add(Templates.toolsDir().resolve("../api/src/com/vellumbry/corvane/api").resolve(api).normalize()
+                    .toString());
+        }
         jdk.toolOutput("javac", javac, scratch, "cannot compile the entry bridge with " + jdk.bin("javac"));
         try {
             Files.createDirectories(meta);
@@ -86,7 +88,7 @@ final class EntryBridge {
         Path classes = scratch.resolve("bridge-thread").resolve(mainClass).resolve("classes");
         try {
             Files.createDirectories(src.getParent());
-            Files.writeString(src, Templates.fill(Templates.read("MainThread.java"), Map.of(
+            Files.writeString(src, Templates.fill(Templates.bridgeMainThread(), Map.of(
                     "PACKAGE_LINE", dot < 0 ? "" : "package " + mainClass.substring(0, dot) + ";",
                     "SIMPLE_NAME", simple)), StandardCharsets.UTF_8);
         } catch (IOException e) {

@@ -20,7 +20,7 @@ sealed interface PackageFormat permits DebFormat, RpmFormat {
     /** Fails with a one-line message naming the package to install when a tool the format runs is missing. */
     void checkTools();
 
-    /** Its folder of templates under tools/ship/templates, and of its work in the stage. */
+    /** Its folder of templates (tools/ship/templates, maintainer-scripts), and of its work in the stage. */
     String folder();
 
     /** The maintainer scripts' templates in its folder, filled from the package's script values. */

@@ -2,6 +2,7 @@
 // into the package's facts.
 package com.vellumbry.corvane.ship;
 
+import com.vellumbry.corvane.api.TreeRecordFile;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.time.Instant;
@@ -87,7 +88,7 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
             }
         }
         String name = line.value("--name", record.name());
-        if (!name.matches("[a-z0-9][a-z0-9.+-]+")) {
+        if (!TreeRecordFile.isApplicationName(name)) {
             throw Console.fail("name '" + name + "' is no Debian package name (lower case letters, digits, + - .; give --name)");
         }
         String version = line.value("--version", record.launcherVersion());

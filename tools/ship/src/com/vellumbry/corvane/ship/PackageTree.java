@@ -91,14 +91,14 @@ final class PackageTree {
         Map<String, String> values = scriptValues(p);
         Map<String, String> scripts = new LinkedHashMap<>();
         for (String script : format.scripts()) {
-            scripts.put(script, Templates.fill(Templates.read(format.folder() + "/" + script), values));
+            scripts.put(script, Templates.fill(Templates.maintainerScript(format.folder() + "/" + script), values));
         }
         return scripts;
     }
 
     private static Map<String, String> scriptValues(Package p) {
         Map<String, String> values = new HashMap<>(Map.of("NAME", p.name(), "VERSION", p.version(), "COPY", p.copyFolder()));
-        values.put("VERSIONS_FUNCTIONS", Templates.fill(Templates.read("deb/versions.sh"), values));
+        values.put("VERSIONS_FUNCTIONS", Templates.fill(Templates.maintainerScript("versions.sh"), values));
         return values;
     }
 
@@ -135,7 +135,7 @@ final class PackageTree {
     /** Everything around the tree that every format carries: commands, menu entries, icons, metainfo, documentation. */
     private static void writeFiles(Package p, Icon icon, Path root, Path opt, Console console) {
         Path doc = root.resolve("usr/share/doc").resolve(p.name());
-        write(opt.resolve("verify-copies"), Templates.fill(Templates.read("deb/verify-copies"), scriptValues(p)));
+        write(opt.resolve("verify-copies"), Templates.fill(Templates.maintainerScript("verify-copies"), scriptValues(p)));
         link(root.resolve("usr/bin").resolve(p.name()), "/opt/" + p.name() + "/current/corvane");
         String definitions = FileTypes.definitions(p.fileTypes(), FileTypes.systemTypes());
         if (!definitions.isEmpty()) {

@@ -2,6 +2,7 @@
 // the package files to add.
 package com.vellumbry.corvane.ship;
 
+import com.vellumbry.corvane.api.TreeRecordFile;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
@@ -73,7 +74,7 @@ record PublishOptions(Path repo, List<String> keys, Path home, int keep, String 
         }
         String home = line.value("--gnupg-home", "");
         String name = line.has("--name") ? line.value("--name", "") : nameOf(line.arguments());
-        if (!name.matches("[a-z0-9][a-z0-9.+-]+")) {
+        if (!TreeRecordFile.isApplicationName(name)) {
             throw Console.fail("name '" + name + "' is no package name (lower case letters, digits, + - .)");
         }
         return new PublishOptions(Path.of(repo).toAbsolutePath().normalize(), line.all("--key"),

@@ -1,5 +1,6 @@
-// Files made from the template files under tools/ship/templates: "@KEY@" placeholders
-// filled from a map; a placeholder left unfilled is a fault of the tool.
+// Files made from template files: the tool's own under tools/ship/templates, the
+// maintainer scripts under maintainer-scripts/ and the bridge's main thread; "@KEY@"
+// placeholders filled from a map; a placeholder left unfilled is a fault of the tool.
 package com.vellumbry.corvane.ship;
 
 import java.io.IOException;
@@ -26,7 +27,20 @@ final class Templates {
     }
 
     static String read(String relative) {
-        Path file = toolsDir().resolve("ship/templates").resolve(relative);
+        return readFile(toolsDir().resolve("ship/templates").resolve(relative));
+    }
+
+    /** A template of what runs on the user's machine at install, upgrade and removal. */
+    static String maintainerScript(String relative) {
+        return readFile(toolsDir().resolve("../maintainer-scripts").resolve(relative).normalize());
+    }
+
+    /** The source of the bridge's main thread class. */
+    static String bridgeMainThread() {
+        return readFile(toolsDir().resolve("../bridge/MainThread.java.in").normalize());
+    }
+
+    private static String readFile(Path file) {
         try {
             return Files.readString(file, StandardCharsets.UTF_8);
         } catch (IOException e) {

@@ -11,6 +11,7 @@ import java.nio.file.Path;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.Set;
 
 /**
  * @param name            the application's name (the package and command name by default)
@@ -24,8 +25,9 @@ import java.util.Map;
  *                        says "app-archive=per-user": the launcher serves the application's own classes
  *                        from an archive it makes from this list for each user and place of the tree
  * @param commands        further commands: a name the launcher may be started as, its main class and windows' class
- * @param singleInstance  a second start hands over to the user's running instance ("single-instance=yes";
- *                        the key is written only then, and a record without it says no)
+ * @param singleInstance  "yes": a second start hands over to the user's running instance; "raise": the
+ *                        same, and an instance whose application has no listener brings its window to the
+ *                        front; empty: no key written, and a record without it says no
  * @param splash          the splash image the launcher shows before the VM, a path below the tree
  *                        ("splash=lib/splash/<file>"); empty for none, and then the key is not written
  * @param heap            "java": the launcher leaves the heap limit to the VM's default (a share of the
@@ -37,7 +39,7 @@ import java.util.Map;
  */
 record TreeRecord(String name, String launcherVersion, String runtimeVersion, String mainClass,
                   String windowClass, String classData, List<String> archives, String trainingList,
-                  List<Command> commands, boolean singleInstance, String splash, String heap,
+                  List<Command> commands, String singleInstance, String splash, String heap,
                   List<String> arguments, String workingDir) {
 
     /** What the launcher reads while the tree is still being assembled: the training runs start as later starts. */
@@ -92,8 +94,8 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
         }
         fields.put("commands", String.join(" ", commands.stream()
                 .map(c -> c.name() + ":" + c.mainClass() + ":" + c.windowClass()).toList()));
-        if (singleInstance) {
-            fields.put("single-instance", "yes");
+        if (!singleInstance.isEmpty()) {
+            fields.put("single-instance", singleInstance);
         }
         if (!splash.isEmpty()) {
             fields.put("splash", splash);
@@ -166,12 +168,12 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
         return List.copyOf(arguments);
     }
 
-    private static boolean singleInstance(Map<String, String> fields, String where) {
+    private static String singleInstance(Map<String, String> fields, String where) {
         String value = fields.getOrDefault("single-instance", "no");
-        if (!value.equals("yes") && !value.equals("no")) {
-            throw Console.fail(where + ": single-instance is 'yes' or 'no', not '" + value + "'");
+        if (!Set.of("yes", "raise", "no").contains(value)) {
+            throw Console.fail(where + ": single-instance is 'yes', 'raise' or 'no', not '" + value + "'");
         }
-        return value.equals("yes");
+        return value.equals("no") ? "" : value;
     }
 
     private static List<Command> commands(String text, String where) {

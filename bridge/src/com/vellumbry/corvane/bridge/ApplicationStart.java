@@ -40,6 +40,7 @@ public final class ApplicationStart {
             threadResource = THREADS_FOLDER + commandClass + ".bin";
         }
         Method main = findMain(mainClassName);
+        InstanceAnswer.start();
         AtomicBoolean mainFailed = new AtomicBoolean();
         Thread mainThread = MainThread.create(mainClassName, readResource(threadResource),
                 () -> runMain(main, arguments, mainFailed));

@@ -1,5 +1,6 @@
 package com.vellumbry.corvane.entry;
 
+import com.vellumbry.corvane.api.EntryContract;
 import com.vellumbry.corvane.bridge.ApplicationStart;
 
 /**
@@ -14,6 +15,6 @@ public final class CorvaneProcessEarlyEntry {
 
     public static int startCorvane(String[] args) {
         ApplicationStart.start(args);
-        return 0;
+        return EntryContract.STARTED;
     }
 }
