@@ -18,6 +18,7 @@
 #include "Contract.h"
 #include "jvm/AppClassArchive.h"
 #include "jvm/BootstrapManifest.h"
+#include "jvm/DisplayScale.h"
 #include "jvm/InstallDir.h"
 #include "jvm/JvmOptions.h"
 #include "jvm/OptionFiles.h"
@@ -195,6 +196,7 @@ bool assembleOptions(const corvane::jvm::OptionFiles& optionFiles, const corvane
             << logName << "The tree's record asks for java's default heap limit: no -Xmx of the launcher's own";
     }
     entries = corvane::jvm::buildJvmOptionEntries(inputs);
+    corvane::jvm::addDisplayScaleOptions(optionFiles, entries, logName);
     classPath = inputs.classPath;
     return true;
 }

@@ -5,11 +5,12 @@ XVFB_PID=""
 # The application a window test runs, killed by window_test_cleanup.
 APP_PID=""
 
-# Starts the test's own Xvfb (tools/lib/start-xvfb), exports DISPLAY and sets
-# XVFB_PID; the test fails with the reason when it does not start.
+# Starts the test's own Xvfb (tools/lib/start-xvfb) with the Xvfb options in
+# "$@", exports DISPLAY and sets XVFB_PID; the test fails with the reason when
+# it does not start.
 start_xvfb() {
   local started
-  started=$("$CORVANE_TEST_SOURCE_DIR/tools/lib/start-xvfb" "$SCRATCH/xvfb.log" 2>&1) || { fail "$started"; finish; }
+  started=$("$CORVANE_TEST_SOURCE_DIR/tools/lib/start-xvfb" "$SCRATCH/xvfb.log" "$@" 2>&1) || { fail "$started"; finish; }
   read -r DISPLAY XVFB_PID <<<"$started"
   export DISPLAY
   note "Xvfb on display $DISPLAY"
