@@ -15,6 +15,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "os/OSHelper.h"
+
 namespace OS {
 
 namespace {
@@ -42,25 +44,6 @@ std::string userFolderProblem(const std::string& path) {
 }
 
 using Clock = std::chrono::steady_clock;
-
-int millisecondsLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// Waits until `fd` is ready for `events`; false at the deadline or on an error.
-bool waitFor(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, millisecondsLeft(deadline));
-        if (ready > 0) {
-            return true;
-        }
-        if (ready == 0 || errno != EINTR) {
-            return false;
-        }
-    }
-}
 
 SocketExchange notExchanged(SocketExchange::Outcome outcome, const std::string& problem) {
     SocketExchange exchange;
@@ -122,7 +105,7 @@ bool sendAll(int fd, const std::string& data, Clock::time_point deadline, std::s
         const ssize_t count = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
         if (count > 0) {
             sent += static_cast<std::size_t>(count);
-        } else if (errno == EAGAIN && waitFor(fd, POLLOUT, deadline)) {
+        } else if (errno == EAGAIN && waitForDescriptor(fd, POLLOUT, deadline)) {
             continue;
         } else if (errno != EINTR) {
             const int error = errno;
@@ -141,7 +124,7 @@ bool receiveAnswer(int fd, std::size_t size, Clock::time_point deadline, std::st
             answer.append(buffer, static_cast<std::size_t>(count));
         } else if (count == 0) {
             break;
-        } else if (errno == EAGAIN && waitFor(fd, POLLIN, deadline)) {
+        } else if (errno == EAGAIN && waitForDescriptor(fd, POLLIN, deadline)) {
             continue;
         } else if (errno != EINTR) {
             const int error = errno;

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include "Contract.h"
@@ -100,6 +101,20 @@ FileText readRegularFile(const std::string& path) {
     ::close(fd);
     file.outcome = FileText::READ;
     return file;
+}
+
+bool waitForDescriptor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (ready > 0) {
+            return true;
+        }
+        if (ready == 0 || errno != EINTR) {
+            return false;
+        }
+    }
 }
 
 }  // namespace OS

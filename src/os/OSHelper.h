@@ -3,6 +3,7 @@
 // every other folder may use it.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace OS {
@@ -35,6 +36,9 @@ struct FileText {
     std::string problem;  // REFUSED: why, as the system says it or "not a regular file"
 };
 FileText readRegularFile(const std::string& path);
+
+// Waits until `fd` is ready for `events` (poll's); false at the deadline or on an error.
+bool waitForDescriptor(int fd, short events, std::chrono::steady_clock::time_point deadline);
 
 }  // namespace OS
 

@@ -3,6 +3,8 @@
 // significant byte first), so every number either way is little-endian.
 #include "os/X11Client.h"
 
+#include "os/OSHelper.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -38,25 +40,6 @@ std::string requestHead(int opcode, int data, std::size_t words) {
     request.push_back(static_cast<char>(data));
     put16(request, static_cast<std::uint32_t>(words));
     return request;
-}
-
-int millisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
-        pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, millisecondsLeft(deadline));
-        if (ready > 0) {
-            return true;
-        }
-        if (ready == 0 || errno != EINTR) {
-            return false;
-        }
-    }
 }
 
 }  // namespace
@@ -163,7 +146,7 @@ bool X11Client::sendAll(const std::string& bytes) {
         const ssize_t count = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (count > 0) {
             sent += static_cast<std::size_t>(count);
-        } else if (errno == EAGAIN && waitFor(fd, POLLOUT, deadline)) {
+        } else if (errno == EAGAIN && waitForDescriptor(fd, POLLOUT, deadline)) {
             continue;
         } else if (errno != EINTR) {
             return lose(errno == EAGAIN ? "the X server took no request in time" : errorText(errno));
@@ -192,7 +175,7 @@ bool X11Client::receive(std::size_t count, std::string& bytes) {
             continue;
         }
         const int error = got == 0 ? 0 : errno;
-        if (error == EAGAIN && waitFor(fd, POLLIN, deadline)) {
+        if (error == EAGAIN && waitForDescriptor(fd, POLLIN, deadline)) {
             continue;
         }
         return lose(error == 0        ? "the X server closed the connection"
