@@ -87,6 +87,11 @@ DumpLoggerBuilder::~DumpLoggerBuilder() {
 
 namespace corvane::log {
 
+bool usesStateFolder(const LogDirEnvironment& env) {
+    return env.nativeLogDirOverride == nullptr && env.testTmpDir == nullptr && env.applicationName != nullptr &&
+           env.applicationName[0] != '\0';
+}
+
 std::string resolveLogsHome(const LogDirEnvironment& env, bool& hasBase) {
     hasBase = true;
     if (env.nativeLogDirOverride != nullptr) {
@@ -94,6 +99,16 @@ std::string resolveLogsHome(const LogDirEnvironment& env, bool& hasBase) {
     }
     if (env.testTmpDir != nullptr) {
         return std::string(env.testTmpDir) + "/nativeLogs";
+    }
+    if (usesStateFolder(env)) {
+        if (env.xdgStateHome != nullptr && env.xdgStateHome[0] == '/') {
+            return std::string(env.xdgStateHome) + "/" + env.applicationName;
+        }
+        if (env.home != nullptr) {
+            return std::string(env.home) + "/.local/state/" + env.applicationName;
+        }
+        hasBase = false;
+        return std::string();
     }
     std::string base;
     if (env.xdgDataHome != nullptr) {
@@ -153,9 +168,9 @@ std::string format_log_message(const std::string& message) {
 
 namespace {
 
-corvane::log::LogDirEnvironment currentLogDirEnvironment() {
-    return {std::getenv(CONTRACT_ENV_LOG_DIR), std::getenv("TEST_TMPDIR"),
-            std::getenv("XDG_DATA_HOME"), std::getenv("HOME")};
+corvane::log::LogDirEnvironment currentLogDirEnvironment(const char* applicationName) {
+    return {std::getenv(CONTRACT_ENV_LOG_DIR), std::getenv("TEST_TMPDIR"), std::getenv("XDG_DATA_HOME"),
+            std::getenv("HOME"), std::getenv("XDG_STATE_HOME"), applicationName};
 }
 
 }  // namespace
@@ -165,10 +180,10 @@ std::string getLogsHome() {
         return logsDir;
     }
     bool hasBase = true;
-    return corvane::log::resolveLogsHome(currentLogDirEnvironment(), hasBase);
+    return corvane::log::resolveLogsHome(currentLogDirEnvironment(nullptr), hasBase);
 }
 
-void initialize_logging(bool consoleLogging) {
+void initialize_logging(bool consoleLogging, const std::string& applicationName) {
     isConsoleLoggingEnabled = isConsoleLoggingEnabled || consoleLogging;
 
     const std::string prefix =
@@ -176,11 +191,15 @@ void initialize_logging(bool consoleLogging) {
     // A prefix longer than the buffer is cut; it is never used as a path.
     (void)std::snprintf(logPrefix, sizeof logPrefix, "%s", prefix.c_str());
 
+    const corvane::log::LogDirEnvironment env = currentLogDirEnvironment(applicationName.c_str());
     bool hasBase = true;
-    const std::string dir = corvane::log::resolveLogsHome(currentLogDirEnvironment(), hasBase);
+    const std::string dir = corvane::log::resolveLogsHome(env, hasBase);
     if (!hasBase) {
-        failLogSetup("Invalid or inaccessible log directory: none of CORVANE_NATIVE_LOG_DIR_OVERRIDE, "
-                     "TEST_TMPDIR, XDG_DATA_HOME or HOME is set",
+        failLogSetup(corvane::log::usesStateFolder(env)
+                         ? "Invalid or inaccessible log directory: none of CORVANE_NATIVE_LOG_DIR_OVERRIDE, "
+                           "TEST_TMPDIR, an absolute XDG_STATE_HOME or HOME is set"
+                         : "Invalid or inaccessible log directory: none of CORVANE_NATIVE_LOG_DIR_OVERRIDE, "
+                           "TEST_TMPDIR, XDG_DATA_HOME or HOME is set",
                      false);
     }
     const std::string file = dir + LOG_FILE_NAME;
@@ -203,4 +222,9 @@ void initialize_logging(bool consoleLogging) {
         failLogSetup("Failed to open log file for writing: " + file, true);
     }
     isFileLoggingEnabled = true;
+    if (corvane::log::usesStateFolder(env)) {
+        CORVANE_LOG(INFO) << "The tree's record names the application " + applicationName +
+                                 ": its native log, the VM's error files and heap dumps are kept in its state folder"
+                          << dir;
+    }
 }
