@@ -1,7 +1,6 @@
 #include "jvm/CorvaneJVMHost.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +18,7 @@
 #include "jvm/InstallDir.h"
 #include "jvm/JvmOptions.h"
 #include "jvm/OptionFiles.h"
+#include "jvm/VmHooks.h"
 #include "log/DumbLogger.h"
 #include "log/DumpLoggerBuilder.h"
 #include "os/OSHelper.h"
@@ -32,28 +32,6 @@ const char JVM_LIBRARY_RELATIVE_PATH[] = "jre/lib/server/libjvm.so";
 constexpr int JVM_OPTIONS_UNAVAILABLE = 53;
 
 using CreateJavaVMFunction = jint (*)(JavaVM**, void**, void*);
-
-// The VM's console output goes to the native log, one line per call. What the
-// VM writes to a file of its own (-Xlog:...:file=<path>) goes to that file, as
-// it would without the hook: the VM hands all its output to this one hook.
-jint jvm_vprintf(FILE* stream, const char* format, va_list args) {
-    if (stream != nullptr && stream != stdout && stream != stderr) {
-        return std::vfprintf(stream, format, args);
-    }
-    char buffer[1024];
-    std::memset(buffer, 0, sizeof buffer);
-    const int length = std::vsnprintf(buffer, 1020, format, args);
-    CORVANE_LOG(INFO) << "JVM: " << buffer;
-    return length;
-}
-
-void jvm_exit(jint code) {
-    CORVANE_LOG(INFO) << "JVM: exit(" << static_cast<int>(code) << ")";
-}
-
-void jvm_abort() {
-    CORVANE_LOG(INFO) << "JVM: abort()";
-}
 
 char* to_c_str(const std::string& text) {
     char* copy = static_cast<char*>(std::malloc(text.size() + 1));
@@ -111,9 +89,7 @@ void collectTuningInputs(corvane::jvm::OptionInputs& inputs) {
     inputs.tmpDir = std::getenv("TMPDIR");
     inputs.tmpDirIsDirectory = inputs.tmpDir != nullptr && OS::isDirectory(inputs.tmpDir);
     inputs.version = CORVANE_BUILD_VERSION;
-    inputs.vprintfHook = reinterpret_cast<void*>(&jvm_vprintf);
-    inputs.exitHook = reinterpret_cast<void*>(&jvm_exit);
-    inputs.abortHook = reinterpret_cast<void*>(&jvm_abort);
+    corvane::jvm::addVmHooks(inputs);
     inputs.stackSizeOption = computeStackSizeOpt();
 }
 
@@ -176,6 +152,12 @@ bool assembleOptions(const corvane::jvm::OptionFiles& optionFiles, const corvane
         DumpLoggerBuilder(DumpLoggerBuilder::INFO)
             << logName << "The tree's record asks for java's default heap limit: no -Xmx of the launcher's own";
     }
+    inputs.runtimeFeature = treeRecord.runtimeFeature();
+    for (const std::string& option : corvane::jvm::restatedDefaultsLeftOut(inputs.runtimeFeature)) {
+        DumpLoggerBuilder(DumpLoggerBuilder::INFO)
+            << logName << "Leaving out" << option << "for runtime" << treeRecord.runtimeVersion
+            << "(the tree's record): it is the VM's default there, and setting it only makes the VM warn at start-up";
+    }
     entries = corvane::jvm::buildJvmOptionEntries(inputs);
     classPath = inputs.classPath;
     return true;
@@ -232,7 +214,9 @@ JavaVM* CorvaneJVMHost::startJVM(const corvane::jvm::OptionFiles& optionFiles,
     CORVANE_LOG(INFO) << "Starting JVM";
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
+    corvane::jvm::beginVmCreation();
     const jint result = createJavaVM(&vm, reinterpret_cast<void**>(&env), &initArgs);
+    corvane::jvm::endVmCreation(result == 0);
     if (result != 0) {
         logOptionFiles(optionFiles);
         CORVANE_LOG(ERROR) << "Error creating VM: code=" << static_cast<int>(result) << ". Exiting...\n";

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,10 @@ char logsDir[2048] = "";
 char logFile[2048] = "";
 bool logsDirInitialized = false;
 bool isFileLoggingEnabled = false;
+// The console copy's descriptor: standard error as it was at start-up, kept
+// apart, so that while the VM is created (when standard error is taken aside)
+// the copy still reaches the console and is not logged a second time.
+int consoleFd = STDERR_FILENO;
 
 // How deep the current thread is inside the logger. A log call made while the
 // same thread is already logging (a crash handler, say) is admitted up to two
@@ -48,7 +53,7 @@ bool write_message_to_file(const std::string& text) {
 
 // One write per line keeps the console lines of concurrent threads whole too.
 bool message_handler_from_console(const std::string& line) {
-    (void)corvane::log::writeAll(STDERR_FILENO, line);
+    (void)corvane::log::writeAll(consoleFd, line);
     return true;
 }
 
@@ -185,6 +190,11 @@ std::string getLogsHome() {
 
 void initialize_logging(bool consoleLogging, const std::string& applicationName) {
     isConsoleLoggingEnabled = isConsoleLoggingEnabled || consoleLogging;
+    if (isConsoleLoggingEnabled && consoleFd == STDERR_FILENO) {
+        // Without a copy of its own the console copy goes to descriptor 2 as it is.
+        const int copy = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        consoleFd = copy >= 0 ? copy : STDERR_FILENO;
+    }
 
     const std::string prefix =
         std::string(CORVANE_BUILD_VERSION) + " " + std::to_string(OSHelper::getPid()) + " ";

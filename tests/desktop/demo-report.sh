@@ -25,6 +25,7 @@ wait "$pid"
 status=$?
 out=$(cat "$SCRATCH/out.txt")
 [ "$status" = 0 ] || fail "the launcher ended with status $status: $(tail -n 3 "$SCRATCH/err.txt")"
+[ -s "$SCRATCH/err.txt" ] && fail "the start printed on standard error: $(head -n 3 "$SCRATCH/err.txt")"
 
 expect_line() {  # expect_line <regex> <what>
   grep -q -E "$1" <<<"$out" || fail "the report lacks $2 (wanted a line matching: $1)"
