@@ -1,6 +1,6 @@
-// Fuzzes the log directory rules with any values of the four variables (the
-// input's four fields, see FuzzFields.h: CORVANE_NATIVE_LOG_DIR_OVERRIDE,
-// TEST_TMPDIR, XDG_DATA_HOME, HOME), and
+// Fuzzes the log directory rules with any values of the four variables and the
+// record's name (the input's six fields, see FuzzFields.h: CORVANE_NATIVE_LOG_DIR_OVERRIDE,
+// TEST_TMPDIR, XDG_DATA_HOME, HOME, XDG_STATE_HOME, the application's name), and
 // the directory check and creation with the resulting path moved below a
 // scratch root: ".." components are renamed and relative paths are tried with
 // the scratch root as working directory, so nothing outside it is touched.
@@ -62,6 +62,15 @@ void checkResolution(const corvane::log::LogDirEnvironment& env, const std::stri
         expected = env.nativeLogDirOverride;
     } else if (env.testTmpDir != nullptr) {
         expected = std::string(env.testTmpDir) + "/nativeLogs";
+    } else if (env.applicationName != nullptr && env.applicationName[0] != '\0') {
+        // The application's state folder: XDG_STATE_HOME only when absolute.
+        if (env.xdgStateHome != nullptr && env.xdgStateHome[0] == '/') {
+            expected = std::string(env.xdgStateHome) + "/" + env.applicationName;
+        } else if (env.home != nullptr) {
+            expected = std::string(env.home) + "/.local/state/" + env.applicationName;
+        } else {
+            expectedBase = false;
+        }
     } else if (env.xdgDataHome != nullptr) {
         expected = std::string(env.xdgDataHome) + "/Vellumbry/Corvane/logs";
     } else if (env.home != nullptr) {
@@ -131,6 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     env.testTmpDir = fields.next();
     env.xdgDataHome = fields.next();
     env.home = fields.next();
+    env.xdgStateHome = fields.next();
+    env.applicationName = fields.next();
 
     bool hasBase = false;
     const std::string resolved = corvane::log::resolveLogsHome(env, hasBase);

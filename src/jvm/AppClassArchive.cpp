@@ -161,7 +161,7 @@ void pruneCache(const std::string& dir, const std::string& currentPrefix) {
 }
 
 bool runtimeLinksAheadOfTime(const TreeRecord& record) {
-    return std::strtol(record.runtimeVersion.c_str(), nullptr, 10) >= AOT_LINKING_SINCE;
+    return record.runtimeFeature() >= AOT_LINKING_SINCE;
 }
 
 void skip(const std::string& why) {

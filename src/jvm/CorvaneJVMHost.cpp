@@ -1,11 +1,9 @@
 #include "jvm/CorvaneJVMHost.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,10 +20,10 @@
 #include "jvm/InstallDir.h"
 #include "jvm/JvmOptions.h"
 #include "jvm/OptionFiles.h"
+#include "jvm/VmHooks.h"
 #include "log/DumbLogger.h"
 #include "log/DumpLoggerBuilder.h"
 #include "os/OSHelper.h"
-#include "os/ProcessSetup.h"
 
 using corvane::jvm::OptionEntry;
 
@@ -37,42 +35,8 @@ constexpr int JVM_OPTIONS_UNAVAILABLE = 53;
 
 using CreateJavaVMFunction = jint (*)(JavaVM**, void**, void*);
 
-// The VM's console output goes to the native log, one line per call. What the
-// VM writes to a file of its own (-Xlog:...:file=<path>) goes to that file, as
-// it would without the hook: the VM hands all its output to this one hook.
-// What the VM printed while it was being created: its refusal of an option.
-constexpr std::size_t CREATION_OUTPUT_LIMIT = 16384;
-std::mutex creationOutputLock;
+// What the VM wrote to standard error while it was being created: its refusal of an option.
 std::string creationOutput;
-bool capturingCreationOutput = false;
-
-jint jvm_vprintf(FILE* stream, const char* format, va_list args) {
-    if (stream != nullptr && stream != stdout && stream != stderr) {
-        return std::vfprintf(stream, format, args);
-    }
-    char buffer[1024];
-    std::memset(buffer, 0, sizeof buffer);
-    const int length = std::vsnprintf(buffer, 1020, format, args);
-    CORVANE_LOG(INFO) << "JVM: " << buffer;
-    const std::lock_guard<std::mutex> guard(creationOutputLock);
-    if (capturingCreationOutput && creationOutput.size() < CREATION_OUTPUT_LIMIT) {
-        creationOutput.append(buffer);
-    }
-    return length;
-}
-
-void captureCreationOutput(bool on) {
-    const std::lock_guard<std::mutex> guard(creationOutputLock);
-    capturingCreationOutput = on;
-}
-
-void jvm_exit(jint code) {
-    CORVANE_LOG(INFO) << "JVM: exit(" << static_cast<int>(code) << ")";
-}
-
-void jvm_abort() {
-    CORVANE_LOG(INFO) << "JVM: abort()";
-}
 
 char* to_c_str(const std::string& text) {
     char* copy = static_cast<char*>(std::malloc(text.size() + 1));
@@ -130,9 +94,7 @@ void collectTuningInputs(corvane::jvm::OptionInputs& inputs) {
     inputs.tmpDir = std::getenv("TMPDIR");
     inputs.tmpDirIsDirectory = inputs.tmpDir != nullptr && OS::isDirectory(inputs.tmpDir);
     inputs.version = CORVANE_BUILD_VERSION;
-    inputs.vprintfHook = reinterpret_cast<void*>(&jvm_vprintf);
-    inputs.exitHook = reinterpret_cast<void*>(&jvm_exit);
-    inputs.abortHook = reinterpret_cast<void*>(&jvm_abort);
+    corvane::jvm::addVmHooks(inputs);
     inputs.stackSizeOption = computeStackSizeOpt();
 }
 
@@ -195,6 +157,12 @@ bool assembleOptions(const corvane::jvm::OptionFiles& optionFiles, const corvane
         DumpLoggerBuilder(DumpLoggerBuilder::INFO)
             << logName << "The tree's record asks for java's default heap limit: no -Xmx of the launcher's own";
     }
+    inputs.runtimeFeature = treeRecord.runtimeFeature();
+    for (const std::string& option : corvane::jvm::restatedDefaultsLeftOut(inputs.runtimeFeature)) {
+        DumpLoggerBuilder(DumpLoggerBuilder::INFO)
+            << logName << "Leaving out" << option << "for runtime" << treeRecord.runtimeVersion
+            << "(the tree's record): it is the VM's default there, and setting it only makes the VM warn at start-up";
+    }
     entries = corvane::jvm::buildJvmOptionEntries(inputs);
     corvane::jvm::addDisplayScaleOptions(optionFiles, entries, logName);
     classPath = inputs.classPath;
@@ -252,17 +220,9 @@ JavaVM* CorvaneJVMHost::startJVM(const corvane::jvm::OptionFiles& optionFiles,
     CORVANE_LOG(INFO) << "Starting JVM";
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
-    // The VM reports a refused option before its output hook is in place, on standard error.
-    OS::StderrCopy stderrCopy;
-    (void)OS::startStderrCopy(stderrCopy);
-    captureCreationOutput(true);
+    corvane::jvm::beginVmCreation();
     const jint result = createJavaVM(&vm, reinterpret_cast<void**>(&env), &initArgs);
-    captureCreationOutput(false);
-    const std::string stderrText = OS::finishStderrCopy(stderrCopy);
-    {
-        const std::lock_guard<std::mutex> guard(creationOutputLock);
-        creationOutput.append(stderrText);
-    }
+    creationOutput = corvane::jvm::endVmCreation(result == 0);
     if (result != 0) {
         logOptionFiles(optionFiles);
         CORVANE_LOG(ERROR) << "Error creating VM: code=" << static_cast<int>(result) << ". Exiting...\n";
@@ -301,12 +261,7 @@ int CorvaneJVMHost::printJvmOptions(const corvane::jvm::OptionFiles& optionFiles
 }
 
 void CorvaneJVMHost::restartWithoutRefusedLine(const corvane::jvm::OptionFiles& optionFiles, char** argv) {
-    std::string output;
-    {
-        const std::lock_guard<std::mutex> guard(creationOutputLock);
-        output = creationOutput;
-    }
-    const corvane::jvm::RefusedLine refused = corvane::jvm::findRefusedOwnLine(optionFiles, output);
+    const corvane::jvm::RefusedLine refused = corvane::jvm::findRefusedOwnLine(optionFiles, creationOutput);
     if (refused.file == nullptr) {
         return;
     }

@@ -17,6 +17,22 @@ bool forcedByOne(const char* value) {
     return value != nullptr && value[0] == '1';
 }
 
+// Options that say what the VM does by default anyway, and the release from
+// which the VM warns about each on every start: with core dumps off (the usual
+// ulimit) an explicit CreateCoredumpOnCrash gets a notice since 24, and
+// UseCompressedClassPointers is deprecated in 25. Older runtimes keep them.
+struct RestatedDefault {
+    const char* option;
+    int warnedSince;
+};
+constexpr RestatedDefault CREATE_COREDUMP_ON_CRASH{"-XX:+CreateCoredumpOnCrash", 24};
+constexpr RestatedDefault COMPRESSED_CLASS_POINTERS{"-XX:+UseCompressedClassPointers", 25};
+constexpr const RestatedDefault* RESTATED_DEFAULTS[] = {&CREATE_COREDUMP_ON_CRASH, &COMPRESSED_CLASS_POINTERS};
+
+bool leftOut(const RestatedDefault& restated, int runtimeFeature) {
+    return runtimeFeature != 0 && runtimeFeature >= restated.warnedSince;
+}
+
 enum class Collector { Serial, Parallel, G1 };
 
 Collector chooseCollector(const OptionInputs& inputs) {
@@ -74,6 +90,16 @@ std::vector<std::string> readJvmArgsLines(std::istream& in) {
     return lines;
 }
 
+std::vector<std::string> restatedDefaultsLeftOut(int runtimeFeature) {
+    std::vector<std::string> options;
+    for (const RestatedDefault* restated : RESTATED_DEFAULTS) {
+        if (leftOut(*restated, runtimeFeature)) {
+            options.emplace_back(restated->option);
+        }
+    }
+    return options;
+}
+
 std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {
     const bool aggressive = onUnlessZero(inputs.aggressiveOptimizations);
     const bool reclaim = onUnlessZero(inputs.aggressiveReclaim);
@@ -82,6 +108,11 @@ std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {
 
     std::vector<OptionEntry> list;
     auto add = [&list](std::string text) { list.push_back(OptionEntry{std::move(text), nullptr}); };
+    auto addRestated = [&](const RestatedDefault& restated) {
+        if (!leftOut(restated, inputs.runtimeFeature)) {
+            add(restated.option);
+        }
+    };
 
     // The default heap limit comes first so that the option files can override
     // it; of these the later wins: the tree's, the system's, the user's, and the
@@ -107,12 +138,12 @@ std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {
     add("-Xms8m");
     add(inputs.stackSizeOption);
     add("-XX:+UnlockExperimentalVMOptions");
-    add("-XX:+CreateCoredumpOnCrash");
+    addRestated(CREATE_COREDUMP_ON_CRASH);
     add("-XX:MetaspaceSize=16m");
     add("-XX:MinMetaspaceFreeRatio=10");
     add("-XX:MaxMetaspaceFreeRatio=10");
     add("-XX:+UseCompressedOops");
-    add("-XX:+UseCompressedClassPointers");
+    addRestated(COMPRESSED_CLASS_POINTERS);
     if (aggressive) {
         add("-XX:CompressedClassSpaceSize=64m");
         add("-XX:ReservedCodeCacheSize=64m");

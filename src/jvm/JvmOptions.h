@@ -34,6 +34,8 @@ struct OptionInputs {
     // The tree's record asks for java's own default heap limit ("heap=java"):
     // no fixed maximum and no soft limit tied to it.
     bool javaDefaultHeap = false;
+    // The runtime's feature release as the tree's record gives it; 0 when unknown.
+    int runtimeFeature = 0;
     std::string stackSizeOption;  // "-Xss<n>k"
     std::string version;
     void* vprintfHook = nullptr;
@@ -68,6 +70,11 @@ std::string stackSizeOptForPageSize(long pageSize);
 // Each line of a JVM arguments file, verbatim (no trimming, empty lines kept,
 // no entry after a final line feed).
 std::vector<std::string> readJvmArgsLines(std::istream& in);
+
+// The options that only restate the VM's own default and that the list leaves
+// out for a runtime of `runtimeFeature`: from some release on the VM warns
+// about each of them on every start. An unknown runtime (0) keeps them all.
+std::vector<std::string> restatedDefaultsLeftOut(int runtimeFeature);
 
 // The complete, ordered option list.
 std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs);

@@ -45,6 +45,21 @@ bool TreeRecord::hasApplicationName() const {
     return isApplicationName(name);
 }
 
+int TreeRecord::runtimeFeature() const {
+    constexpr int LARGEST = 9999;  // no runtime has more; a longer run of digits is no version
+    int feature = 0;
+    for (const char c : runtimeVersion) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        feature = feature * 10 + (c - '0');
+        if (feature > LARGEST) {
+            return 0;
+        }
+    }
+    return feature;
+}
+
 TreeRecord parseTreeRecord(const std::string& text) {
     TreeRecord record;
     std::istringstream in(text);

@@ -29,6 +29,9 @@ struct TreeRecord {
 
     // The name is one that assemble-tree makes, so that it can name a folder.
     bool hasApplicationName() const;
+    // The number the runtime's version begins with (25 for "25.0.3"); 0 when
+    // the record gives none.
+    int runtimeFeature() const;
 };
 
 // The keys the launcher reads, in its table's order.

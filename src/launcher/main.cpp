@@ -196,7 +196,12 @@ int run(int argc, char** argv) {
         }
     }
 
-    initialize_logging(consoleLogging);
+    // The tree's record, read once and before the log: it names the application,
+    // whose log is kept in a folder of its own, says whether the tree runs once
+    // per user and names the application's own options files.
+    const std::string installDir = OS::getApplicationInstallDir();
+    const corvane::jvm::TreeRecord treeRecord = corvane::jvm::readTreeRecord(installDir);
+    initialize_logging(consoleLogging, treeRecord.hasApplicationName() ? treeRecord.name : std::string());
 
     std::string argumentText;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -207,8 +212,6 @@ int run(int argc, char** argv) {
 
     if (hasArgument(arguments, PRINT_JVM_OPTIONS)) {
         // Before any wait or hand-over: the tools ask this of a tree, not of an instance.
-        const std::string installDir = OS::getApplicationInstallDir();
-        const corvane::jvm::TreeRecord treeRecord = corvane::jvm::readTreeRecord(installDir);
         return CorvaneJVMHost::printJvmOptions(corvane::jvm::readOptionFiles(installDir, treeRecord, jvmArgsPath),
                                                treeRecord);
     }
@@ -218,10 +221,6 @@ int run(int argc, char** argv) {
         const bool killOnTimeout = isInstallMode(arguments) || isKillOnTimeoutMode(arguments);
         corvane::launcher::waitForPid(pid, WAIT_FOR_PID_TIMEOUT_MS, killOnTimeout);
     }
-    // The tree's record, read once: it says whether the tree runs once per user
-    // and names the application's own options files.
-    const std::string installDir = OS::getApplicationInstallDir();
-    const corvane::jvm::TreeRecord treeRecord = corvane::jvm::readTreeRecord(installDir);
     // Before the runtime is loaded: a start that the running instance takes
     // over costs no VM. A --wait-for-pid start replaces that instance instead.
     if (corvane::launcher::settleInstance(treeRecord, arguments, hasArgument(arguments, CONTRACT_FLAG_WAIT_FOR_PID)) ==

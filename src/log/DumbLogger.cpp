@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,10 @@ char logsDir[2048] = "";
 char logFile[2048] = "";
 bool logsDirInitialized = false;
 bool isFileLoggingEnabled = false;
+// The console copy's descriptor: standard error as it was at start-up, kept
+// apart, so that while the VM is created (when standard error is taken aside)
+// the copy still reaches the console and is not logged a second time.
+int consoleFd = STDERR_FILENO;
 
 // How deep the current thread is inside the logger. A log call made while the
 // same thread is already logging (a crash handler, say) is admitted up to two
@@ -48,7 +53,7 @@ bool write_message_to_file(const std::string& text) {
 
 // One write per line keeps the console lines of concurrent threads whole too.
 bool message_handler_from_console(const std::string& line) {
-    (void)corvane::log::writeAll(STDERR_FILENO, line);
+    (void)corvane::log::writeAll(consoleFd, line);
     return true;
 }
 
@@ -87,6 +92,11 @@ DumpLoggerBuilder::~DumpLoggerBuilder() {
 
 namespace corvane::log {
 
+bool usesStateFolder(const LogDirEnvironment& env) {
+    return env.nativeLogDirOverride == nullptr && env.testTmpDir == nullptr && env.applicationName != nullptr &&
+           env.applicationName[0] != '\0';
+}
+
 std::string resolveLogsHome(const LogDirEnvironment& env, bool& hasBase) {
     hasBase = true;
     if (env.nativeLogDirOverride != nullptr) {
@@ -94,6 +104,16 @@ std::string resolveLogsHome(const LogDirEnvironment& env, bool& hasBase) {
     }
     if (env.testTmpDir != nullptr) {
         return std::string(env.testTmpDir) + "/nativeLogs";
+    }
+    if (usesStateFolder(env)) {
+        if (env.xdgStateHome != nullptr && env.xdgStateHome[0] == '/') {
+            return std::string(env.xdgStateHome) + "/" + env.applicationName;
+        }
+        if (env.home != nullptr) {
+            return std::string(env.home) + "/.local/state/" + env.applicationName;
+        }
+        hasBase = false;
+        return std::string();
     }
     std::string base;
     if (env.xdgDataHome != nullptr) {
@@ -153,9 +173,9 @@ std::string format_log_message(const std::string& message) {
 
 namespace {
 
-corvane::log::LogDirEnvironment currentLogDirEnvironment() {
-    return {std::getenv(CONTRACT_ENV_LOG_DIR), std::getenv("TEST_TMPDIR"),
-            std::getenv("XDG_DATA_HOME"), std::getenv("HOME")};
+corvane::log::LogDirEnvironment currentLogDirEnvironment(const char* applicationName) {
+    return {std::getenv(CONTRACT_ENV_LOG_DIR), std::getenv("TEST_TMPDIR"), std::getenv("XDG_DATA_HOME"),
+            std::getenv("HOME"), std::getenv("XDG_STATE_HOME"), applicationName};
 }
 
 }  // namespace
@@ -165,22 +185,31 @@ std::string getLogsHome() {
         return logsDir;
     }
     bool hasBase = true;
-    return corvane::log::resolveLogsHome(currentLogDirEnvironment(), hasBase);
+    return corvane::log::resolveLogsHome(currentLogDirEnvironment(nullptr), hasBase);
 }
 
-void initialize_logging(bool consoleLogging) {
+void initialize_logging(bool consoleLogging, const std::string& applicationName) {
     isConsoleLoggingEnabled = isConsoleLoggingEnabled || consoleLogging;
+    if (isConsoleLoggingEnabled && consoleFd == STDERR_FILENO) {
+        // Without a copy of its own the console copy goes to descriptor 2 as it is.
+        const int copy = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        consoleFd = copy >= 0 ? copy : STDERR_FILENO;
+    }
 
     const std::string prefix =
         std::string(CORVANE_BUILD_VERSION) + " " + std::to_string(OSHelper::getPid()) + " ";
     // A prefix longer than the buffer is cut; it is never used as a path.
     (void)std::snprintf(logPrefix, sizeof logPrefix, "%s", prefix.c_str());
 
+    const corvane::log::LogDirEnvironment env = currentLogDirEnvironment(applicationName.c_str());
     bool hasBase = true;
-    const std::string dir = corvane::log::resolveLogsHome(currentLogDirEnvironment(), hasBase);
+    const std::string dir = corvane::log::resolveLogsHome(env, hasBase);
     if (!hasBase) {
-        failLogSetup("Invalid or inaccessible log directory: none of CORVANE_NATIVE_LOG_DIR_OVERRIDE, "
-                     "TEST_TMPDIR, XDG_DATA_HOME or HOME is set",
+        failLogSetup(corvane::log::usesStateFolder(env)
+                         ? "Invalid or inaccessible log directory: none of CORVANE_NATIVE_LOG_DIR_OVERRIDE, "
+                           "TEST_TMPDIR, an absolute XDG_STATE_HOME or HOME is set"
+                         : "Invalid or inaccessible log directory: none of CORVANE_NATIVE_LOG_DIR_OVERRIDE, "
+                           "TEST_TMPDIR, XDG_DATA_HOME or HOME is set",
                      false);
     }
     const std::string file = dir + LOG_FILE_NAME;
@@ -203,4 +232,9 @@ void initialize_logging(bool consoleLogging) {
         failLogSetup("Failed to open log file for writing: " + file, true);
     }
     isFileLoggingEnabled = true;
+    if (corvane::log::usesStateFolder(env)) {
+        CORVANE_LOG(INFO) << "The tree's record names the application " + applicationName +
+                                 ": its native log, the VM's error files and heap dumps are kept in its state folder"
+                          << dir;
+    }
 }

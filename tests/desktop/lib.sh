@@ -48,10 +48,10 @@ probe_tree() {
   PROBE_STATUS=$?
 }
 
-# The demo tree's run in $SCRATCH/logs started (the entry returned 0) and
-# ended through the VM's exit hook with status 0.
+# The demo tree's run whose log is $1 (default: the one in $SCRATCH/logs)
+# started (the entry returned 0) and ended through the VM's exit hook with status 0.
 expect_exit_0_logged() {
-  local log="$SCRATCH/logs/corvane-native.log"
+  local log=${1:-$SCRATCH/logs/corvane-native.log}
   tail -n 3 "$log" | grep -q -F 'jvm_exit JVM: exit( 0 )' || fail "the native log's last lines lack the exit hook's line: $(tail -n 3 "$log" | tr '\n' '|')"
   grep -q -F 'JVM started successfully' "$log" || fail "the entry did not return 0 (no 'JVM started successfully' in the log)"
 }

@@ -124,13 +124,14 @@ inline void withParallel(OptionList& l) {
     replaceRun(l, g1AggressiveRows(), {});
 }
 
-// One setting of the environment switches. "{dir}" in a value stands for an
-// existing directory, "{file}" for an existing regular file.
+// One setting of the environment switches and the tree's record. "{dir}" in a
+// value stands for an existing directory, "{file}" for an existing regular file.
 struct SwitchCase {
     const char* name;
     std::map<std::string, std::string> env;
     std::function<void(OptionList&, const std::string& tmpDir)> change;
-    bool throughRealVm;  // also run through the real executable and VM
+    bool throughRealVm;              // also run through the real executable and VM
+    const char* record = nullptr;    // the tree's lib/corvane-tree.txt; none when null
 };
 
 inline void PrintTo(const SwitchCase& c, std::ostream* os) {
@@ -201,6 +202,20 @@ inline const std::vector<SwitchCase>& switchCases() {
          [](OptionList& l, const std::string& dir) { l.push_back("-Djava.io.tmpdir=" + dir); }, true},
         {"TmpDirFile", {{"TMPDIR", "{file}"}}, [](OptionList&, const std::string&) {}, true},
         {"TmpDirMissing", {{"TMPDIR", "/nonexistent/corvane-tmp"}}, [](OptionList&, const std::string&) {}, false},
+        // What the VM does anyway and warns about when told, left out from the
+        // release that warns; an older or unknown runtime keeps it.
+        {"Runtime25LeavesOutBothWarnedDefaults", {},
+         [](OptionList& l, const std::string&) {
+             replaceRun(l, {"-XX:+CreateCoredumpOnCrash"}, {});
+             replaceRun(l, {"-XX:+UseCompressedClassPointers"}, {});
+         },
+         true, "runtime-version=25.0.3\n"},
+        {"Runtime24LeavesOutTheCoreDumpOption", {},
+         [](OptionList& l, const std::string&) { replaceRun(l, {"-XX:+CreateCoredumpOnCrash"}, {}); }, false,
+         "runtime-version=24\n"},
+        {"Runtime21KeepsBoth", {}, [](OptionList&, const std::string&) {}, false, "runtime-version=21.0.5\n"},
+        {"RuntimeVersionNotANumberKeepsBoth", {}, [](OptionList&, const std::string&) {}, false,
+         "runtime-version=unknown\n"},
     };
     return cases;
 }

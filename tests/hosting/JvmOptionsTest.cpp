@@ -74,6 +74,7 @@ TEST_P(OptionSwitchTest, GivesTheExpectedList) {
     in.maxPauseMillis = get("CORVANE_GC_MAX_PAUSE_MILLIS");
     in.tmpDir = get("TMPDIR");
     in.tmpDirIsDirectory = in.tmpDir != nullptr && std::filesystem::is_directory(in.tmpDir);
+    in.runtimeFeature = corvane::jvm::parseTreeRecord(c.record != nullptr ? c.record : "").runtimeFeature();
 
     OptionList expected = defaultOptionList(samplePaths());
     c.change(expected, dir);

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,6 +49,25 @@ std::string stackSizeOption() {
 
 OptionPaths treePaths(const InstallTree& tree, const TreeRun& run, const std::string& classPath) {
     return {tree.root(), classPath, tree.logDir(), run.pid, CORVANE_TEST_VERSION, stackSizeOption()};
+}
+
+// The options --print-jvm-options wrote, each followed by a NUL.
+std::vector<std::string> printedOptions(const std::string& out) {
+    std::vector<std::string> options;
+    for (std::size_t start = 0, end; (end = out.find('\0', start)) != std::string::npos; start = end + 1) {
+        options.push_back(out.substr(start, end - start));
+    }
+    return options;
+}
+
+// The value of the first option that begins with `head`, or "(none)".
+std::string printedValue(const std::vector<std::string>& options, const std::string& head) {
+    for (const std::string& option : options) {
+        if (option.rfind(head, 0) == 0) {
+            return option.substr(head.size());
+        }
+    }
+    return "(none)";
 }
 
 // The messages in `expected` appear in this order (each a prefix of a message).
@@ -85,6 +105,9 @@ TEST_P(RealVmOptionList, IsLoggedExactlyAndAcceptedByTheVm) {
                      << " or newer";
     }
     InstallTree tree;
+    if (c.record != nullptr) {
+        ASSERT_TRUE(writeFile(tree.libDir() + "corvane-tree.txt", c.record));
+    }
     const std::string tmpDir = tree.makeScratchDir("tmp");
     const std::string tmpFile = tree.writeScratchFile("tmpfile", "x");
     RunOptions options;
@@ -206,11 +229,7 @@ TEST(RealVm, PrintedOptionsAreTheStartsList) {
                                             "-" + std::to_string(printed.pid) + "."));
         }
     }
-    std::vector<std::string> got;
-    for (std::size_t start = 0, end; (end = printed.out.find('\0', start)) != std::string::npos; start = end + 1) {
-        got.push_back(printed.out.substr(start, end - start));
-    }
-    EXPECT_EQ(got, wanted);
+    EXPECT_EQ(printedOptions(printed.out), wanted);
     ASSERT_FALSE(printed.out.empty());
     EXPECT_EQ(printed.out.back(), '\0');
 
@@ -232,6 +251,83 @@ TEST(RealVm, OptionTheVmRejectsIs53) {
     expectInOrder(run, {"startJVM Starting JVM", "startJVM Error creating VM", "reportFatalAndExit Failed to start JVM"});
     EXPECT_FALSE(run.has("operator() JVM calling main"));
 }
+
+// --- the application's state folder, and a terminal the VM leaves alone ---
+
+struct QuietStartCase {
+    const char* name;
+    const char* record;   // lib/corvane-tree.txt ({V}: the JDK's major version); none when null
+    const char* logDir;   // where the log, error files and heap dumps go; {S} is the scratch folder
+    bool warnedDefaults;  // the list holds the two options the VM warns about on every start
+};
+
+void PrintTo(const QuietStartCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RealVmQuietStart : public testing::TestWithParam<QuietStartCase> {};
+
+// With core dumps off, as they usually are, JDK 25 warns about an explicit
+// CreateCoredumpOnCrash and about UseCompressedClassPointers on standard error,
+// past the output hook. A start prints none of it: the log holds the warnings,
+// or the options are left out for a runtime the record says warns.
+TEST_P(RealVmQuietStart, LogsWhereTheRecordSaysAndPrintsNothing) {
+    const QuietStartCase& c = GetParam();
+    if (jdkMajor() < 25) {
+        GTEST_SKIP() << "the JDK found is major " << jdkMajor() << "; the warnings come with 25";
+    }
+    InstallTree tree;
+    if (c.record != nullptr) {
+        ASSERT_TRUE(writeFile(tree.libDir() + "corvane-tree.txt",
+                              replaceAll(c.record, "{V}", std::to_string(jdkMajor()))));
+    }
+    const std::string logDir = replaceAll(c.logDir, "{S}", tree.scratchDir());
+    RunOptions options;
+    options.set = {{"HOME", tree.scratchDir() + "/home"},
+                   {"XDG_STATE_HOME", tree.scratchDir() + "/state"},
+                   {"CORVANE_TESTAPP_MODE", "return:1"}};
+    options.timeoutSeconds = 30;
+    options.inChild = [] {
+        const struct rlimit none {0, 0};
+        return ::setrlimit(RLIMIT_CORE, &none) == 0;
+    };
+
+    const RunResult printed = runProgram(tree.launcher(), {"--print-jvm-options"}, options);
+    ASSERT_EQ(printed.exitStatus, 0) << printed.err;
+    const std::vector<std::string> list = printedOptions(printed.out);
+    EXPECT_EQ(printedValue(list, "-XX:ErrorFile=").rfind(logDir + "/corvane-error-", 0), 0u) << joinLines(list);
+    EXPECT_EQ(printedValue(list, "-XX:HeapDumpPath=").rfind(logDir + "/corvane-oom-", 0), 0u) << joinLines(list);
+    const std::string warned = c.warnedDefaults ? "" : "(none)";
+    EXPECT_EQ(printedValue(list, "-XX:+UseCompressedClassPointers"), warned);
+    EXPECT_EQ(printedValue(list, "-XX:+CreateCoredumpOnCrash"), warned);
+
+    const RunResult started = runProgram(tree.launcher(), {}, options);
+    const std::vector<std::string> log = logMessagesOfLastRun(logDir + "/corvane-native.log");
+    ASSERT_EQ(started.exitStatus, 0) << joinLines(log) << started.err;
+    EXPECT_EQ(started.err, "");
+    EXPECT_EQ(started.out, "");
+    const std::vector<std::string> warnings = {
+        "vmStandardError JVM:  OpenJDK 64-Bit Server VM warning: Option UseCompressedClassPointers was deprecated "
+        "in version 25.0 and will likely be removed in a future release.",
+        "vmStandardError JVM:  OpenJDK 64-Bit Server VM warning: CreateCoredumpOnCrash specified, but core dumps "
+        "have been disabled. To enable core dumping, try \"ulimit -c unlimited\" before starting Java again"};
+    for (const std::string& warning : warnings) {
+        EXPECT_EQ(std::count(log.begin(), log.end(), warning), c.warnedDefaults ? 1 : 0) << warning << "\n"
+                                                                                        << joinLines(log);
+    }
+    // No warning's head is logged apart from its text.
+    for (const std::string& message : log) {
+        EXPECT_EQ(message.rfind("jvm_vprintf JVM:  OpenJDK 64-Bit Server VM warning:", 0), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RealVmQuietStart,
+    testing::Values(QuietStartCase{"NamedTreeKeepsToItsStateFolder", "name=corvane-state-test\nruntime-version={V}\n",
+                                   "{S}/state/corvane-state-test", false},
+                    QuietStartCase{"TreeWithoutRecordLogsTheWarnings", nullptr,
+                                   "{S}/home/.local/share/Vellumbry/Corvane/logs", true}),
+    RowName());
 
 // --- the system's and the user's JVM options files ------------------------
 

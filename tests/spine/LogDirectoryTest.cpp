@@ -41,7 +41,9 @@ TEST(SpineLogDir, ResolvedFromTheEnvironment) {
         std::map<std::string, std::string> env;  // "@" stands for the scratch directory
         std::string logDir;
         std::vector<std::string> created;
+        const char* record = nullptr;  // the record of a tree at @/tree, the launcher's install directory
     };
+    const std::string named = "name=demo-app\n";
     const std::vector<Case> cases = {
         {"override, existing", {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", "@/keep"}, {"TEST_TMPDIR", "@/t"}}, "@/keep", {}},
         {"override, missing", {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", "@/o/p"}, {"HOME", "@/h"}}, "@/o/p", {"@/o", "@/o/p"}},
@@ -52,6 +54,15 @@ TEST(SpineLogDir, ResolvedFromTheEnvironment) {
          {"@/x", "@/x/Vellumbry", "@/x/Vellumbry/Corvane", "@/x/Vellumbry/Corvane/logs"}},
         {"HOME", {{"HOME", "@/h"}}, "@/h/.local/share/Vellumbry/Corvane/logs",
          {"@/h", "@/h/.local", "@/h/.local/share", "@/h/.local/share/Vellumbry/Corvane/logs"}},
+        {"named: XDG_STATE_HOME", {{"XDG_STATE_HOME", "@/s"}, {"XDG_DATA_HOME", "@/x"}, {"HOME", "@/h"}},
+         "@/s/demo-app", {"@/s", "@/s/demo-app"}, named.c_str()},
+        {"named: relative XDG_STATE_HOME, HOME's", {{"XDG_STATE_HOME", "s"}, {"HOME", "@/h"}},
+         "@/h/.local/state/demo-app", {"@/h", "@/h/.local", "@/h/.local/state", "@/h/.local/state/demo-app"},
+         named.c_str()},
+        {"named: the override wins", {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", "@/keep"}, {"XDG_STATE_HOME", "@/s"}},
+         "@/keep", {}, named.c_str()},
+        {"no valid name: the data folder", {{"XDG_STATE_HOME", "@/s"}, {"XDG_DATA_HOME", "@/x"}}, "@/x/Vellumbry/Corvane/logs",
+         {"@/x", "@/x/Vellumbry", "@/x/Vellumbry/Corvane", "@/x/Vellumbry/Corvane/logs"}, "name=Demo\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -59,17 +70,32 @@ TEST(SpineLogDir, ResolvedFromTheEnvironment) {
         const auto at = [&](const std::string& s) { return spine::at(s, scratch.path()); };
         ASSERT_EQ(::mkdir((scratch / "keep").c_str(), 0751), 0);
         ASSERT_EQ(::chmod((scratch / "keep").c_str(), 0751), 0);
-        const auto result = corvane::test::runLauncher({}, spine::at(c.env, scratch.path()));
+        std::map<std::string, std::string> env = c.env;
+        std::set<std::string> top = {"keep", c.logDir.substr(2, c.logDir.find('/', 2) - 2)};
+        if (c.record != nullptr) {
+            std::filesystem::create_directories(scratch / "tree/lib");
+            ASSERT_TRUE(writeFile(scratch / "tree/lib/corvane-tree.txt", c.record));
+            env["CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE"] = "@/tree";
+            top.insert("tree");
+        }
+        const auto result = corvane::test::runLauncher({}, spine::at(env, scratch.path()));
         EXPECT_EQ(result.exitStatus, 53) << result.err;
         EXPECT_EQ(result.err, "");
         const std::string dir = at(c.logDir);
         EXPECT_EQ(spine::entriesOf(dir), std::vector<std::string>{LOG_NAME});
-        EXPECT_EQ(corvane::test::logMessagesOfLastRun(dir + "/" + LOG_NAME).size(), 4u);
+        const auto messages = corvane::test::logMessagesOfLastRun(dir + "/" + LOG_NAME);
+        // A tree kept in its state folder says so first.
+        const bool stateFolder = c.logDir.find("demo-app") != std::string::npos;
+        EXPECT_EQ(messages.size(), stateFolder ? 5u : 4u);
+        if (stateFolder && !messages.empty()) {
+            EXPECT_EQ(messages.front(), "initialize_logging The tree's record names the application demo-app: its "
+                                        "native log, the VM's error files and heap dumps are kept in its state folder " +
+                                            dir);
+        }
         for (const std::string& created : c.created) {
             EXPECT_EQ(spine::modeOf(at(created)), CREATED_MODE) << created;
         }
         EXPECT_EQ(spine::modeOf(scratch / "keep"), 0751u) << "an existing directory keeps its mode";
-        const std::set<std::string> top = {"keep", c.logDir.substr(2, c.logDir.find('/', 2) - 2)};
         EXPECT_EQ(spine::entriesOf(scratch.path()), std::vector<std::string>(top.begin(), top.end()))
             << "only the chosen directory is created";
     }
@@ -82,6 +108,7 @@ TEST(SpineLogDir, RefusedWithStatus1) {
         const char* name;
         std::map<std::string, std::string> env;  // "@" stands for the scratch directory
         std::string message;                     // the end of the line on standard error
+        const char* record = nullptr;            // the record of a tree at @/tree, the launcher's install directory
     };
     std::vector<Case> cases = {
         {"empty override", {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", ""}, {"HOME", "@/h"}}, BAD_DIR},
@@ -93,6 +120,8 @@ TEST(SpineLogDir, RefusedWithStatus1) {
         {"trailing slash, log file is a directory", {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", "@/busy/"}},
          BAD_FILE + "@/busy//" + LOG_NAME},
         {"no base directory at all", {}, "HOME is set"},
+        {"named, neither an absolute XDG_STATE_HOME nor HOME", {{"XDG_STATE_HOME", "state"}, {"XDG_DATA_HOME", "@/x"}},
+         "TEST_TMPDIR, an absolute XDG_STATE_HOME or HOME is set", "name=demo-app\n"},
     };
     if (::geteuid() != 0) {  // permissions do not hold root back
         cases.push_back({"unwritable directory", {{"CORVANE_NATIVE_LOG_DIR_OVERRIDE", "@/ro"}}, BAD_FILE + "@/ro/" + LOG_NAME});
@@ -104,10 +133,16 @@ TEST(SpineLogDir, RefusedWithStatus1) {
             ASSERT_TRUE(writeFile(scratch / "file", "keep me\n"));
             std::filesystem::create_directories(scratch / ("busy/" + LOG_NAME));
             ::mkdir((scratch / "ro").c_str(), 0500);
+            std::map<std::string, std::string> env = c.env;
+            if (c.record != nullptr) {
+                std::filesystem::create_directories(scratch / "tree/lib");
+                ASSERT_TRUE(writeFile(scratch / "tree/lib/corvane-tree.txt", c.record));
+                env["CORVANE_NATIVE_EXECUTABLE_DIR_OVERRIDE"] = "@/tree";
+            }
             const auto before = spine::entriesOf(scratch.path());
             const auto result = corvane::test::runLauncher(console ? std::vector<std::string>{"--log-native-to-stdout"}
                                                            : std::vector<std::string>{},
-                                                   spine::at(c.env, scratch.path()), scratch.path());
+                                                   spine::at(env, scratch.path()), scratch.path());
             EXPECT_EQ(result.exitStatus, 1);
             EXPECT_EQ(result.out, "");
             EXPECT_TRUE(endsALine(result.err, spine::at(c.message, scratch.path()))) << result.err;
@@ -179,7 +214,7 @@ TEST(SpineLogDir, FullDiskDoesNotStopTheStart) {
 
 TEST(SpineLogDir, ResolveLogsHomeRules) {
     struct Case {
-        corvane::log::LogDirEnvironment env;  // override, TEST_TMPDIR, XDG_DATA_HOME, HOME
+        corvane::log::LogDirEnvironment env;  // override, TEST_TMPDIR, XDG_DATA_HOME, HOME (, XDG_STATE_HOME, name)
         std::string expected;
         bool hasBase;
     };
@@ -196,6 +231,16 @@ TEST(SpineLogDir, ResolveLogsHomeRules) {
         {{nullptr, nullptr, nullptr, "~"}, "~/.local/share/Vellumbry/Corvane/logs", true},
         {{nullptr, nullptr, nullptr, ""}, "/.local/share/Vellumbry/Corvane/logs", true},
         {{nullptr, nullptr, nullptr, nullptr}, "", false},
+        // override, TEST_TMPDIR, XDG_DATA_HOME, HOME, XDG_STATE_HOME, the record's name
+        {{nullptr, nullptr, "/x", "/h", "/s", "app"}, "/s/app", true},
+        {{nullptr, nullptr, "/x", "/h", "s", "app"}, "/h/.local/state/app", true},
+        {{nullptr, nullptr, "/x", "/h", "", "app"}, "/h/.local/state/app", true},
+        {{nullptr, nullptr, "/x", "", nullptr, "app"}, "/.local/state/app", true},
+        {{nullptr, nullptr, "/x", nullptr, "s", "app"}, "", false},
+        {{"/o", "/t", "/x", "/h", "/s", "app"}, "/o", true},
+        {{nullptr, "/t", "/x", "/h", "/s", "app"}, "/t/nativeLogs", true},
+        {{nullptr, nullptr, "/x", "/h", "/s", ""}, "/x/Vellumbry/Corvane/logs", true},
+        {{nullptr, nullptr, nullptr, "/h", "/s", nullptr}, "/h/.local/share/Vellumbry/Corvane/logs", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);

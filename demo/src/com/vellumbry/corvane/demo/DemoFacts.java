@@ -148,6 +148,21 @@ public final class DemoFacts {
         return ManagementFactory.getRuntimeMXBean().getInputArguments();
     }
 
+    /**
+     * Where the launcher keeps its native log, the VM's error files and heap dumps: the folder of the
+     * error file it gave the VM (-XX:ErrorFile=), or "(not set)" under another launcher.
+     */
+    public String nativeLogFolder() {
+        String head = "-XX:ErrorFile=";
+        for (String option : vmOptions()) {
+            if (option.startsWith(head)) {
+                Path folder = Path.of(option.substring(head.length())).getParent();
+                return folder == null ? "(not set)" : folder.toString();
+            }
+        }
+        return "(not set)";
+    }
+
     public String garbageCollectors() {
         List<String> names = new ArrayList<>();
         for (GarbageCollectorMXBean bean : ManagementFactory.getGarbageCollectorMXBeans()) {
@@ -183,6 +198,7 @@ public final class DemoFacts {
         out.append("Process executable: ").append(processCommand()).append('\n');
         out.append("Heap:               ").append(heap()).append('\n');
         out.append("Garbage collectors: ").append(garbageCollectors()).append('\n');
+        out.append("Native log folder:  ").append(nativeLogFolder()).append('\n');
         out.append("Arguments (").append(args.length).append("):\n");
         for (String line : arguments()) {
             out.append("    ").append(line).append('\n');

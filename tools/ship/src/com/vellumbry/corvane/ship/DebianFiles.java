@@ -49,7 +49,9 @@ final class DebianFiles {
             }
             out.append(roff(paragraphs.get(i))).append('\n');
         }
-        out.append(".PP\nThe launcher keeps a log in\n.IR ~/.local/share/Vellumbry/Corvane/logs/corvane-native.log .\n");
+        out.append(".PP\nThe launcher keeps a log in\n.IR ~/.local/state/").append(p.name())
+           .append("/corvane-native.log ,\nor in\n.IR $XDG_STATE_HOME/").append(p.name())
+           .append("/\nwhen that is an absolute path; the Java VM's crash reports and heap dumps go there too.\n");
         return out.toString();
     }
 
