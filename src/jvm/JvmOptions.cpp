@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "jvm/BootstrapManifest.h"
+#include "log/CrashReports.h"
 
 namespace corvane::jvm {
 
@@ -195,8 +196,8 @@ std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {
     add("-XX:+CrashOnOutOfMemoryError");
     add("-XX:+HeapDumpOnOutOfMemoryError");
     const std::string pid = std::to_string(inputs.pid);
-    add("-XX:HeapDumpPath=" + inputs.logsDir + "/corvane-oom-" + pid + ".hprof");
-    add("-XX:ErrorFile=" + inputs.logsDir + "/corvane-error-" + pid + ".log");
+    add("-XX:HeapDumpPath=" + inputs.logsDir + "/" + log::HEAP_DUMP_PREFIX + pid + log::HEAP_DUMP_SUFFIX);
+    add("-XX:ErrorFile=" + inputs.logsDir + "/" + log::ERROR_FILE_PREFIX + pid + log::ERROR_FILE_SUFFIX);
     if (inputs.tmpDir != nullptr && inputs.tmpDirIsDirectory) {
         add(std::string("-Djava.io.tmpdir=") + inputs.tmpDir);
     }

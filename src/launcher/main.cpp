@@ -19,6 +19,7 @@
 #include "launcher/PidText.h"
 #include "launcher/SingleInstance.h"
 #include "launcher/WaitForPid.h"
+#include "log/CrashReports.h"
 #include "log/DumbLogger.h"
 #include "log/DumpLoggerBuilder.h"
 #include "log/FatalDialog.h"
@@ -229,6 +230,10 @@ int run(int argc, char** argv) {
     }
     const std::string name = applicationName(installDir, treeRecord);
     enableFatalNotice(name);
+    if (treeRecord.hasApplicationName()) {
+        // Only in the application's own folder: a shared one holds other applications' reports.
+        corvane::log::tellOfEarlierCrash(getLogsHome(), name);
+    }
     // Set when this is a start run again without a line the runtime refused.
     const std::string ignoredOptionsFile = takeEnvironment(IGNORED_OPTIONS_FILE_ENV);
     const std::string ignoredOptionsLine = takeEnvironment(IGNORED_OPTIONS_LINE_ENV);

@@ -6,7 +6,7 @@
 # further command runs its own main class. Also the tree's JVM options file
 # against a --jvm-args= file, and a second tree's fixed arguments, working
 # folder, java's heap and a restart through java with the input arguments; one
-# instance of an application that never listens.
+# instance of an application that never listens; a crash told of once.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/xvfb.sh"
 JDK=$CORVANE_TEST_JDK_HOME
@@ -97,6 +97,19 @@ java_heap=$("$JDK/bin/java" -cp "$SCRATCH/classes" bridgeapp.Start | sed -n 's/^
 out=$(cd "$SCRATCH" && env -u DISPLAY "${demo_env[@]}" timeout 120 "$START/corvane" restart 2>"$SCRATCH/err" </dev/null | paste -sd';')
 want="arg=--data=$START/share;arg=two  words;arg=restart;dir=$START/lib;heap=$java_heap;child status 0: arg=child"
 [ "$out" = "$want" ] || fail "the start tree: output '$out', wanted '$want'; stderr: $(head -n 3 "$SCRATCH/err" | tr '\n' '|')"
+
+# A crash is told of once, at the next start (a terminal: on standard error).
+env -u DISPLAY "${demo_env[@]}" timeout 60 "$TREE/corvane" crash >/dev/null 2>&1 </dev/null
+report=$(find "$SCRATCH/logs" -name 'corvane-error-*.log' | head -n1)
+[ -n "$report" ] || fail "a crash left no error file in $SCRATCH/logs"
+tell=()
+for _ in 1 2; do
+  tell+=("$(env -u DISPLAY "${demo_env[@]}" timeout 60 "$(command -v script)" -qec "$TREE/corvane args" /dev/null </dev/null \
+    | grep -F 'ended unexpectedly')")
+done
+[[ ${tell[0]} == *"tree ended unexpectedly: It stopped on "*". The report is $report."* ]] \
+  || fail "the start after a crash does not tell of it and its report: '${tell[0]}'"
+[ -z "${tell[1]}" ] || fail "a crash is told of twice: '${tell[1]}'"
 
 # The exception's report is java's: thread name, exception and the main frame.
 env -u DISPLAY "${demo_env[@]}" timeout 60 "$TREE/corvane" throw >/dev/null 2>"$SCRATCH/err" </dev/null

@@ -50,6 +50,7 @@ probe_tree() {
 
 # The demo tree's run whose log is $1 (default: the one in $SCRATCH/logs)
 # started (the entry returned 0) and ended through the VM's exit hook with status 0.
+# shellcheck disable=SC2120 # its arguments are optional
 expect_exit_0_logged() {
   local log=${1:-$SCRATCH/logs/corvane-native.log}
   tail -n 3 "$log" | grep -q -F 'jvm_exit JVM: exit( 0 )' || fail "the native log's last lines lack the exit hook's line: $(tail -n 3 "$log" | tr '\n' '|')"

@@ -8,6 +8,7 @@ APP_PID=""
 # Starts the test's own Xvfb (tools/lib/start-xvfb) with the Xvfb options in
 # "$@", exports DISPLAY and sets XVFB_PID; the test fails with the reason when
 # it does not start.
+# shellcheck disable=SC2120 # its arguments are optional
 start_xvfb() {
   local started
   started=$("$CORVANE_TEST_SOURCE_DIR/tools/lib/start-xvfb" "$SCRATCH/xvfb.log" "$@" 2>&1) || { fail "$started"; finish; }

@@ -53,6 +53,13 @@ public class Main {
                     frame.setVisible(true);
                 });
                 break;
+            case "crash":
+                // A deliberate VM crash (a write to address 0): the next start tells of its error file.
+                java.lang.reflect.Field theUnsafe = Class.forName("sun.misc.Unsafe").getDeclaredField("theUnsafe");
+                theUnsafe.setAccessible(true);
+                Object unsafe = theUnsafe.get(null);
+                unsafe.getClass().getMethod("putAddress", long.class, long.class).invoke(unsafe, 0L, 0L);
+                break;
             case "chain":
                 System.out.println(Chained.text());
                 break;
