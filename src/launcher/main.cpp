@@ -252,8 +252,8 @@ int run(int argc, char** argv) {
     corvane::jvm::enterWorkingDir(installDir, treeRecord);
 
     LaunchState state{{255}, {false}};
-    const JvmThreadBody body{optionFiles,     treeRecord,          argc, argv, state.exitCode,
-                             state.exitRequested, !ignoredOptionsFile.empty()};
+    const bool secondAttempt = !ignoredOptionsFile.empty();
+    const JvmThreadBody body{optionFiles, treeRecord, argc, argv, state.exitCode, state.exitRequested, secondAttempt};
     pthread_t jvmThread;
     const int created = startJvmThread(jvmThread, body);
     if (created != 0) {
