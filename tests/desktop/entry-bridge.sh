@@ -153,7 +153,12 @@ one_env=("${demo_env[@]}" XDG_RUNTIME_DIR="$SCRATCH/run")
 # children, topmost first (the first child is line 7).
 stack_line() {
   local wid
-  wid=$(timeout 60 xdotool search --sync --all --onlyvisible --pid "$1" --name '^Bridge window$' 2>/dev/null | head -n1)
+  local _
+  for _ in $(seq 600); do
+    wid=$(xdotool search --all --onlyvisible --pid "$1" --name '^Bridge window$' 2>/dev/null | head -n1)
+    [ -n "$wid" ] && break
+    sleep 0.1
+  done
   [ -n "$wid" ] && xwininfo -root -children | grep -n -i -E "^ +$(printf '0x%x' "$wid") " | cut -d: -f1
 }
 env "${one_env[@]}" "$ONE/corvane" window >/dev/null 2>&1 </dev/null &

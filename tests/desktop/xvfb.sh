@@ -40,9 +40,15 @@ window_test_cleanup() {
 }
 
 # Prints the first window whose title matches the regular expression $1,
-# waiting up to $2 seconds.
+# waiting up to $2 seconds. One search at a time: xdotool ends on the X error of
+# a window that goes while it looks (a splash screen closing), so it is asked again.
 wait_window() {
-  timeout "$2" xdotool search --sync --name "$1" 2>/dev/null | head -n1
+  local deadline=$((SECONDS + $2)) wid
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    wid=$(xdotool search --name "$1" 2>/dev/null | head -n1)
+    [ -n "$wid" ] && { echo "$wid"; return 0; }
+    sleep 0.1
+  done
 }
 
 # Waits up to $1 tenths of a second for process $2 to end; true when it ended.
