@@ -103,7 +103,8 @@ for row in "${ROWS[@]}"; do
 
   touch "$SCRATCH/go"
   if [ -z "$(wait_window "$APP_WINDOW" 60)" ] || ! wait_output '^window shown$'; then
-    fail "$name: the application's window did not open"
+    fail "$name: the application's window did not open; its output: $(tail -n 3 "$SCRATCH/out" | tr '\n' '|')" \
+      "the log's end: $(tail -n 4 "$SCRATCH/logs/corvane-native.log" | tr '\n' '|')"
   fi
   gone=no
   for _ in $(seq 100); do
