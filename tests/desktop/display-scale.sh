@@ -34,8 +34,8 @@ cleanup() {
   window_test_cleanup
 }
 trap cleanup EXIT
-# Without resets: what xrdb loads stays after xrdb has gone.
-start_xvfb -noreset
+# start-xvfb's server never resets: what xrdb loads stays after xrdb has gone.
+start_xvfb
 
 # An XSETTINGS manager with the settings in $1, until stop_xsettingsd.
 start_xsettingsd() {
@@ -125,7 +125,7 @@ LISTENER_PID=""
 stop_xvfb
 cookie=$(head -c 16 /dev/urandom | od -An -tx1 | tr -d '\n' | sed 's/ /\\x/g')
 printf '\xff\xff\x00\x00\x00\x00\x00\x12MIT-MAGIC-COOKIE-1\x00\x10%b' "$cookie" >"$SCRATCH/xauthority"
-start_xvfb -noreset -auth "$SCRATCH/xauthority"
+start_xvfb -auth "$SCRATCH/xauthority"
 echo 'Xft.dpi: 192' | XAUTHORITY="$SCRATCH/xauthority" xrdb -nocpp -load - || fail "xrdb cannot load Xft.dpi with the cookie"
 ARGS=properties
 run_tree XAUTHORITY=/nonexistent
