@@ -1,4 +1,4 @@
-// XSETTINGS as freedesktop.org's XSETTINGS specification lays it out, X resource
+// The XSETTINGS blob in the byte layout freedesktop.org documents for it, X resource
 // lines and KDE configuration groups. The blob comes from whichever client owns
 // the selection: every length is checked against the bytes that are there.
 #include "os/DesktopSettings.h"

@@ -1,6 +1,6 @@
 // The display scale's sources and their order, through the pure decision: each
 // row gives what the sources hold (XSETTINGS blobs built here as the
-// freedesktop.org XSETTINGS specification lays them out) and expects the source
+// byte layout freedesktop.org documents for XSETTINGS) and expects the source
 // that decides, the options it adds, its log line and which reads it made.
 #include <map>
 #include <string>
