@@ -33,7 +33,8 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
             return null;
         }
         console.quiet(line.has("--quiet"));
-        String launcher = line.value("--launcher", "");
+        // The installed command assembles with its release's own launcher.
+        String launcher = line.value("--launcher", Release.launcher().map(Path::toString).orElse(""));
         String dest = line.value("--dest", "");
         if (launcher.isEmpty()) {
             throw Console.fail("no launcher given (--launcher <corvane>; see --help)");

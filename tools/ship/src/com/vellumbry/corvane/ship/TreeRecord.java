@@ -50,6 +50,8 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
     }
 
     static final String FILE = "lib/" + TreeRecordFile.FILE_NAME;
+    /** The contract's version, which the record names: the tools that package a tree must speak it. */
+    static final String CONTRACT_KEY = "contract.version";
     static final int FORMAT = 1;
     /** Windows whose toolkit starts on the launcher's own thread are named after the entry class. */
     static final String ENTRY_WINDOW_CLASS = AppJars.ENTRY_CLASS.replace('.', '-');
@@ -80,6 +82,7 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
     private Map<String, String> fields() {
         Map<String, String> fields = new LinkedHashMap<>();
         fields.put("format", Integer.toString(FORMAT));
+        fields.put("contract", Contract.value(CONTRACT_KEY));
         fields.put("name", name);
         fields.put("launcher-version", launcherVersion);
         fields.put("runtime-version", runtimeVersion);
@@ -144,6 +147,13 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
         if (!format.equals(Integer.toString(FORMAT))) {
             throw Console.fail(where + " has format '" + format + "', this tool reads " + FORMAT
                     + ": assemble the tree again with this tools/assemble-tree");
+        }
+        // Trees assembled before the record named it were made under the first contract.
+        String contract = fields.getOrDefault("contract", "1");
+        if (!contract.equals(Contract.value(CONTRACT_KEY))) {
+            throw Console.fail(where + " was assembled by tools of contract " + contract + " (launcher "
+                    + fields.getOrDefault("launcher-version", "unknown") + "); these tools speak contract "
+                    + Contract.value(CONTRACT_KEY) + ": assemble the tree again with them");
         }
         String archives = need(fields, "archives", where);
         return new TreeRecord(need(fields, "name", where), need(fields, "launcher-version", where),

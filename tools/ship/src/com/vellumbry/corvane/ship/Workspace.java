@@ -56,6 +56,17 @@ final class Workspace {
         }
     }
 
+    /** A scratch folder alone, for a run that builds nothing; it goes when the tool ends. */
+    static Path scratchFolder() {
+        try {
+            Path tmp = Files.createTempDirectory(Path.of(System.getenv().getOrDefault("TMPDIR", "/tmp")), "corvane-ship.");
+            atExit(() -> removeTree(tmp));
+            return tmp;
+        } catch (IOException | IllegalArgumentException e) {
+            throw Console.fail("cannot create a scratch directory: " + e.getMessage());
+        }
+    }
+
     Path work() {
         return work;
     }
