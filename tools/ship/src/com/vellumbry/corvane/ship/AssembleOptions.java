@@ -27,9 +27,7 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
     static AssembleOptions parse(String[] args, Console console) {
         CommandLine line = CommandLine.parse(args, WITH_VALUE, FLAGS, true);
         if (line.help()) {
-            System.out.print(Templates.fill(Templates.read("assemble-tree-usage.txt"), java.util.Map.of(
-                    "BASE_MODULES", String.join(",", RuntimeImage.BASE_MODULES), "JDK_MINIMUM", Integer.toString(minimum()),
-                    "TOOL_MODULES", toolModules())));
+            System.out.print(Usage.text("assemble-tree", Usage.installed(console)));
             return null;
         }
         console.quiet(line.has("--quiet"));
@@ -93,7 +91,7 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         Path splash = line.has("--splash") ? SplashImage.checkFile(line.value("--splash", "")) : null;
         List<Path> jars = line.arguments().stream().map(Path::of).toList();
         boolean aggressive = !System.getenv().getOrDefault("CORVANE_AGGRESSIVE_OPTIMIZATIONS", "").startsWith("0");
-        Jdk jdk = jdk(line.value("--jdk", System.getProperty("corvane.jdk.default", "")), aggressive, console);
+        Jdk jdk = jdk(line.value("--jdk", Jdk.findDefault().map(Path::toString).orElse("")), aggressive, console);
         Path destPath = destination(dest);
         String name = line.value("--name", defaultName(destPath.getFileName().toString()));
         if (!TreeRecordFile.isApplicationName(name)) {
@@ -139,21 +137,15 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         return commands;
     }
 
-    /** The help's list of the development tools the default runtime leaves out, one per line. */
-    private static String toolModules() {
-        StringBuilder text = new StringBuilder();
-        RuntimeImage.TOOLS.forEach((module, why) -> text.append(String.format("  %-18s %s%n", module, why)));
-        return text.toString().stripTrailing();
-    }
-
     /** The lowest JDK major version the launcher's default options run on. */
     static int minimum() {
-        return Integer.parseInt(System.getProperty("corvane.jdk.minimum", "0"));
+        return Integer.parseInt(Contract.value("jdk.minimum"));
     }
 
     private static Jdk jdk(String home, boolean aggressive, Console console) {
         if (home.isEmpty()) {
-            throw Console.fail("no JDK found: set JAVA_HOME, pass --jdk, or install one under /usr/lib/jvm");
+            throw Console.fail("no JDK found: install one of version " + minimum() + " or newer (Debian: openjdk-25-jdk-headless),"
+                    + " set JAVA_HOME or pass --jdk");
         }
         Jdk jdk = Jdk.at(Path.of(home));
         if (!Files.isExecutable(jdk.bin("jlink"))) {

@@ -10,6 +10,10 @@ final class Console {
         this.program = program;
     }
 
+    String program() {
+        return program;
+    }
+
     void quiet(boolean value) {
         quiet = value;
     }

@@ -90,7 +90,7 @@ final class DebFormat implements PackageFormat {
         }
         return Templates.fill(Templates.read("deb/control"), Map.of("NAME", p.name(), "VERSION", p.version(),
                 "ARCH", ARCH, "MAINTAINER", p.maintainer(), "INSTALLED_SIZE", Long.toString(installedKiB),
-                "DEPENDS", field("Depends", depends), "RECOMMENDS", field("Recommends", p.recommends()),
+                "DEPENDS", field("Depends", depends), "RECOMMENDS", field("Recommends", p.recommends(new DebFormat())),
                 "HOMEPAGE", p.homepage().isEmpty() ? "" : "Homepage: " + p.homepage() + "\n",
                 "SUMMARY", p.summary(), "DESCRIPTION", description.toString()));
     }

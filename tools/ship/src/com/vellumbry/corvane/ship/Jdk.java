@@ -40,6 +40,28 @@ record Jdk(Path home, int major, String version) {
         return new Jdk(real, major, version);
     }
 
+    /**
+     * The JDK to link with when none is named: JAVA_HOME when it has javac, else the newest
+     * JDK under /usr/lib/jvm (a real folder with javac and jlink; Debian's links name the same
+     * JDKs again).
+     */
+    static Optional<Path> findDefault() {
+        String javaHome = System.getenv().getOrDefault("JAVA_HOME", "");
+        if (!javaHome.isEmpty() && Files.isExecutable(Path.of(javaHome, "bin", "javac"))) {
+            return Optional.of(Path.of(javaHome));
+        }
+        List<Path> homes;
+        try (var listing = Files.list(Path.of("/usr/lib/jvm"))) {
+            homes = listing.filter(h -> Files.isDirectory(h, java.nio.file.LinkOption.NOFOLLOW_LINKS)
+                    && Files.isExecutable(h.resolve("bin/javac")) && Files.isExecutable(h.resolve("bin/jlink"))).toList();
+        } catch (IOException e) {
+            return Optional.empty();
+        }
+        return homes.stream().map(Jdk::at).filter(j -> j.major() > 0)
+                .max(java.util.Comparator.comparingInt(Jdk::major).thenComparing(j -> j.home().toString()))
+                .map(Jdk::home);
+    }
+
     /** The runtime version a jlinked image names in its release file. */
     static String runtimeVersion(Path image) {
         Matcher m = VERSION.matcher(Exec.read(image.resolve("release")));

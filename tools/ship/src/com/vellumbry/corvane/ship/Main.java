@@ -32,6 +32,13 @@ public final class Main {
                 case "assemble-tree", "assemble" -> AssembleTree.run(args, console);
                 case "package" -> PackageTree.run(args, console);
                 case "publish" -> Publish.run(args, console);
+                case "release" -> {
+                    // Made from the checkout only: the installed command has no release of its own to make.
+                    if (program.startsWith(COMMAND)) {
+                        throw Console.fail("no such subcommand 'release': assemble, package or publish");
+                    }
+                    MakeRelease.run(args, console);
+                }
                 case "--version" -> System.out.print(Release.versionText());
                 case "-h", "--help" -> System.out.print(Templates.read("corvane-ship-usage.txt"));
                 case "" -> throw Console.fail("no " + (program.startsWith(COMMAND) ? "subcommand" : "tool")

@@ -28,12 +28,14 @@ import java.util.Map;
  * @param fileTypes   the file types the application opens
  * @param urlSchemes  the URL schemes it opens
  * @param repository  the repository the package names as its source of updates, or null
+ * @param recommended what the package's programs run besides, by format folder ("deb", "rpm"), in that
+ *                    format's names
  */
 record Package(String name, String version, String displayName, String summary, List<String> paragraphs,
                String categories, String maintainer, String developer, String copyright, String homepage,
                String license, String appId, String windowClass, LocalDate date, String changelogDate,
                List<TreeRecord.Command> commands, Map<String, String> menus, List<FileTypes.FileType> fileTypes,
-               List<String> urlSchemes, UpdateSource repository) {
+               List<String> urlSchemes, UpdateSource repository, Map<String, List<String>> recommended) {
     /** The width of the description's lines, in every format. */
     static final int WIDTH = 78;
 
@@ -86,11 +88,15 @@ record Package(String name, String version, String displayName, String summary, 
     }
 
     /**
-     * What the package recommends: for one that opens files or links, the tools whose triggers
-     * bring the desktop's and the MIME database up to date.
+     * What the package recommends in {@code format}: what its programs run, and for one that opens
+     * files or links, the tools whose triggers bring the desktop's and the MIME database up to date.
      */
-    List<String> recommends() {
-        return fileTypes.isEmpty() && urlSchemes.isEmpty() ? List.of() : List.of("desktop-file-utils", "shared-mime-info");
+    List<String> recommends(PackageFormat format) {
+        List<String> all = new ArrayList<>(recommended.getOrDefault(format.folder(), List.of()));
+        if (!fileTypes.isEmpty() || !urlSchemes.isEmpty()) {
+            all.addAll(List.of("desktop-file-utils", "shared-mime-info"));
+        }
+        return all;
     }
 
     /** The description's paragraphs, each in lines of at most WIDTH characters (a longer word stands alone). */

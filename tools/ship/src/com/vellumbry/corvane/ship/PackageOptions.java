@@ -27,8 +27,7 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
     static PackageOptions parse(String[] args, Console console) {
         CommandLine line = CommandLine.parse(args, WITH_VALUE, Set.of("--quiet"), false);
         if (line.help()) {
-            System.out.print(Templates.fill(Templates.read("package-usage.txt"),
-                    Map.of("ENTRY_WINDOW_CLASS", TreeRecord.ENTRY_WINDOW_CLASS)));
+            System.out.print(Usage.text("package", Usage.installed(console)));
             return null;
         }
         console.quiet(line.has("--quiet"));
@@ -129,7 +128,7 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
                 record.commands(), menus(line.all("--menu-entry"), record, name),
                 line.all("--file-type").stream().map(FileTypes::parse).toList(),
                 line.all("--url-scheme").stream().map(FileTypes::scheme).distinct().toList(),
-                UpdateSource.parse(line.value("--repository-url", ""), line.all("--repository-key")));
+                UpdateSource.parse(line.value("--repository-url", ""), line.all("--repository-key")), Map.of());
     }
 
     /** --menu-entry <command>[=<name in menus>]: a further command of the tree that gets a menu entry. */

@@ -47,22 +47,10 @@ final class PackageTree {
         List<Path> made = new ArrayList<>();
         String depends = "";
         for (PackageFormat format : PackageFormat.ALL) {
-            Path formatRoot = stage.resolve(format.folder() + "-root");
-            // Hard links: a format adds files, and gives a file an inode of its own before it changes it.
-            Exec.output(List.of("cp", "-a", "--link", "--", root + "/.", formatRoot.toString()), scratch,
-                    "cannot stage the files of " + format.fileName(p));
-            format.stage(p, formatRoot, scratch);
-            List<String> staged = PackageRoot.listing(formatRoot);
-            leaveOut(formatRoot);
-            List<String> dependencies = format.dependencies(formatRoot.resolve("opt").resolve(p.name()), scratch);
-            Path file = format.build(p, formatRoot, dependencies, scripts(p, format), stage, scratch);
-            String difference = PackageFormat.difference(format.wanted(p, staged), format.readBack(file, scratch));
-            if (difference != null) {
-                throw Console.fail("read back, " + file.getFileName() + " " + difference);
-            }
-            made.add(file);
+            Built built = build(format, p, root, stage, scratch, scripts(p, format), List.of());
+            made.add(built.file());
             // The report names them as Debian does.
-            depends = format instanceof DebFormat ? String.join(", ", dependencies) : depends;
+            depends = format instanceof DebFormat ? String.join(", ", built.dependencies()) : depends;
         }
         made.add(makeTar(p, opt, stage, scratch));
         for (Path file : made) {
@@ -72,6 +60,34 @@ final class PackageTree {
         console.say("window class " + p.windowClass() + ", AppStream id " + p.appId() + ", depends on: "
                 + (depends.isEmpty() ? "nothing" : depends));
         made.forEach(file -> System.out.println(options.outDir().resolve(file.getFileName())));
+    }
+
+    /** A package file of one format and what it depends on, in that format's names. */
+    record Built(Path file, List<String> dependencies) {
+    }
+
+    /**
+     * Builds {@code format}'s package of the shared files staged at {@code root} (the programs
+     * under opt/<name>): in a hard-link copy of them with the format's own files, depending on what
+     * those programs need and {@code moreDependencies}; read back and checked against what was staged.
+     */
+    static Built build(PackageFormat format, Package p, Path root, Path stage, Path scratch, Map<String, String> scripts,
+                       List<String> moreDependencies) {
+        Path formatRoot = stage.resolve(format.folder() + "-root");
+        // Hard links: a format adds files, and gives a file an inode of its own before it changes it.
+        Exec.output(List.of("cp", "-a", "--link", "--", root + "/.", formatRoot.toString()), scratch,
+                "cannot stage the files of " + format.fileName(p));
+        format.stage(p, formatRoot, scratch);
+        List<String> staged = PackageRoot.listing(formatRoot);
+        leaveOut(formatRoot);
+        List<String> dependencies = new ArrayList<>(format.dependencies(formatRoot.resolve("opt").resolve(p.name()), scratch));
+        dependencies.addAll(moreDependencies);
+        Path file = format.build(p, formatRoot, dependencies, scripts, stage, scratch);
+        String difference = PackageFormat.difference(format.wanted(p, staged), format.readBack(file, scratch));
+        if (difference != null) {
+            throw Console.fail("read back, " + file.getFileName() + " " + difference);
+        }
+        return new Built(file, dependencies);
     }
 
     /**
@@ -167,11 +183,19 @@ final class PackageTree {
 
     /** The tree in <name>-<version>/ with a <name> link to its launcher. */
     private static Path makeTar(Package p, Path opt, Path stage, Path scratch) {
-        Path folder = stage.resolve(p.tarFolder());
         try {
-            Files.move(opt, folder);
-            Files.delete(folder.resolve("verify-copies"));
-            Files.createSymbolicLink(folder.resolve(p.name()), Path.of("corvane"));
+            Files.delete(opt.resolve("verify-copies"));
+            Files.createSymbolicLink(opt.resolve(p.name()), Path.of("corvane"));
+        } catch (IOException e) {
+            throw Console.fail("cannot make " + p.tarFile() + ": " + e.getMessage());
+        }
+        return tar(p, opt, stage, scratch);
+    }
+
+    /** {@code folder}, renamed to <name>-<version>/, in the package's .tar.gz in {@code stage}. */
+    static Path tar(Package p, Path folder, Path stage, Path scratch) {
+        try {
+            Files.move(folder, stage.resolve(p.tarFolder()));
         } catch (IOException e) {
             throw Console.fail("cannot make " + p.tarFile() + ": " + e.getMessage());
         }

@@ -35,7 +35,7 @@ record PublishOptions(Path repo, List<String> keys, Path home, int keep, String 
     static PublishOptions parse(String[] args, Console console) {
         CommandLine line = CommandLine.parse(args, WITH_VALUE, Set.of("--quiet"), true);
         if (line.help()) {
-            System.out.print(Templates.fill(Templates.read("publish-usage.txt"), Map.of()));
+            System.out.print(Usage.text("publish", Usage.installed(console)));
             return null;
         }
         console.quiet(line.has("--quiet"));

@@ -153,7 +153,10 @@ final class RpmFormat implements PackageFormat {
      */
     static String buildRecipe(Package p, String root, List<String> requires, List<String> paths, Map<String, String> scripts) {
         Map<String, String> values = new HashMap<>();
-        scripts.forEach((script, text) -> values.put(script.toUpperCase(Locale.ROOT), escape(text)));
+        StringBuilder scriptlets = new StringBuilder();
+        scripts.forEach((script, text) -> scriptlets.append('%').append(script).append('\n').append(escape(text))
+                .append(text.endsWith("\n") ? "" : "\n"));
+        values.put("SCRIPTLETS", scriptlets.toString());
         values.put("NAME", p.name());
         values.put("EPOCH", p.rpmEpoch().isEmpty() ? "" : "Epoch: " + p.rpmEpoch() + "\n");
         values.put("VERSION", p.rpmVersion());
@@ -163,7 +166,7 @@ final class RpmFormat implements PackageFormat {
         values.put("LICENSE", escape(p.license()));
         values.put("URL", p.homepage().isEmpty() ? "" : "URL: " + escape(p.homepage()) + "\n");
         values.put("MAINTAINER", escape(p.maintainer()));
-        values.put("REQUIRES", dependencies(p, requires));
+        values.put("REQUIRES", dependencies(p, requires, !scripts.isEmpty()));
         values.put("DESCRIPTION", escape(String.join("\n\n", p.description().stream().map(l -> String.join("\n", l)).toList())));
         values.put("ROOT", root);
         values.put("FILES", files(p, paths));
@@ -183,14 +186,17 @@ final class RpmFormat implements PackageFormat {
                 .mapToObj(n -> "/etc/pki/rpm-gpg/RPM-GPG-KEY-" + p.name() + (n == 1 ? "" : "-" + n)).toList();
     }
 
-    private static String dependencies(Package p, List<String> requires) {
+    private static String dependencies(Package p, List<String> requires, boolean scriptlets) {
         StringBuilder out = new StringBuilder();
-        // What the scriptlets run beyond coreutils: named by path, which every rpm distribution resolves.
-        out.append("Requires(posttrans): /usr/bin/flock, /usr/bin/setsid, /usr/bin/awk\n")
-           .append("Requires(preun): /usr/bin/flock\n");
+        if (scriptlets) {
+            // What the scriptlets run beyond coreutils: named by path, which every rpm distribution resolves.
+            out.append("Requires(posttrans): /usr/bin/flock, /usr/bin/setsid, /usr/bin/awk\n")
+               .append("Requires(preun): /usr/bin/flock\n");
+        }
         requires.forEach(r -> out.append("Requires: ").append(r).append('\n'));
-        if (!p.recommends().isEmpty()) {
-            out.append("Recommends: ").append(String.join(", ", p.recommends())).append('\n');
+        List<String> recommends = p.recommends(new RpmFormat());
+        if (!recommends.isEmpty()) {
+            out.append("Recommends: ").append(String.join(", ", recommends)).append('\n');
         }
         return out.toString();
     }
