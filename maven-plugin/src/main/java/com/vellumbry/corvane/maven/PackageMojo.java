@@ -135,7 +135,12 @@ public final class PackageMojo extends ShipMojo {
         ShipSettings s = new ShipSettings();
         s.launcher = launcher;
         s.jdk = jdk;
-        s.treeDirectory = new File(new File(buildDirectory(), "corvane"), name);
+        // assemble makes the tree, not the folder that holds it.
+        File trees = new File(buildDirectory(), "corvane");
+        if (!trees.isDirectory() && !trees.mkdirs()) {
+            throw new MojoFailureException("cannot create the folder " + trees);
+        }
+        s.treeDirectory = new File(trees, name);
         s.name = name;
         s.mainClass = mainClass;
         s.jvmOptions = listOf(jvmOptions);
