@@ -12,12 +12,13 @@ import org.apache.maven.plugins.annotations.Parameter;
 
 @Mojo(name = "publish", threadSafe = true)
 public final class PublishMojo extends ShipMojo {
+    // Neither is required here: without them the command refuses, in its words.
     /** The repository folder (made when missing). */
-    @Parameter(property = "corvane.publishRepository", required = true)
+    @Parameter(property = "corvane.publishRepository")
     File publishRepository;
 
-    /** GnuPG key ids or fingerprints whose secret keys gpg holds. */
-    @Parameter(required = true)
+    /** GnuPG key ids or fingerprints whose secret keys gpg holds (a property: comma-separated). */
+    @Parameter(property = "corvane.publishKeys")
     List<String> publishKeys;
 
     /** gpg's home (default: GNUPGHOME, else ~/.gnupg). */
