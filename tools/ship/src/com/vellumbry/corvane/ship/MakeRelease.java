@@ -24,6 +24,8 @@ final class MakeRelease {
     static final String NAME = "corvane-tools";
     /** What the jar's program needs of the Java runtime (Icon scales images with java.desktop; its archive wants logging). */
     private static final String TOOL_MODULES = "java.base,java.desktop,java.logging";
+    /** The Maven plugin's folder in a repository: the release carries it in a repository of its own. */
+    private static final String MAVEN_PLUGIN = "com/vellumbry/corvane/corvane-maven-plugin";
     /** The libraries a shipped launcher may need: glibc's own. */
     private static final Set<String> GLIBC = Set.of("libc.so.6", "ld-linux-x86-64.so.2", "libm.so.6", "libdl.so.2",
             "libpthread.so.0", "librt.so.1");
@@ -45,7 +47,7 @@ final class MakeRelease {
     }
 
     static void run(String[] args, Console console) {
-        CommandLine line = CommandLine.parse(args, Set.of("--out-dir", "--launcher", "--jdk", "--maintainer"),
+        CommandLine line = CommandLine.parse(args, Set.of("--out-dir", "--launcher", "--jdk", "--maintainer", "--maven-repo"),
                 Set.of("--quiet"), false);
         if (line.help()) {
             System.out.print(Templates.read("release-usage.txt"));
@@ -54,14 +56,14 @@ final class MakeRelease {
         console.quiet(line.has("--quiet"));
         Path launcher = Path.of(required(line, "--launcher", "the launcher to ship")).toAbsolutePath();
         Path outDir = Path.of(required(line, "--out-dir", "where the packages go")).toAbsolutePath().normalize();
+        Path mavenRepo = Path.of(required(line, "--maven-repo", "the Maven plugin, built into a repository folder"));
+        if (!Files.isDirectory(mavenRepo.resolve(MAVEN_PLUGIN))) {
+            throw Console.fail("no Maven plugin in " + mavenRepo + " (" + MAVEN_PLUGIN + "): build it with maven-plugin/install-into");
+        }
         Jdk jdk = Jdk.at(Path.of(line.value("--jdk", Jdk.findDefault().map(Path::toString).orElseThrow(
                 () -> Console.fail("no JDK found: set JAVA_HOME or pass --jdk")))));
         PackageFormat.ALL.forEach(PackageFormat::checkTools);
-        try {
-            Files.createDirectories(outDir);
-        } catch (IOException e) {
-            throw Console.fail("output folder not writable: " + outDir + ": " + e.getMessage());
-        }
+        PackageTree.makeOutDir(outDir);
         Workspace workspace = Workspace.create(outDir, NAME, "release", "cannot create a directory in " + outDir);
         Path stage = workspace.work();
         Path scratch = workspace.scratch();
@@ -85,6 +87,7 @@ final class MakeRelease {
         Exec.output(List.of(opt.resolve("jre/bin/java").toString(), "-Xshare:dump"), scratch,
                 "cannot dump the tool runtime's class-data archive");
         console.say("tool runtime jre/ (" + TOOL_MODULES + ") from " + jdk.home());
+        copy(mavenRepo.resolve(MAVEN_PLUGIN), opt.resolve("maven-repo").resolve(MAVEN_PLUGIN), scratch);
         Path checkout = Templates.toolsDir().getParent();
         TOOL_FILES.forEach(file -> copy(checkout.resolve(file), opt.resolve(file), scratch));
         writeCommand(p, root, opt);

@@ -119,7 +119,7 @@ final class PackageTree {
     }
 
     /** Makes the output folder; those of its folders this run made go again when it fails (they are empty then). */
-    private static void makeOutDir(Path dir) {
+    static void makeOutDir(Path dir) {
         List<Path> made = new ArrayList<>();
         for (Path d = dir; d != null && !Files.exists(d, LinkOption.NOFOLLOW_LINKS); d = d.getParent()) {
             made.add(d);
