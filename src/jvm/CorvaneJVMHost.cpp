@@ -163,6 +163,11 @@ bool assembleOptions(const corvane::jvm::OptionFiles& optionFiles, const corvane
             << logName << "Leaving out" << option << "for runtime" << treeRecord.runtimeVersion
             << "(the tree's record): it is the VM's default there, and setting it only makes the VM warn at start-up";
     }
+    if (!corvane::jvm::takesAggressiveOptions(inputs.runtimeFeature)) {
+        DumpLoggerBuilder(DumpLoggerBuilder::INFO)
+            << logName << "The tree's runtime" << treeRecord.runtimeVersion << "is older than" << CONTRACT_JDK_MINIMUM
+            << "(the tree's record): the lighter option set, without compact object headers";
+    }
     entries = corvane::jvm::buildJvmOptionEntries(inputs);
     corvane::jvm::addDisplayScaleOptions(optionFiles, entries, logName);
     classPath = inputs.classPath;

@@ -1,7 +1,9 @@
 #include "jvm/JvmOptions.h"
 
 #include <algorithm>
+#include <cstdlib>
 
+#include "Contract.h"
 #include "jvm/BootstrapManifest.h"
 #include "log/CrashReports.h"
 
@@ -101,8 +103,15 @@ std::vector<std::string> restatedDefaultsLeftOut(int runtimeFeature) {
     return options;
 }
 
+bool takesAggressiveOptions(int runtimeFeature) {
+    return runtimeFeature == 0 || runtimeFeature >= std::atoi(CONTRACT_JDK_MINIMUM);
+}
+
 std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {
-    const bool aggressive = onUnlessZero(inputs.aggressiveOptimizations);
+    // A runtime the record names as older than the aggressive set's options (an
+    // arm64 tree of Debian's JDK 17, say) would refuse to start with them.
+    const bool aggressive =
+        onUnlessZero(inputs.aggressiveOptimizations) && takesAggressiveOptions(inputs.runtimeFeature);
     const bool reclaim = onUnlessZero(inputs.aggressiveReclaim);
     const Collector collector = chooseCollector(inputs);
     const std::string libDir = libDirFor(inputs.installDir);

@@ -76,6 +76,10 @@ std::vector<std::string> readJvmArgsLines(std::istream& in);
 // about each of them on every start. An unknown runtime (0) keeps them all.
 std::vector<std::string> restatedDefaultsLeftOut(int runtimeFeature);
 
+// Whether a runtime of `runtimeFeature` (0: unknown) takes the aggressive set
+// (compact object headers came with the contract's minimum JDK).
+bool takesAggressiveOptions(int runtimeFeature);
+
 // The complete, ordered option list.
 std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs);
 

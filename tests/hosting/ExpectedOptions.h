@@ -213,7 +213,9 @@ inline const std::vector<SwitchCase>& switchCases() {
         {"Runtime24LeavesOutTheCoreDumpOption", {},
          [](OptionList& l, const std::string&) { replaceRun(l, {"-XX:+CreateCoredumpOnCrash"}, {}); }, false,
          "runtime-version=24\n"},
-        {"Runtime21KeepsBoth", {}, [](OptionList&, const std::string&) {}, false, "runtime-version=21.0.5\n"},
+        // A runtime older than the aggressive set takes the lighter one, as with the switch off.
+        {"Runtime21KeepsBothAndTakesTheLighterSet", {}, [](OptionList& l, const std::string&) { withoutAggressive(l); },
+         false, "runtime-version=21.0.5\n"},
         {"RuntimeVersionNotANumberKeepsBoth", {}, [](OptionList&, const std::string&) {}, false,
          "runtime-version=unknown\n"},
     };

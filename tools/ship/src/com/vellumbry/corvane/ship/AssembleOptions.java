@@ -9,6 +9,7 @@ import java.nio.file.Path;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.Optional;
 import java.util.Set;
 import java.util.stream.Stream;
 
@@ -18,7 +19,7 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
                        Training.Plan plan, boolean quiet, String singleInstance, Path splash, boolean noSplash,
                        List<String> arguments, String workingDir, String wmClass, List<Path> jars) {
 
-    private static final Set<String> WITH_VALUE = Set.of("--launcher", "--dest", "--name", "--jdk", "--add-modules",
+    private static final Set<String> WITH_VALUE = Set.of("--launcher", "--dest", "--name", "--jdk", "--link-jdk", "--add-modules",
             "--main-class", "--command", "--jvm-option", "--resources", "--train-arg", "--train-seconds", "--splash",
             "--argument", "--working-dir", "--wm-class", "--modules", "--single-instance");
     private static final Set<String> FLAGS = Set.of("--no-cds", "--train", "--quiet", "--single-instance", "--no-splash");
@@ -90,8 +91,18 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         }
         Path splash = line.has("--splash") ? SplashImage.checkFile(line.value("--splash", "")) : null;
         List<Path> jars = line.arguments().stream().map(Path::of).toList();
-        boolean aggressive = !System.getenv().getOrDefault("CORVANE_AGGRESSIVE_OPTIMIZATIONS", "").startsWith("0");
-        Jdk jdk = jdk(line.value("--jdk", Jdk.findDefault().map(Path::toString).orElse("")), aggressive, console);
+        boolean wanted = !System.getenv().getOrDefault("CORVANE_AGGRESSIVE_OPTIMIZATIONS", "").startsWith("0");
+        Jdk jdk = jdk(line.value("--jdk", Jdk.findDefault().map(Path::toString).orElse("")), wanted, console);
+        if (jdk.foreign()) {
+            jdk = forAnotherCpu(jdk, line, console);
+        }
+        String launcherArch = ElfLibraries.machine(launcherFile);
+        if (!launcherArch.equals(jdk.arch())) {
+            throw Console.fail("the launcher " + launcher + " is for " + (launcherArch.isEmpty() ? "no CPU this tool knows"
+                    : launcherArch) + ", the JDK for " + jdk.arch() + ": give a launcher built for " + jdk.arch());
+        }
+        // The tree's runs while it is assembled take the set its launcher will give the runtime.
+        boolean aggressive = wanted && jdk.major() >= minimum();
         Path destPath = destination(dest);
         String name = line.value("--name", defaultName(destPath.getFileName().toString()));
         if (!TreeRecordFile.isApplicationName(name)) {
@@ -102,7 +113,7 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
                 modules.equals("minimal"),
                 line.value("--main-class", "").strip(), commands(line.all("--command"), name), line.all("--jvm-option"),
                 line.all("--resources").stream().map(Path::of).toList(),
-                cds, train, new Training.Plan(line.all("--train-arg"), Integer.parseInt(seconds)), line.has("--quiet"),
+                cds && !jdk.foreign(), train, new Training.Plan(line.all("--train-arg"), Integer.parseInt(seconds)), line.has("--quiet"),
                 Map.of("", "yes", "raise", "raise").getOrDefault(singleInstance, ""), splash, line.has("--no-splash"), line.all("--argument"), workingDir,
                 wmClass, jars);
     }
@@ -137,6 +148,22 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         return commands;
     }
 
+    /**
+     * A tree for another CPU: its runtime linked from that JDK's modules by this machine's JDK of
+     * the same version; nothing of it runs here, so no training and no archive dump.
+     */
+    private static Jdk forAnotherCpu(Jdk target, CommandLine line, Console console) {
+        if (line.has("--train")) {
+            throw Console.fail("--train runs the application, and a tree for " + target.arch() + " cannot run on this "
+                    + Jdk.HOST_ARCH + " machine; its launcher makes the per-user archive at the first start there");
+        }
+        Jdk linking = Jdk.linking(target, line.has("--link-jdk") ? Optional.of(Path.of(line.value("--link-jdk", "")))
+                : Optional.empty());
+        console.say("a tree for " + target.arch() + ": the runtime from " + linking.linkFrom() + ", linked by "
+                + linking.home() + "; no class-data archive is dumped here (the launcher makes one at the first start)");
+        return linking;
+    }
+
     /** The lowest JDK major version the launcher's default options run on. */
     static int minimum() {
         return Integer.parseInt(Contract.value("jdk.minimum"));
@@ -154,13 +181,10 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         if (jdk.major() <= 0) {
             throw Console.fail("cannot tell the version of the JDK at " + jdk.home() + " (no JAVA_VERSION in its release file)");
         }
-        if (jdk.major() < minimum()) {
-            if (aggressive) {
-                throw Console.fail("the JDK at " + jdk.home() + " is version " + jdk.major() + "; the launcher's default"
-                        + " options need " + minimum() + " or newer (CORVANE_AGGRESSIVE_OPTIMIZATIONS=0 accepts an older one)");
-            }
-            console.line("NOTE: JDK " + jdk.major() + " is older than " + minimum()
-                    + ": the tree only runs with CORVANE_AGGRESSIVE_OPTIMIZATIONS=0");
+        if (jdk.major() < minimum() && aggressive) {
+            // The launcher reads the runtime's version from the tree's record and leaves those options out.
+            console.line("NOTE: JDK " + jdk.major() + " is older than " + minimum() + ": the tree's launcher gives its"
+                    + " runtime the lighter option set (no compact object headers)");
         }
         return jdk;
     }

@@ -60,7 +60,7 @@ final class AssembleTree {
         new TreeRecord(options.name(), launcherVersion(tree, scratch), runtimeVersion, app.mainClass(), windowClass,
                 !options.cds() ? "none" : options.train() ? "trained" : "default",
                 archives.stream().map(a -> a.split(" ")[0]).toList(),
-                options.train() ? "jre/lib/server/" + Training.LIST : "",
+                options.train() ? "jre/lib/server/" + Training.LIST : options.jdk().foreign() ? "jre/lib/classlist" : "",
                 options.commands().entrySet().stream().map(c -> new TreeRecord.Command(c.getKey(), c.getValue(),
                         windowClasses.get(c.getValue()))).toList(), options.singleInstance(), splashPath, "java",
                 options.arguments(), options.workingDir()).write(tree);
@@ -269,8 +269,27 @@ final class AssembleTree {
         return new Training.Result(made, "");
     }
 
+    /** The version in a launcher that cannot run here: the text its --version prints, read from the file. */
+    private static String launcherVersionOf(Path launcher) {
+        String bytes;
+        try {
+            bytes = new String(Files.readAllBytes(launcher), java.nio.charset.StandardCharsets.ISO_8859_1);
+        } catch (IOException e) {
+            throw Console.fail("cannot read the launcher " + launcher + ": " + e.getMessage());
+        }
+        java.util.regex.Matcher m = java.util.regex.Pattern.compile("\\x00Corvane ([0-9]+(?:\\.[0-9]+){3})\n\\x00")
+                .matcher(bytes);
+        if (!m.find()) {
+            throw Console.fail("the launcher " + launcher + " holds no version text: is it corvane?");
+        }
+        return m.group(1);
+    }
+
     /** What the tree's launcher says of itself: "Corvane <version>". */
     private static String launcherVersion(Path tree, Path scratch) {
+        if (!ElfLibraries.machine(tree.resolve("corvane")).equals(Jdk.HOST_ARCH)) {
+            return launcherVersionOf(tree.resolve("corvane"));
+        }
         String out = Exec.output(List.of(tree.resolve("corvane").toString(), "--version"), scratch,
                 "the launcher does not answer --version").strip();
         if (!out.startsWith("Corvane ")) {

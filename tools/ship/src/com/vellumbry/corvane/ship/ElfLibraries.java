@@ -35,10 +35,34 @@ final class ElfLibraries {
         }
     }
 
+    /**
+     * The CPU an ELF program is for, in the JDK release files' words (OS_ARCH), from its header's
+     * e_machine; "" for no 64-bit little-endian ELF file.
+     */
+    static String machine(Path file) {
+        try (InputStream in = Files.newInputStream(file)) {
+            byte[] header = in.readNBytes(20);
+            if (header.length < 20 || !isElf(header) || header[4] != 2 || header[5] != 1) {
+                return "";
+            }
+            int machine = (header[18] & 0xff) | (header[19] & 0xff) << 8;
+            return switch (machine) {
+                case 62 -> "x86_64";
+                case 183 -> "aarch64";
+                default -> "elf-machine-" + machine;
+            };
+        } catch (IOException e) {
+            return "";
+        }
+    }
+
+    private static boolean isElf(byte[] magic) {
+        return magic.length >= 4 && magic[0] == 0x7f && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F';
+    }
+
     private static boolean isElf(Path file) {
         try (InputStream in = Files.newInputStream(file)) {
-            byte[] magic = in.readNBytes(4);
-            return magic.length == 4 && magic[0] == 0x7f && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F';
+            return isElf(in.readNBytes(4));
         } catch (IOException e) {
             return false;
         }

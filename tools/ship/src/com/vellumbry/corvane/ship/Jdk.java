@@ -15,8 +15,16 @@ import java.util.spi.ToolProvider;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 
-record Jdk(Path home, int major, String version) {
+/**
+ * @param home      the JDK whose tools run (jlink, jdeps, javac, jar): one of this machine
+ * @param arch      the CPU the runtime is linked for, as the JDK's release file names it (OS_ARCH)
+ * @param linkFrom  the jmods/ of a JDK for another CPU that jlink links the runtime from; null for home's own
+ */
+record Jdk(Path home, int major, String version, String arch, Path linkFrom) {
     private static final Pattern VERSION = Pattern.compile("(?m)^JAVA_VERSION=\"((?:1\\.)?(\\d+)[^\"]*)\"");
+    private static final Pattern ARCH = Pattern.compile("(?m)^OS_ARCH=\"([^\"]*)\"");
+    /** This machine's CPU in the release files' words. */
+    static final String HOST_ARCH = System.getProperty("os.arch").equals("amd64") ? "x86_64" : System.getProperty("os.arch");
 
     /** The JDK at {@code home}; fails when it is none. */
     static Jdk at(Path home) {
@@ -29,7 +37,9 @@ record Jdk(Path home, int major, String version) {
         } catch (IOException e) {
             throw Console.fail("JDK directory not found: " + home);
         }
-        Matcher m = VERSION.matcher(Exec.read(real.resolve("release")));
+        String release = Exec.read(real.resolve("release"));
+        Matcher m = VERSION.matcher(release);
+        Matcher arch = ARCH.matcher(release);
         int major = 0;
         String version = "";
         if (m.find()) {
@@ -37,7 +47,57 @@ record Jdk(Path home, int major, String version) {
             String number = m.group(1).startsWith("1.") ? m.group(1).substring(2).split("\\.")[0] : m.group(2);
             major = Integer.parseInt(number.replaceAll("\\D.*", ""));
         }
-        return new Jdk(real, major, version);
+        return new Jdk(real, major, version, arch.find() ? arch.group(1) : HOST_ARCH, null);
+    }
+
+    /** Whether the runtime is linked for another CPU than this machine's: it cannot run here. */
+    boolean foreign() {
+        return !arch.equals(HOST_ARCH);
+    }
+
+    /**
+     * {@code target}, a JDK for another CPU, linked by a JDK of this machine of the same version:
+     * {@code given}, else JAVA_HOME's or one under /usr/lib/jvm. jlink takes the target's jmods.
+     */
+    static Jdk linking(Jdk target, Optional<Path> given) {
+        if (!Files.isDirectory(target.home().resolve("jmods"))) {
+            throw Console.fail("the " + target.arch() + " JDK at " + target.home() + " has no jmods/: a runtime for another"
+                    + " CPU is linked from the JDK's modules (Debian: openjdk-" + target.major() + "-jdk-headless:"
+                    + debianArch(target.arch()) + ")");
+        }
+        List<Path> candidates = new ArrayList<>();
+        given.ifPresent(candidates::add);
+        if (given.isEmpty()) {
+            String javaHome = System.getenv().getOrDefault("JAVA_HOME", "");
+            if (!javaHome.isEmpty()) {
+                candidates.add(Path.of(javaHome));
+            }
+            try (var listing = Files.list(Path.of("/usr/lib/jvm"))) {
+                listing.filter(h -> Files.isDirectory(h, java.nio.file.LinkOption.NOFOLLOW_LINKS)).sorted()
+                        .forEach(candidates::add);
+            } catch (IOException e) {
+                // No JDKs there.
+            }
+        }
+        for (Path home : candidates) {
+            Jdk jdk = Files.isRegularFile(home.resolve("release")) ? at(home) : null;
+            if (jdk != null && !jdk.foreign() && jdk.version().equals(target.version())
+                    && Files.isExecutable(jdk.bin("jlink"))) {
+                return new Jdk(jdk.home(), jdk.major(), jdk.version(), target.arch(), target.home().resolve("jmods"));
+            }
+        }
+        throw Console.fail("a runtime for " + target.arch() + " is linked by a JDK of this machine of the same version, "
+                + target.version() + ": " + (given.isPresent() ? given.get() + " is none" : "none found (JAVA_HOME,"
+                + " /usr/lib/jvm); install it (Debian: openjdk-" + target.major() + "-jdk-headless) or name it with --link-jdk"));
+    }
+
+    /** Debian's name of a CPU. */
+    static String debianArch(String arch) {
+        return switch (arch) {
+            case "x86_64" -> "amd64";
+            case "aarch64" -> "arm64";
+            default -> arch;
+        };
     }
 
     /**
@@ -57,7 +117,7 @@ record Jdk(Path home, int major, String version) {
         } catch (IOException e) {
             return Optional.empty();
         }
-        return homes.stream().map(Jdk::at).filter(j -> j.major() > 0)
+        return homes.stream().map(Jdk::at).filter(j -> j.major() > 0 && !j.foreign())
                 .max(java.util.Comparator.comparingInt(Jdk::major).thenComparing(j -> j.home().toString()))
                 .map(Jdk::home);
     }

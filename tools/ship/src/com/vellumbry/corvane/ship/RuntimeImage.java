@@ -125,9 +125,14 @@ final class RuntimeImage {
     static void build(Jdk jdk, Set<String> modules, String choice, Path jre, Path scratch, Console console) {
         Workspace.removeTree(jre);
         String list = String.join(",", modules);
-        console.say("jlink from " + jdk.home() + " (JDK " + jdk.major() + "), " + choice + ": " + list);
-        jdk.toolOutput("jlink", List.of("--add-modules", list, "--strip-debug", "--no-header-files",
-                "--no-man-pages", "--output", jre.toString()), scratch, "jlink failed");
+        console.say("jlink from " + (jdk.linkFrom() == null ? jdk.home() : jdk.linkFrom() + " by " + jdk.home())
+                + " (JDK " + jdk.major() + ", " + jdk.arch() + "), " + choice + ": " + list);
+        List<String> args = new ArrayList<>(List.of("--add-modules", list, "--strip-debug", "--no-header-files",
+                "--no-man-pages", "--output", jre.toString()));
+        if (jdk.linkFrom() != null) {
+            args.addAll(0, List.of("--module-path", jdk.linkFrom().toString()));
+        }
+        jdk.toolOutput("jlink", args, scratch, "jlink failed");
         if (!Files.isRegularFile(jre.resolve("lib/server/libjvm.so"))) {
             throw Console.fail("jlink made no jre/lib/server/libjvm.so (is the JDK's server VM missing?)");
         }

@@ -21,9 +21,10 @@ import java.util.Set;
  * @param windowClass     the WM_CLASS of the application's windows
  * @param classData       "none", "default" (archives of the runtime's classes) or "trained"
  * @param archives        the runtime's default archives, file names in jre/lib/server/
- * @param trainingList    the trained class list below the tree ("" unless trained); a trained tree also
- *                        says "app-archive=per-user": the launcher serves the application's own classes
- *                        from an archive it makes from this list for each user and place of the tree
+ * @param trainingList    the class list below the tree that the launcher makes its per-user archive from
+ *                        ("app-archive=per-user": for each user and place of the tree): the trained list,
+ *                        or for a tree of another CPU, where nothing was dumped, the runtime's default
+ *                        list; "" for neither
  * @param commands        further commands: a name the launcher may be started as, its main class and windows' class
  * @param singleInstance  "yes": a second start hands over to the user's running instance; "raise": the
  *                        same, and an instance whose application has no listener brings its window to the
@@ -92,7 +93,7 @@ record TreeRecord(String name, String launcherVersion, String runtimeVersion, St
         fields.put("class-data", classData);
         fields.put("archives", String.join(" ", archives));
         fields.put("training-list", trainingList);
-        if (trained()) {
+        if (!trainingList.isEmpty()) {
             fields.put("app-archive", "per-user");
         }
         fields.put("commands", String.join(" ", commands.stream()
