@@ -22,8 +22,10 @@ dpkg-query -W "$N" >/dev/null 2>&1 && apt_get purge "$N" >/dev/null 2>&1
 apt_get install "$SCRATCH/release/${N}_${V}_amd64.deb" >"$SCRATCH/install.log" 2>&1 \
   || { fail "apt-get install corvane-tools failed: $(tail -n 3 "$SCRATCH/install.log" | tr '\n' '|')"; finish; }
 
+readelf -h "/opt/$N/corvane-aarch64" 2>/dev/null | grep -q 'Machine: *AArch64' \
+  || fail "the release holds no arm64 launcher /opt/$N/corvane-aarch64"
 PLUGIN="/opt/$N/maven-repo/com/vellumbry/corvane/corvane-maven-plugin/$V"
-[ -f "$PLUGIN/corvane-maven-plugin-$V.jar" ] && [ -f "$PLUGIN/corvane-maven-plugin-$V.pom" ] \
+{ [ -f "$PLUGIN/corvane-maven-plugin-$V.jar" ] && [ -f "$PLUGIN/corvane-maven-plugin-$V.pom" ]; } \
   || fail "the release holds no Maven plugin in $PLUGIN"
 version=$(corvane-ship --version 2>&1)
 contract=$(sed -n 's/^contract\.version=//p' "$CORVANE_TEST_SOURCE_DIR/api/contract.txt")

@@ -95,6 +95,9 @@ record AssembleOptions(Path launcher, Path dest, String name, Jdk jdk, boolean a
         Jdk jdk = jdk(line.value("--jdk", Jdk.findDefault().map(Path::toString).orElse("")), wanted, console);
         if (jdk.foreign()) {
             jdk = forAnotherCpu(jdk, line, console);
+            if (!line.has("--launcher") && Release.launcher().isPresent()) {
+                launcherFile = Release.launcher(jdk.arch());
+            }
         }
         String launcherArch = ElfLibraries.machine(launcherFile);
         if (!launcherArch.equals(jdk.arch())) {

@@ -36,6 +36,14 @@ final class ElfLibraries {
     }
 
     /**
+     * The ELF files below {@code tree} that run on this machine's CPU: what the package needs. A
+     * program for another CPU there (the tools' launcher for arm64 trees) is data to it.
+     */
+    private static List<Path> programsOf(Path tree) {
+        return elfFiles(tree).stream().filter(file -> machine(file).equals(Jdk.HOST_ARCH)).toList();
+    }
+
+    /**
      * The CPU an ELF program is for, in the JDK release files' words (OS_ARCH), from its header's
      * e_machine; "" for no 64-bit little-endian ELF file.
      */
@@ -75,7 +83,7 @@ final class ElfLibraries {
     static List<String> depends(Path tree, Path scratch) {
         Path work = scratch.resolve("shlibdeps");
         TreeSet<String> libraryDirs = new TreeSet<>();
-        List<Path> elves = elfFiles(tree);
+        List<Path> elves = programsOf(tree);
         try {
             Files.createDirectories(work.resolve("debian"));
             Files.writeString(work.resolve("debian/control"), "Source: tree\n\nPackage: tree\nArchitecture: amd64\n");
@@ -110,7 +118,7 @@ final class ElfLibraries {
      * loads with dlopen.
      */
     static List<String> rpmRequires(Path tree, Path scratch) {
-        List<Path> elves = elfFiles(tree);
+        List<Path> elves = programsOf(tree);
         TreeSet<String> carried = new TreeSet<>();
         TreeSet<String> requires = new TreeSet<>();
         elves.forEach(f -> carried.add(f.getFileName().toString()));

@@ -27,8 +27,8 @@ final class MakeRelease {
     /** The Maven plugin's folder in a repository: the release carries it in a repository of its own. */
     private static final String MAVEN_PLUGIN = "com/vellumbry/corvane/corvane-maven-plugin";
     /** The libraries a shipped launcher may need: glibc's own. */
-    private static final Set<String> GLIBC = Set.of("libc.so.6", "ld-linux-x86-64.so.2", "libm.so.6", "libdl.so.2",
-            "libpthread.so.0", "librt.so.1");
+    private static final Set<String> GLIBC = Set.of("libc.so.6", "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1",
+            "libm.so.6", "libdl.so.2", "libpthread.so.0", "librt.so.1");
     /** The checkout's files the subcommands read, below its root. */
     private static final List<String> TOOL_FILES = List.of("tools/ship/templates", "tools/lib/default-icon.svg",
             "bridge", "api/contract.txt", "api/src", "maintainer-scripts");
@@ -47,7 +47,7 @@ final class MakeRelease {
     }
 
     static void run(String[] args, Console console) {
-        CommandLine line = CommandLine.parse(args, Set.of("--out-dir", "--launcher", "--jdk", "--maintainer", "--maven-repo"),
+        CommandLine line = CommandLine.parse(args, Set.of("--out-dir", "--launcher", "--launcher-aarch64", "--jdk", "--maintainer", "--maven-repo"),
                 Set.of("--quiet"), false);
         if (line.help()) {
             System.out.print(Templates.read("release-usage.txt"));
@@ -74,13 +74,23 @@ final class MakeRelease {
         Path root = stage.resolve("root");
         Path opt = root.resolve("opt").resolve(NAME);
         copy(launcher, opt.resolve("corvane"), scratch);
+        if (line.has("--launcher-aarch64")) {
+            Path arm = Path.of(line.value("--launcher-aarch64", "")).toAbsolutePath();
+            if (!ElfLibraries.machine(arm).equals("aarch64")) {
+                throw Console.fail("--launcher-aarch64 " + arm + " is no aarch64 program");
+            }
+            checkLauncher(arm, scratch);
+            copy(arm, opt.resolve("corvane-aarch64"), scratch);
+        } else {
+            console.line("NOTE: no --launcher-aarch64: the release assembles trees for x86-64 only");
+        }
         toolJar(jdk, version, opt.resolve("lib/corvane-ship.jar"), scratch);
         console.say("tool jar lib/corvane-ship.jar " + version);
         jdk.toolOutput("jlink", List.of("--add-modules", TOOL_MODULES, "--strip-debug", "--no-header-files",
                 "--no-man-pages", "--output", opt.resolve("jre").toString()), scratch, "jlink cannot make the tool's runtime");
         // The tools run headless: the runtime's X11 toolkit, splash screen and sound libraries never
         // load, and left in they would make the package depend on X and ALSA.
-        for (String library : List.of("libawt_xawt.so", "libsplashscreen.so", "libjsound.so")) {
+        for (String library : List.of("libawt_xawt.so", "libjawt.so", "libsplashscreen.so", "libjsound.so")) {
             delete(opt.resolve("jre/lib").resolve(library));
         }
         // Its default class-data archive: the command starts in a fraction of the time.

@@ -72,20 +72,34 @@ final class PackageRoot {
         }
     }
 
-    /** Strips the ELF files as Debian's packaging does: debug symbols and comments out, dynamic symbols kept. */
+    /**
+     * Strips the ELF files as Debian's packaging does: debug symbols and comments out, dynamic
+     * symbols kept; each CPU's files with its binutils' strip (the host's, or aarch64-linux-gnu-strip).
+     */
     static void strip(Path tree, Path scratch) {
-        List<String> libraries = new ArrayList<>(List.of("strip", "--remove-section=.comment", "--remove-section=.note",
-                "--strip-unneeded"));
-        List<String> programs = new ArrayList<>(List.of("strip", "--remove-section=.comment", "--remove-section=.note"));
+        java.util.Map<String, List<Path>> byCpu = new java.util.TreeMap<>();
         for (Path file : ElfLibraries.elfFiles(tree)) {
-            (file.getFileName().toString().matches(".*\\.so(\\..*)?") ? libraries : programs).add(file.toString());
+            byCpu.computeIfAbsent(ElfLibraries.machine(file), cpu -> new ArrayList<>()).add(file);
         }
-        if (libraries.size() > 4) {
-            Exec.output(libraries, scratch, "cannot strip the tree's libraries");
-        }
-        if (programs.size() > 3) {
-            Exec.output(programs, scratch, "cannot strip the tree's programs");
-        }
+        byCpu.forEach((cpu, files) -> {
+            String strip = cpu.equals(Jdk.HOST_ARCH) || cpu.isEmpty() ? "strip" : cpu + "-linux-gnu-strip";
+            if (!Exec.onPath(strip)) {
+                throw Console.fail(strip + " is not installed (package binutils-" + cpu.replace('_', '-')
+                        + "-linux-gnu): it strips the " + cpu + " programs");
+            }
+            List<String> libraries = new ArrayList<>(List.of(strip, "--remove-section=.comment", "--remove-section=.note",
+                    "--strip-unneeded"));
+            List<String> programs = new ArrayList<>(List.of(strip, "--remove-section=.comment", "--remove-section=.note"));
+            for (Path file : files) {
+                (file.getFileName().toString().matches(".*\\.so(\\..*)?") ? libraries : programs).add(file.toString());
+            }
+            if (libraries.size() > 4) {
+                Exec.output(libraries, scratch, "cannot strip the tree's libraries");
+            }
+            if (programs.size() > 3) {
+                Exec.output(programs, scratch, "cannot strip the tree's programs");
+            }
+        });
     }
 
     /** Installed-Size as dpkg-gencontrol counts it: KiB per file, rounded up, and one per folder or link. */

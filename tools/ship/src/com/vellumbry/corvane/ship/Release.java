@@ -25,6 +25,15 @@ final class Release {
         return file.isEmpty() ? Optional.empty() : Optional.of(Path.of(file));
     }
 
+    /** The release's launcher for another CPU ({@code arch}, e.g. "aarch64"): corvane-<arch> beside its own. */
+    static Path launcher(String arch) {
+        Path file = launcher().orElseThrow().resolveSibling("corvane-" + arch);
+        if (!Files.isRegularFile(file)) {
+            throw Console.fail("this release has no launcher for " + arch + " (" + file + "): give --launcher");
+        }
+        return file;
+    }
+
     /** corvane-ship --version: the tool's line, the launcher's, the contract's. */
     static String versionText() {
         String launcher = launcher().map(Release::launcherLine)
