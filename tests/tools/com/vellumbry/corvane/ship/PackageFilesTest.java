@@ -25,7 +25,7 @@ final class PackageFilesTest {
                 "Second."), "Office;", "Jane Doe <jane@example.org>", "Jane Doe", "2024 Jane Doe", homepage,
                 "GPL-3.0-or-later", "org.example.my_app", "org-example-Main", LocalDate.of(2026, 12, 7),
                 "Mon, 07 Dec 2026 10:00:00 +0000", List.of(TOOL), java.util.Map.of("my-tool", "My Tool"),
-                homepage.isEmpty() ? List.of() : List.of(DOC, PNG), homepage.isEmpty() ? List.of() : List.of("myapp"), null, java.util.Map.of());
+                homepage.isEmpty() ? List.of() : List.of(DOC, PNG), homepage.isEmpty() ? List.of() : List.of("myapp"), null, "x86_64", java.util.Map.of());
     }
 
     static void run() {
@@ -119,7 +119,7 @@ final class PackageFilesTest {
         Package p = new Package(full.name(), full.version(), full.displayName(), "Edits 100% of things", full.paragraphs(),
                 full.categories(), full.maintainer(), full.developer(), full.copyright(), full.homepage(), full.license(),
                 full.appId(), full.windowClass(), full.date(), full.changelogDate(), full.commands(), full.menus(),
-                full.fileTypes(), full.urlSchemes(), new UpdateSource("https://example.org/repo", List.of(Path.of("a"), Path.of("b"))), full.recommended());
+                full.fileTypes(), full.urlSchemes(), new UpdateSource("https://example.org/repo", List.of(Path.of("a"), Path.of("b"))), full.arch(), full.recommended());
         String recipe = RpmFormat.buildRecipe(p, "'/stage/rpm-root'", List.of("libc.so.6()(64bit)", "font(:lang=en)"),
                 List.of("usr/share/doc/my-app/copyright", "opt/my-app", "usr/bin/my-app", "etc/yum.repos.d/my-app.repo",
                         "usr/share/doc/my-app/changelog.Debian.gz"), java.util.Map.of("posttrans", "", "preun", "", "postun", ""));

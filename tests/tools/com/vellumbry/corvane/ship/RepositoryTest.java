@@ -35,13 +35,13 @@ final class RepositoryTest {
                 SHA256: 6407
                 """, "a Packages stanza");
         same(AptIndex.release(new AptIndex.ReleaseFacts("Example", "Example apps", "stable",
-                java.time.Instant.ofEpochSecond(1796671481)), List.of(packages)), """
+                java.time.Instant.ofEpochSecond(1796671481)), List.of("amd64", "arm64"), List.of(packages)), """
                 Origin: Example
                 Label: Example apps
                 Suite: stable
                 Codename: stable
                 Date: Mon, 07 Dec 2026 19:24:41 UTC
-                Architectures: amd64
+                Architectures: amd64 arm64
                 Components: main
                 MD5Sum:
                  f9be              854 main/binary-amd64/Packages

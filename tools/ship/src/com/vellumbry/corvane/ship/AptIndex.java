@@ -42,10 +42,10 @@ final class AptIndex {
     }
 
     /**
-     * Release of one suite with component main for amd64. No Valid-Until: a machine that
+     * Release of one suite with component main for {@code arches}. No Valid-Until: a machine that
      * updates unattended keeps accepting the last Release however long it goes unchanged.
      */
-    static String release(ReleaseFacts facts, List<FileFacts> indexes) {
+    static String release(ReleaseFacts facts, List<String> arches, List<FileFacts> indexes) {
         StringBuilder out = new StringBuilder();
         out.append("Origin: ").append(facts.origin()).append('\n')
            .append("Label: ").append(facts.label()).append('\n')
@@ -53,7 +53,7 @@ final class AptIndex {
            .append("Codename: ").append(facts.suite()).append('\n')
            .append("Date: ").append(DateTimeFormatter.ofPattern("EEE, dd MMM yyyy HH:mm:ss 'UTC'", Locale.ROOT)
                    .format(facts.date().atZone(ZoneOffset.UTC))).append('\n')
-           .append("Architectures: amd64\n")
+           .append("Architectures: ").append(String.join(" ", arches)).append('\n')
            .append("Components: main\n")
            .append("MD5Sum:\n");
         indexes.forEach(f -> out.append(hashLine(f.md5(), f)));

@@ -1,6 +1,6 @@
 // The apt half of a repository folder (<repo>/apt/): package files in
 // pool/main/<letter>/<name>/, the newest versions of each package indexed in
-// dists/<suite>/main/binary-amd64/Packages, and Release, InRelease and Release.gpg.
+// dists/<suite>/main/binary-<arch>/Packages (amd64 and arm64), and Release, InRelease and Release.gpg.
 package com.vellumbry.corvane.ship;
 
 import com.vellumbry.corvane.api.TreeRecordFile;
@@ -18,7 +18,8 @@ import java.util.regex.Pattern;
 
 final class AptRepository implements Repository<AptRepository.Deb> {
     private static final Pattern FIELD = Pattern.compile("(?m)^(Package|Version|Architecture): *(\\S+) *$");
-    private static final String INDEXES = "main/binary-amd64/";
+    /** The CPUs the repository serves, each with an index (empty when it has no package for it). */
+    static final List<String> ARCHES = List.of("amd64", "arm64");
 
     /** A package file's control fields as dpkg-deb prints them, and the three that place it. */
     record Deb(String name, String version, String arch, String control) {
@@ -53,8 +54,8 @@ final class AptRepository implements Repository<AptRepository.Deb> {
             throw Console.fail("the package " + file + " has no valid Version: " + fields.get("Version"));
         }
         String arch = fields.get("Architecture");
-        if (!arch.equals(DebFormat.ARCH) && !arch.equals("all")) {
-            throw Console.fail("the repository is for amd64; " + file + " is for " + arch);
+        if (!ARCHES.contains(arch) && !arch.equals("all")) {
+            throw Console.fail("the repository is for " + String.join(" and ", ARCHES) + "; " + file + " is for " + arch);
         }
         return new Deb(fields.get("Package"), fields.get("Version"), arch, control);
     }
@@ -71,7 +72,8 @@ final class AptRepository implements Repository<AptRepository.Deb> {
 
     @Override
     public String group(Deb deb) {
-        return deb.name();
+        // Each CPU's versions are kept by themselves.
+        return deb.name() + " " + deb.arch();
     }
 
     @Override
@@ -85,20 +87,24 @@ final class AptRepository implements Repository<AptRepository.Deb> {
         Path apt = work.dir();
         Path suite = apt.resolve("dists").resolve(work.options().suite());
         Workspace.removeTree(suite);
-        List<String> stanzas = new ArrayList<>();
-        kept.stream().sorted(Comparator.comparing((Stored<Deb> s) -> s.facts().name()).thenComparing(Stored::facts, this::compare))
-                .forEach(s -> stanzas.add(AptIndex.stanza(s.facts().control(),
-                        RepoFiles.facts(s.file(), apt.relativize(s.file()).toString()))));
-        byte[] packages = AptIndex.packages(stanzas).getBytes(StandardCharsets.UTF_8);
-        RepoFiles.write(suite.resolve(INDEXES + "Packages"), packages);
-        RepoFiles.write(suite.resolve(INDEXES + "Packages.gz"), PackageTree.gzip(packages));
         List<AptIndex.FileFacts> indexes = new ArrayList<>();
-        for (String name : List.of("Packages", "Packages.gz")) {
-            indexes.add(RepoFiles.facts(suite.resolve(INDEXES + name), INDEXES + name));
+        for (String arch : ARCHES) {
+            String folder = "main/binary-" + arch + "/";
+            List<String> stanzas = new ArrayList<>();
+            kept.stream().filter(s -> s.facts().arch().equals(arch) || s.facts().arch().equals("all"))
+                    .sorted(Comparator.comparing((Stored<Deb> s) -> s.facts().name()).thenComparing(Stored::facts, this::compare))
+                    .forEach(s -> stanzas.add(AptIndex.stanza(s.facts().control(),
+                            RepoFiles.facts(s.file(), apt.relativize(s.file()).toString()))));
+            byte[] packages = AptIndex.packages(stanzas).getBytes(StandardCharsets.UTF_8);
+            RepoFiles.write(suite.resolve(folder + "Packages"), packages);
+            RepoFiles.write(suite.resolve(folder + "Packages.gz"), PackageTree.gzip(packages));
+            for (String name : List.of("Packages", "Packages.gz")) {
+                indexes.add(RepoFiles.facts(suite.resolve(folder + name), folder + name));
+            }
         }
         AptIndex.ReleaseFacts facts = new AptIndex.ReleaseFacts(work.options().origin(), work.options().label(),
                 work.options().suite(), Instant.now().truncatedTo(ChronoUnit.SECONDS));
-        RepoFiles.write(suite.resolve("Release"), AptIndex.release(facts, indexes).getBytes(StandardCharsets.UTF_8));
+        RepoFiles.write(suite.resolve("Release"), AptIndex.release(facts, ARCHES, indexes).getBytes(StandardCharsets.UTF_8));
     }
 
     /** InRelease and Release.gpg: Release clearsigned, and its detached signature. */

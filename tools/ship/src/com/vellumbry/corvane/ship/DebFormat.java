@@ -13,7 +13,6 @@ import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 
 final class DebFormat implements PackageFormat {
-    static final String ARCH = "amd64";
     /** A line of dpkg-deb --contents (tar's listing): type and mode, owner, size, date, time, name. */
     private static final Pattern LISTED = Pattern.compile("(\\S)\\S* +\\S+ +\\d+ +\\S+ +\\S+ \\./(.*)");
     private static final Pattern FIELD = Pattern.compile("(?m)^(Package|Version|Architecture): *(\\S+) *$");
@@ -39,7 +38,7 @@ final class DebFormat implements PackageFormat {
 
     @Override
     public String fileName(Package p) {
-        return fileName(p.name(), p.version(), ARCH);
+        return fileName(p.name(), p.version(), Jdk.debianArch(p.arch()));
     }
 
     /** name_version_arch.deb, the version without its epoch, as Debian names its files. */
@@ -89,7 +88,7 @@ final class DebFormat implements PackageFormat {
             paragraph.forEach(line -> description.append(line.startsWith(".") ? "\n  " : "\n ").append(line));
         }
         return Templates.fill(Templates.read("deb/control"), Map.of("NAME", p.name(), "VERSION", p.version(),
-                "ARCH", ARCH, "MAINTAINER", p.maintainer(), "INSTALLED_SIZE", Long.toString(installedKiB),
+                "ARCH", Jdk.debianArch(p.arch()), "MAINTAINER", p.maintainer(), "INSTALLED_SIZE", Long.toString(installedKiB),
                 "DEPENDS", field("Depends", depends), "RECOMMENDS", field("Recommends", p.recommends(new DebFormat())),
                 "HOMEPAGE", p.homepage().isEmpty() ? "" : "Homepage: " + p.homepage() + "\n",
                 "SUMMARY", p.summary(), "DESCRIPTION", description.toString()));
@@ -102,7 +101,7 @@ final class DebFormat implements PackageFormat {
     /** Every staged path but DEBIAN/'s: dpkg-deb lists each folder too. */
     @Override
     public Contents wanted(Package p, List<String> staged) {
-        return new Contents(p.name(), p.version(), ARCH, staged.stream().filter(s -> !s.startsWith("DEBIAN/"))
+        return new Contents(p.name(), p.version(), Jdk.debianArch(p.arch()), staged.stream().filter(s -> !s.startsWith("DEBIAN/"))
                 .map(PackageFormat::installed).sorted().toList());
     }
 

@@ -35,12 +35,19 @@ final class ElfLibraries {
         }
     }
 
+    /** The CPU the tree at {@code tree} is for: its launcher's. */
+    static String cpuOf(Path tree) {
+        String cpu = machine(tree.resolve("corvane"));
+        return cpu.isEmpty() ? Jdk.HOST_ARCH : cpu;
+    }
+
     /**
-     * The ELF files below {@code tree} that run on this machine's CPU: what the package needs. A
-     * program for another CPU there (the tools' launcher for arm64 trees) is data to it.
+     * The ELF files below {@code tree} for the tree's CPU: what the package needs. A program for
+     * another CPU there (the tools' launcher for arm64 trees) is data to it.
      */
     private static List<Path> programsOf(Path tree) {
-        return elfFiles(tree).stream().filter(file -> machine(file).equals(Jdk.HOST_ARCH)).toList();
+        String cpu = cpuOf(tree);
+        return elfFiles(tree).stream().filter(file -> machine(file).equals(cpu)).toList();
     }
 
     /**
@@ -81,6 +88,9 @@ final class ElfLibraries {
      * library folders searched first), and what a desktop runtime loads with dlopen.
      */
     static List<String> depends(Path tree, Path scratch) {
+        if (!cpuOf(tree).equals(Jdk.HOST_ARCH)) {
+            return foreignDepends(tree, scratch);
+        }
         Path work = scratch.resolve("shlibdeps");
         TreeSet<String> libraryDirs = new TreeSet<>();
         List<Path> elves = programsOf(tree);
@@ -109,6 +119,56 @@ final class ElfLibraries {
             depends.add("fonts-dejavu-core | fonts-freefont-ttf");
         }
         return depends.stream().filter(d -> !d.isBlank()).toList();
+    }
+
+    /**
+     * Depends of a tree for another CPU, whose libraries this machine lacks for dpkg-shlibdeps:
+     * each library it needs and does not carry, by the package that holds the library of the same
+     * name here (Debian names a library's package alike on every CPU); libc6 at least the newest
+     * GLIBC version the programs use.
+     */
+    private static List<String> foreignDepends(Path tree, Path scratch) {
+        TreeSet<String> packages = new TreeSet<>();
+        String glibc = "";
+        for (String require : rpmRequires(tree, scratch)) {
+            if (require.startsWith("libc.so.6(GLIBC_")) {
+                String version = require.replaceAll("libc\\.so\\.6\\(GLIBC_([0-9.]+)\\).*", "$1");
+                glibc = compareVersions(version, glibc) > 0 ? version : glibc;
+            } else if (require.endsWith("()(64bit)")) {
+                String library = require.substring(0, require.indexOf('('));
+                if (library.startsWith("ld-linux-")) {
+                    // The CPU's own dynamic loader: glibc's, named after the CPU.
+                    packages.add("libc6");
+                    continue;
+                }
+                String found = Exec.output(List.of("dpkg-query", "--search", "*/" + Jdk.HOST_ARCH + "-linux-gnu/" + library),
+                        scratch, "cannot tell which package holds " + library + " for the " + cpuOf(tree)
+                                + " programs: install its " + Jdk.debianArch(Jdk.HOST_ARCH) + " package here");
+                packages.add(found.lines().findFirst().orElse("").replaceAll(":.*", ""));
+            }
+        }
+        List<String> depends = new ArrayList<>();
+        for (String name : packages) {
+            depends.add(name.equals("libc6") && !glibc.isEmpty() ? "libc6 (>= " + glibc + ")" : name);
+        }
+        if (Files.exists(tree.resolve("jre/lib/libfontmanager.so"))) {
+            // As for this machine's trees: fontconfig (named among the requires above) and a font.
+            depends.add("fonts-dejavu-core | fonts-freefont-ttf");
+        }
+        return depends;
+    }
+
+    /** Dotted version numbers compared number by number. */
+    private static int compareVersions(String a, String b) {
+        String[] x = a.isEmpty() ? new String[0] : a.split("\\.");
+        String[] y = b.isEmpty() ? new String[0] : b.split("\\.");
+        for (int i = 0; i < Math.max(x.length, y.length); i++) {
+            int d = Integer.compare(i < x.length ? Integer.parseInt(x[i]) : 0, i < y.length ? Integer.parseInt(y[i]) : 0);
+            if (d != 0) {
+                return d;
+            }
+        }
+        return 0;
     }
 
     /**

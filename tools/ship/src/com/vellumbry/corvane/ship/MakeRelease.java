@@ -243,7 +243,7 @@ final class MakeRelease {
                         + " publishes the packages in signed apt and rpm repositories."),
                 "Development;", maintainer, "the Corvane developers", "", "", "Apache-2.0", "com.vellumbry.corvane.tools",
                 "", when.toLocalDate(), DateTimeFormatter.ofPattern("EEE, dd MMM yyyy HH:mm:ss Z", Locale.ROOT).format(when),
-                List.of(), Map.of(), List.of(), List.of(), null, RECOMMENDS);
+                List.of(), Map.of(), List.of(), List.of(), null, Jdk.HOST_ARCH, RECOMMENDS);
     }
 
     private static String maintainer() {

@@ -28,6 +28,7 @@ import java.util.Map;
  * @param fileTypes   the file types the application opens
  * @param urlSchemes  the URL schemes it opens
  * @param repository  the repository the package names as its source of updates, or null
+ * @param arch        the CPU its programs are for, as JDKs name it (x86_64, aarch64)
  * @param recommended what the package's programs run besides, by format folder ("deb", "rpm"), in that
  *                    format's names
  */
@@ -35,7 +36,7 @@ record Package(String name, String version, String displayName, String summary, 
                String categories, String maintainer, String developer, String copyright, String homepage,
                String license, String appId, String windowClass, LocalDate date, String changelogDate,
                List<TreeRecord.Command> commands, Map<String, String> menus, List<FileTypes.FileType> fileTypes,
-               List<String> urlSchemes, UpdateSource repository, Map<String, List<String>> recommended) {
+               List<String> urlSchemes, UpdateSource repository, String arch, Map<String, List<String>> recommended) {
     /** The width of the description's lines, in every format. */
     static final int WIDTH = 78;
 
@@ -64,7 +65,7 @@ record Package(String name, String version, String displayName, String summary, 
     }
 
     String tarFile() {
-        return tarFolder() + "-linux-x86_64.tar.gz";
+        return tarFolder() + "-linux-" + arch + ".tar.gz";
     }
 
     /** rpm's Epoch: the Debian version's epoch, "" without one. */

@@ -72,14 +72,14 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
             throw Console.fail("output folder not writable: " + outDir);
         }
         String icon = line.value("--icon", Templates.toolsDir().resolve("lib/default-icon.svg").toString());
-        Package facts = facts(line, record);
+        Package facts = facts(line, record, tree);
         if (facts.repository() != null && !Exec.onPath("gpg")) {
             throw Console.fail("gpg is not installed (package gnupg): it makes the keyring of --repository-key");
         }
         return new PackageOptions(tree, record, facts, Path.of(icon), outDir, notes);
     }
 
-    private static Package facts(CommandLine line, TreeRecord record) {
+    private static Package facts(CommandLine line, TreeRecord record, Path tree) {
         for (String option : List.of("--categories", "--developer", "--homepage", "--license", "--wm-class")) {
             // Each becomes part of one line of the control file, the menu entry or the metainfo.
             if (line.value(option, "").contains("\n") || line.value(option, "").contains("\r")) {
@@ -128,7 +128,8 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
                 record.commands(), menus(line.all("--menu-entry"), record, name),
                 line.all("--file-type").stream().map(FileTypes::parse).toList(),
                 line.all("--url-scheme").stream().map(FileTypes::scheme).distinct().toList(),
-                UpdateSource.parse(line.value("--repository-url", ""), line.all("--repository-key")), Map.of());
+                UpdateSource.parse(line.value("--repository-url", ""), line.all("--repository-key")),
+                ElfLibraries.cpuOf(tree), Map.of());
     }
 
     /** --menu-entry <command>[=<name in menus>]: a further command of the tree that gets a menu entry. */

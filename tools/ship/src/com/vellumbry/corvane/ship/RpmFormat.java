@@ -18,7 +18,6 @@ import java.util.Set;
 import java.util.stream.IntStream;
 
 final class RpmFormat implements PackageFormat {
-    static final String ARCH = "x86_64";
 
     @Override
     public void checkTools() {
@@ -39,7 +38,7 @@ final class RpmFormat implements PackageFormat {
 
     @Override
     public String fileName(Package p) {
-        return fileName(p.name(), p.rpmVersion(), p.rpmRelease(), ARCH);
+        return fileName(p.name(), p.rpmVersion(), p.rpmRelease(), p.arch());
     }
 
     /** name-version-release.arch.rpm, as rpmbuild names its files. */
@@ -97,7 +96,7 @@ final class RpmFormat implements PackageFormat {
         String quotedRoot = "'" + escape(root.toString()).replace("'", "'\\''") + "'";
         PackageRoot.add(topdir, recipe.getFileName().toString(),
                 buildRecipe(p, quotedRoot, dependencies, recipePaths(p, PackageRoot.listing(root)), scripts));
-        List<String> argv = List.of("rpmbuild", "-bb", "--quiet", "--target", ARCH,
+        List<String> argv = List.of("rpmbuild", "-bb", "--quiet", "--target", p.arch(),
                 "--define", "_topdir " + topdir, "--define", "_tmppath " + scratch,
                 "--define", "_buildhost localhost",
                 // verify-copies checks the running copy against these digests: SHA-256.
@@ -108,7 +107,7 @@ final class RpmFormat implements PackageFormat {
         Path out = scratch.resolve("rpmbuild.out");
         int status = Exec.run(new Exec.Command(argv,
                 Map.of("SOURCE_DATE_EPOCH", Long.toString(PackageOptions.sourceDateEpoch())), Set.of(), 0, scratch), out);
-        Path rpm = topdir.resolve("RPMS").resolve(ARCH).resolve(fileName(p));
+        Path rpm = topdir.resolve("RPMS").resolve(p.arch()).resolve(fileName(p));
         if (status != 0 || !Files.isRegularFile(rpm)) {
             String text = Exec.read(out);
             throw Console.fail("rpmbuild failed: " + ClassDataArchives.firstMatching(text.lines().toList(), ".*(error|rror:).*"));
@@ -130,7 +129,7 @@ final class RpmFormat implements PackageFormat {
         String tree = "opt/" + p.name() + "/";
         String doc = "usr/share/doc/" + p.name() + "/";
         boolean docs = staged.stream().anyMatch(s -> s.startsWith(doc) && !s.equals(doc));
-        return new Contents(p.name(), evr(p), ARCH, staged.stream()
+        return new Contents(p.name(), evr(p), p.arch(), staged.stream()
                 .filter(s -> s.startsWith(tree) || !s.endsWith("/") || (docs && s.equals(doc)))
                 .map(PackageFormat::installed).sorted().toList());
     }
