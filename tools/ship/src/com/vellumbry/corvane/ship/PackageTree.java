@@ -44,6 +44,7 @@ final class PackageTree {
         PackageRoot.setModes(root);
         PackageRoot.executable(opt.resolve("verify-copies"));
         PackageRoot.strip(opt, scratch);
+        ShippedArchive.make(p, options.record(), opt, scratch, console);
         List<Path> made = new ArrayList<>();
         String depends = "";
         for (PackageFormat format : PackageFormat.ALL) {
@@ -171,6 +172,9 @@ final class PackageTree {
         try {
             Files.move(opt, folder);
             Files.delete(folder.resolve("verify-copies"));
+            // Made for the package's install path only: a tar unpacks anywhere.
+            Files.deleteIfExists(folder.resolve(ShippedArchive.ARCHIVE));
+            Files.deleteIfExists(folder.resolve(ShippedArchive.RECORD));
             Files.createSymbolicLink(folder.resolve(p.name()), Path.of("corvane"));
         } catch (IOException e) {
             throw Console.fail("cannot make " + p.tarFile() + ": " + e.getMessage());
