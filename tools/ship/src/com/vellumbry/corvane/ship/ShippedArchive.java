@@ -33,8 +33,11 @@ public final class ShippedArchive {
 
     /** Makes the archive and its record in the staged tree {@code opt}, or says why the package goes without. */
     static void make(Package p, TreeRecord record, Path opt, Path scratch, Console console) {
+        if (!record.trained() || record.trainingList().isEmpty()) {
+            return;  // PackageOptions has noted it: no training list, no archive
+        }
         Path target = Path.of("/opt", p.name(), "versions", p.copyFolder());
-        String missing = missingMeans(record, opt, scratch);
+        String missing = missingMeans(opt, scratch);
         if (missing != null) {
             console.say("note: the package carries no class archive made at packaging: " + missing);
             return;
@@ -67,10 +70,7 @@ public final class ShippedArchive {
     }
 
     /** Why this packaging cannot make the archive, or null when it can. */
-    private static String missingMeans(TreeRecord record, Path opt, Path scratch) {
-        if (!record.trained() || record.trainingList().isEmpty()) {
-            return "the tree is not trained (assemble-tree --train)";
-        }
+    private static String missingMeans(Path opt, Path scratch) {
         if (!Exec.onPath("unshare")) {
             return "unshare (util-linux) is not installed";
         }
@@ -78,7 +78,8 @@ public final class ShippedArchive {
             return "this machine has no /opt to mount the tree at";
         }
         try {
-            for (Path path : List.of(opt.toRealPath(), scratch.toRealPath(), Path.of(System.getProperty("java.home")).toRealPath())) {
+            Path tools = Path.of(System.getProperty("java.home")).toRealPath();
+            for (Path path : List.of(opt.toRealPath(), scratch.toRealPath(), tools)) {
                 if (path.startsWith("/opt")) {
                     return path + " lies below /opt, which the dump covers";
                 }
@@ -200,7 +201,8 @@ public final class ShippedArchive {
         Set<String> unset = new HashSet<>(TreeRuns.OPTION_VARIABLES);
         unset.addAll(TreeRuns.VM_VARIABLES);
         TreeRuns.VM_VARIABLES.forEach(v -> unset.add(TreeRuns.CALLER_PREFIX + v));
-        unset.add("XDG_CONFIG_HOME");
+        // Nor the packaging desktop's scale: a start on another display gets the scale of its own.
+        unset.addAll(List.of("XDG_CONFIG_HOME", "DISPLAY", "J2D_UISCALE", "GDK_SCALE", "XDG_CURRENT_DESKTOP"));
         Path out = scratch.resolve("shipped-archive-options.out");
         int status = Exec.run(new Exec.Command(List.of(target.resolve("corvane").toString(),
                 Contract.value("flag.print-jvm-options")), set, unset, 120), out);
