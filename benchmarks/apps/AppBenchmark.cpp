@@ -7,6 +7,9 @@
 //   first  a copy of the tree elsewhere, started with an empty cache home
 //          (no archive for its place yet: it starts the dump in the background)
 //   later  the same copy started again once that dump has ended
+//   installed (with --installed) the trained tree as tools/package installed it,
+//          started with an empty cache home: its first start per user, with the
+//          archive made at packaging when the start is the one it was made for
 // Each round runs java and warm (in turns which goes first), then first and
 // later; the dump is waited for off the clock. The window is found by the X
 // server's MapNotify and its name; the process group is killed after it.
@@ -14,8 +17,8 @@
 // name by default) that the tree was made from, as dpkg knows it.
 //
 //   app_bench --name TEXT --tree DIR --moved DIR --java PATH --main-class CLASS
-//             --window NAME-PREFIX --display :N [--package NAME] [--rounds N] [--warmup N] [--scratch DIR]
-//             [--rows-only]
+//             --window NAME-PREFIX --display :N [--package NAME] [--installed DIR] [--rounds N] [--warmup N]
+//             [--scratch DIR] [--rows-only]
 
 #include <cmath>
 #include <cstdio>
@@ -31,7 +34,7 @@ namespace {
 
 const char USAGE[] =
     "app_bench --name TEXT --tree DIR --moved DIR --java PATH --main-class CLASS --window NAME-PREFIX --display :N "
-    "[--package NAME] [--rounds N] [--warmup N] [--scratch DIR] [--rows-only]";
+    "[--package NAME] [--installed DIR] [--rounds N] [--warmup N] [--scratch DIR] [--rows-only]";
 const int WINDOW_LIMIT_MS = 60000;
 
 struct Side {
@@ -100,7 +103,7 @@ std::string packageVersion(const std::string& package) {
     return bench::toolOutput({"/usr/bin/dpkg-query", "-W", "-f=${Version}", package}, bench::baseEnvironment());
 }
 
-// The rows of the warm, first and later sides, in that order.
+// The rows of the warm, first, later and installed sides, in that order.
 void printRows(const std::string& name, const std::string& package, const std::vector<Figure>& figures) {
     const std::string version = packageVersion(package);
     const struct {
@@ -108,8 +111,10 @@ void printRows(const std::string& name, const std::string& package, const std::v
         bench::Aim aim;
     } rows[] = {{"trained tree, application archive made", bench::atMost(0.70, 2)},
                 {"the trained tree moved, its first start (empty cache)", bench::atMost(1.0, 1)},
-                {"the moved tree's later starts (its archive made)", bench::atMost(0.70, 2)}};
-    for (std::size_t i = 0; i < 3; ++i) {
+                {"the moved tree's later starts (its archive made)", bench::atMost(0.70, 2)},
+                {"the trained tree as an installed package (tools/package, dpkg), its first start (empty cache)",
+                 bench::atMost(0.70, 2)}};
+    for (std::size_t i = 0; i < 4; ++i) {
         const Figure& figure = figures[i];
         bench::printRow("Exec to main window mapped, " + name + " " + (version.empty() ? "(not installed)" : version) +
                             " from Debian (Xvfb), " + rows[i].what +
@@ -123,7 +128,7 @@ void printRows(const std::string& name, const std::string& package, const std::v
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string name, package, tree, moved, java, mainClass, windowPrefix, display;
+    std::string name, package, tree, moved, installed, java, mainClass, windowPrefix, display;
     std::string scratchParent = bench::defaultScratchParent();
     int rounds = 6;
     int warmup = 1;
@@ -131,7 +136,8 @@ int main(int argc, char** argv) {
     const bool parsed = bench::parseOptions(
         argc, argv,
         {bench::textOption("--name", name), bench::textOption("--package", package), bench::textOption("--tree", tree),
-         bench::textOption("--moved", moved), bench::textOption("--java", java),
+         bench::textOption("--moved", moved), bench::textOption("--installed", installed),
+         bench::textOption("--java", java),
          bench::textOption("--main-class", mainClass), bench::textOption("--window", windowPrefix),
          bench::textOption("--display", display), bench::countOption("--rounds", rounds),
          bench::numberOption("--warmup", warmup), bench::textOption("--scratch", scratchParent),
@@ -141,11 +147,12 @@ int main(int argc, char** argv) {
     }
     package = package.empty() ? name : package;
     if (rowsOnly) {
-        printRows(name, package, std::vector<Figure>(3));
+        printRows(name, package, std::vector<Figure>(4));
         return 0;
     }
     if (mainClass.empty() || windowPrefix.empty() || display.empty() || !bench::isExecutable(java) ||
-        !bench::isExecutable(tree + "/corvane") || !bench::isExecutable(moved + "/corvane")) {
+        !bench::isExecutable(tree + "/corvane") || !bench::isExecutable(moved + "/corvane") ||
+        (!installed.empty() && !bench::isExecutable(installed + "/corvane"))) {
         return bench::usage(USAGE);
     }
     const std::string scratch = bench::makeScratchDir(scratchParent, "app-" + name);
@@ -163,7 +170,12 @@ int main(int argc, char** argv) {
     Side warm{"warm", {tree + "/corvane"}, scratch + "/warm", {}};
     Side first{"first", {moved + "/corvane"}, scratch + "/first", {}};
     Side later{"later", {moved + "/corvane"}, scratch + "/later", {}};
-    for (Side* side : {&javaSide, &warm, &first, &later}) {
+    Side installedSide{"installed", {installed + "/corvane"}, scratch + "/installed", {}};
+    std::vector<Side*> treeSides = {&warm, &first, &later};
+    if (!installed.empty()) {
+        treeSides.push_back(&installedSide);
+    }
+    for (Side* side : {&javaSide, &warm, &first, &later, &installedSide}) {
         ::mkdir(side->logs.c_str(), 0700);
     }
     auto run = [&](Side& side, const std::string& cacheHome, bool count) {
@@ -192,25 +204,34 @@ int main(int argc, char** argv) {
         bench::waitForAppArchives(fresh);
         run(later, fresh, count);
         bench::removeTree(fresh);
+        if (!installed.empty()) {
+            const std::string empty = scratch + "/cache-installed-" + std::to_string(round);
+            ::mkdir(empty.c_str(), 0700);
+            run(installedSide, empty, count);
+            bench::waitForAppArchives(empty);  // a start that did not take the shipped one makes its own
+            bench::removeTree(empty);
+        }
     }
     const int counted = warmup + rounds;
     std::printf("%s: exec -> main window ('%s...') mapped, %d rounds (+%d warm-up), display %s\n", name.c_str(),
                 windowPrefix.c_str(), rounds, warmup, display.c_str());
     std::printf("  java command: %s -cp <the tree's jars> %s (and lib/jvm-options.txt's options, if any)\n",
                 java.c_str(), mainClass.c_str());
-    std::printf("  warm tree primed: %s; archive used by warm %d/%d, first %d/%d, later %d/%d starts\n",
+    std::printf("  warm tree primed: %s; archive used by warm %d/%d, first %d/%d, later %d/%d, installed %d/%d starts\n",
                 primed ? "yes" : "NO", archiveUses(warm), counted, archiveUses(first), counted,
-                archiveUses(later), counted);
-    for (const Side* side : {&javaSide, &warm, &first, &later}) {
+                archiveUses(later), counted, archiveUses(installedSide), installed.empty() ? 0 : counted);
+    std::vector<Side*> allSides = {&javaSide};
+    allSides.insert(allSides.end(), treeSides.begin(), treeSides.end());
+    for (const Side* side : allSides) {
         bench::printSeries(side->name + ": exec -> window mapped", bench::validOf(side->ms), "ms");
     }
     const double javaMs = bench::median(bench::validOf(javaSide.ms));
     int failures = 0;
-    for (const Side* side : {&javaSide, &warm, &first, &later}) {
+    for (const Side* side : allSides) {
         failures += static_cast<int>(side->ms.size() - bench::validOf(side->ms).size());
     }
     std::vector<Figure> figures;
-    for (const Side* side : {&warm, &first, &later}) {
+    for (const Side* side : treeSides) {
         const std::vector<double> ratios = bench::pairedRatios(side->ms, javaSide.ms);
         bench::printSeries(side->name + " / java, paired by round", ratios, "");
         const std::string more = "paired_median=" + std::to_string(bench::median(ratios)) +
@@ -222,6 +243,7 @@ int main(int argc, char** argv) {
                            bench::maxOf(ratios)});
         bench::printResult("app_" + name + "_" + side->name, figures.back().ms, javaMs, "ms", more);
     }
+    figures.resize(4);
     printRows(name, package, figures);
     bench::removeTree(scratch);
     return failures == 0 && primed ? 0 : 1;

@@ -13,8 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "BuildVersion.h"
-#include "jvm/BootstrapManifest.h"
+#include "jvm/ShippedArchive.h"
 #include "log/DumbLogger.h"
 #include "log/DumpLoggerBuilder.h"
 #include "os/BackgroundJob.h"
@@ -54,40 +53,6 @@ bool endsWith(const std::string& text, const std::string& tail) {
 bool isPerProcessPath(const std::string& option) {
     return startsWith(option, "-XX:HeapDumpPath=") || startsWith(option, "-XX:ErrorFile=") ||
            startsWith(option, "-Djava.io.tmpdir=");
-}
-
-// A file as the VM's archive checks see it, and a bit more: its identity too,
-// so that a replaced file never passes for the old one.
-std::string fileStamp(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return path + " missing\n";
-    }
-    char numbers[160];
-    (void)std::snprintf(numbers, sizeof numbers, " %ju %ju %jd %jd.%09ld\n", static_cast<uintmax_t>(info.st_dev),
-                  static_cast<uintmax_t>(info.st_ino), static_cast<intmax_t>(info.st_size),
-                  static_cast<intmax_t>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec);
-    return path + numbers;
-}
-
-std::string keyText(const std::vector<OptionEntry>& entries, const std::string& installDir,
-                    const std::string& classPath, const std::string& classList) {
-    std::string text = std::string("launcher ") + CORVANE_BUILD_VERSION + "\ntree " + installDir + "\n";
-    for (const char* file : {"/jre/lib/server/libjvm.so", "/jre/lib/modules"}) {
-        text += fileStamp(installDir + file);
-    }
-    text += fileStamp(classList);
-    size_t start = 0;
-    while (start <= classPath.size() && !classPath.empty()) {
-        const size_t end = std::min(classPath.find(CLASSPATH_SEPARATOR, start), classPath.size());
-        text += fileStamp(classPath.substr(start, end - start));
-        start = end + 1;
-    }
-    for (const char* variable : {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"}) {
-        const char* value = std::getenv(variable);
-        text += std::string(variable) + "=" + (value != nullptr ? value : "") + "\n";
-    }
-    return text + keyOptionsText(entries);
 }
 
 // The folder, made when missing; empty when it is usable, else why not: it
@@ -254,13 +219,16 @@ void useAppClassArchive(std::vector<OptionEntry>& entries, const std::string& in
         skip("the options manage class-data sharing themselves (" + managing + ")");
         return;
     }
+    if (useShippedArchive(entries, installDir, archiveKeyText(entries, installDir, classPath, classList, false))) {
+        return;
+    }
     const std::string dir = appArchiveDir(name, std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
     const std::string problem = dir.empty() ? "neither XDG_CACHE_HOME nor HOME is an absolute path" : prepareDir(dir);
     if (!problem.empty()) {
         skip("the cache folder " + dir + ": " + problem);
         return;
     }
-    const std::string prefix = "app-" + appArchiveKey(keyText(entries, installDir, classPath, classList));
+    const std::string prefix = "app-" + appArchiveKey(archiveKeyText(entries, installDir, classPath, classList, true));
     const std::string archive = dir + "/" + prefix + ".jsa";
     pruneCache(dir, prefix);
     if (isOwnRegularFile(archive)) {

@@ -33,8 +33,10 @@ std::vector<std::string> appArchiveDumpArgs(const std::string& java, const std::
                                             const std::string& classList, const std::string& output,
                                             bool aotLinking);
 
-// For a tree whose record asks for it ("app-archive=per-user"): adds the archive made for this start
-// to `entries`, or, when there is none yet, starts making it in the
+// For a tree whose record asks for it ("app-archive=per-user"): adds the archive
+// that its package shipped when this start is the one it was made for, else the
+// per-user archive made for this start to `entries`, or, when there is none
+// yet, starts making it in the
 // background. Logs what it does; any problem leaves the options as they are.
 void useAppClassArchive(std::vector<OptionEntry>& entries, const std::string& installDir,
                         const std::string& classPath, const TreeRecord& record);

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The demo package as a user gets it: apt-get installs it, its menu entry
 # starts it under Xvfb (gtk-launch), its window carries the entry's
-# StartupWMClass and belongs to the installed launcher; closed as a window
-# manager closes it, it ends with status 0; a file of its type and a link of
-# its scheme open in it (gio open); apt-get purge leaves no file.
+# StartupWMClass and belongs to the installed launcher, whose first start takes
+# the class archive made at packaging; closed as a window manager closes it, it
+# ends with status 0; a file of its type and a link of its scheme open in it
+# (gio open); after a jar of the installed copy changes, a start takes the
+# per-user archive instead; apt-get purge leaves no file.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/xvfb.sh"
 require_package_install
@@ -40,6 +42,9 @@ note "window $WID of process $APP_PID, WM_CLASS $class"
 wait_gone 300 "$APP_PID" || fail "the application did not end within 30 s of the close request"
 APP_PID=""
 expect_exit_0_logged
+SHIPPED="/opt/$N/versions/1.0/lib/app-archive.jsa"
+grep -q -F "Using the application class archive made at packaging $SHIPPED:" "$SCRATCH/logs/corvane-native.log" \
+  || fail "the first start did not take the archive made at packaging: $(grep -h 'class archive' "$SCRATCH/logs/corvane-native.log" | tr '\n' '|')"
 
 # A file of the package's type and a link of its scheme, opened as the desktop
 # opens them, start the application with that file (as a path or a file: URL)
@@ -59,19 +64,41 @@ for target in "$SCRATCH/doc.cdtest" "$N://hello"; do
 done
 stop_xvfb
 
-# The starts above made the user's archive of the installed tree's classes; a
-# later start takes the demo's classes from it, their code source the installed jar.
+# Run in report mode (no display), the demo names its class archive's use in
+# the native log and its classes' code source.
+report_run() {
+  rm -rf "$SCRATCH/logs" && mkdir -p "$SCRATCH/logs"
+  env -u DISPLAY "${demo_env[@]}" CORVANE_DEMO_MODE=report timeout 60 "/usr/bin/$N" >"$SCRATCH/report.out" 2>&1 </dev/null \
+    || fail "$1: the report run failed: $(tail -n 3 "$SCRATCH/report.out" | tr '\n' '|')"
+  grep -q -x -F "Code source:        file:/opt/$N/versions/1.0/lib/$(basename "$CORVANE_TEST_DEMO_JAR")" "$SCRATCH/report.out" \
+    || fail "$1: the demo's code source is not its installed jar: $(grep 'Code source' "$SCRATCH/report.out")"
+  expect_exit_0_logged
+}
+archive_lines() {
+  grep -h 'class archive' "$SCRATCH/logs/corvane-native.log" | tr '\n' '|'
+}
+
+report_run "a later start"
+grep -q -F "Using the application class archive made at packaging $SHIPPED:" "$SCRATCH/logs/corvane-native.log" \
+  || fail "a later start did not take the archive made at packaging: $(archive_lines)"
+
+# A jar of the installed copy changed after packaging: the shipped archive is
+# not taken (its classes would be the old jar's); the user's archive is made
+# for the changed tree and a later start takes it.
+JAR="/opt/$N/versions/1.0/lib/$(basename "$CORVANE_TEST_DEMO_JAR")"
+touch "$JAR"
+report_run "the start after the jar changed"
+grep -q "Not using the application class archive made at packaging.*$JAR" "$SCRATCH/logs/corvane-native.log" \
+  || fail "the start after the jar changed did not say it leaves the shipped archive out: $(archive_lines)"
+grep -q -F "Using the application class archive made at packaging" "$SCRATCH/logs/corvane-native.log" \
+  && fail "the start after the jar changed took the archive made at packaging"
 for ((i = 0; i < 240; i++)); do
   [ -n "$(find "$SCRATCH/cache/corvane/$N" -maxdepth 1 -name 'app-*.jsa' 2>/dev/null)" ] && break
   sleep 0.5
 done
-rm -rf "$SCRATCH/logs" && mkdir -p "$SCRATCH/logs"
-env -u DISPLAY "${demo_env[@]}" CORVANE_DEMO_MODE=report timeout 60 "/usr/bin/$N" >"$SCRATCH/report.out" 2>&1 </dev/null \
-  || fail "the report run failed: $(tail -n 3 "$SCRATCH/report.out" | tr '\n' '|')"
+report_run "the start with the user's archive"
 grep -q "Using the application class archive  *$SCRATCH/cache/corvane/$N/app-" "$SCRATCH/logs/corvane-native.log" \
-  || fail "the installed tree's start used no per-user class archive: $(grep -h 'class archive' "$SCRATCH/logs/corvane-native.log")"
-grep -q -x -F "Code source:        file:/opt/$N/versions/1.0/lib/$(basename "$CORVANE_TEST_DEMO_JAR")" "$SCRATCH/report.out" \
-  || fail "the demo's code source is not its installed jar: $(grep 'Code source' "$SCRATCH/report.out")"
+  || fail "the changed tree's start used no per-user class archive: $(archive_lines)"
 
 purge_and_check "$N" "$SCRATCH/files"
 finish

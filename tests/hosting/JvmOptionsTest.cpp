@@ -12,6 +12,7 @@
 #include "ExpectedOptions.h"
 #include "jvm/AppClassArchive.h"
 #include "jvm/JvmOptions.h"
+#include "jvm/ShippedArchive.h"
 #include "jvm/TreeRecord.h"
 #include "os/BackgroundJob.h"
 #include "support/TestSupport.h"
@@ -247,6 +248,30 @@ TEST(JvmOptions, AppArchiveKeyOptions) {
               "option -Xmx160m\noption -Djava.class.path=/t/lib/a.jar\noption -XX:+UseCompactObjectHeaders\n");
     EXPECT_NE(corvane::jvm::appArchiveKey("a"), corvane::jvm::appArchiveKey("b"));
     EXPECT_EQ(corvane::jvm::appArchiveKey("").size(), 16u);
+}
+
+// The archive made at packaging serves only the start it was made for, line
+// for line: a changed jar, a jar more or less, an option more or less each
+// keep it out, and the message names the first line that differs.
+TEST(JvmOptions, ShippedArchiveRecordMustBeThisStarts) {
+    const std::string made = "tree /t\n/t/lib/a.jar 10 5.000000000\noption -Xmx160m\n";
+    const struct {
+        const char* name;
+        std::string now;
+        std::string difference;
+    } cases[] = {
+        {"the same start", made, ""},
+        {"a jar touched", "tree /t\n/t/lib/a.jar 10 7.000000000\noption -Xmx160m\n",
+         "'/t/lib/a.jar 10 5.000000000' at packaging, '/t/lib/a.jar 10 7.000000000' now"},
+        {"an option more", made + "option -Dx=1\n", "nothing at packaging, 'option -Dx=1' now"},
+        {"an option less", "tree /t\n/t/lib/a.jar 10 5.000000000\n", "'option -Xmx160m' at packaging, nothing now"},
+        {"another place", "tree /u\n/t/lib/a.jar 10 5.000000000\noption -Xmx160m\n",
+         "'tree /t' at packaging, 'tree /u' now"},
+        {"an empty line more", made + "\n", "nothing at packaging, '' now"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(corvane::jvm::recordDifference(made, c.now), c.difference) << c.name;
+    }
 }
 
 // A dump that hangs is killed at its bound and counts as failed: later starts

@@ -44,6 +44,7 @@ final class PackageTree {
         PackageRoot.setModes(root);
         PackageRoot.executable(opt.resolve("verify-copies"));
         PackageRoot.strip(opt, scratch);
+        ShippedArchive.make(p, options.record(), opt, scratch, console);
         List<Path> made = new ArrayList<>();
         String depends = "";
         for (PackageFormat format : PackageFormat.ALL) {
@@ -185,6 +186,9 @@ final class PackageTree {
     private static Path makeTar(Package p, Path opt, Path stage, Path scratch) {
         try {
             Files.delete(opt.resolve("verify-copies"));
+            // Made for the package's install path only: a tar unpacks anywhere.
+            Files.deleteIfExists(opt.resolve(ShippedArchive.ARCHIVE));
+            Files.deleteIfExists(opt.resolve(ShippedArchive.RECORD));
             Files.createSymbolicLink(opt.resolve(p.name()), Path.of("corvane"));
         } catch (IOException e) {
             throw Console.fail("cannot make " + p.tarFile() + ": " + e.getMessage());

@@ -21,9 +21,9 @@ final class TreeRuns {
     private static final String LOG_DIR = Contract.value("env.log-dir");
     static final List<String> OPTION_VARIABLES = List.of(AGGRESSIVE, "CORVANE_GC_FORCE_SERIAL_GC",
             "CORVANE_GC_FORCE_PARALLEL_GC", "CORVANE_GC_AGGRESSIVE_RECLAIM", "CORVANE_GC_MAX_PAUSE_MILLIS", INSTALL_DIR);
-    private static final List<String> VM_VARIABLES = List.of("JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS");
+    static final List<String> VM_VARIABLES = List.of("JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS");
     /** tools/lib/ship keeps the caller's JVM option variables under this prefix, away from the tool's own VM. */
-    private static final String CALLER_PREFIX = "CORVANE_CALLER";
+    static final String CALLER_PREFIX = "CORVANE_CALLER";
     private static final String LOG_NAME = "corvane-native.log";
 
     private final Path tree;
