@@ -50,14 +50,18 @@ if ! "$CORVANE_TEST_JDK_HOME/bin/javac" -d "$APP/classes" "$APP/src/org/example/
 fi
 cd "$APP" || exit 1
 ship() { env JAVA_HOME="$CORVANE_TEST_JDK_HOME" corvane-ship "$@"; }
-ship assemble --dest hello --no-cds -q hello.jar >assemble.out 2>&1 \
+ship assemble --dest hello --train -q hello.jar >assemble.out 2>&1 \
   || { fail "corvane-ship assemble failed: $(tail -n 3 assemble.out | tr '\n' '|')"; finish; }
 cmp -s hello/corvane "/opt/$N/corvane" || fail "the tree's launcher is not the release's"
 out=$(env "${demo_env[@]}" timeout 60 hello/corvane one two 2>&1)
 [ "$out" = "hello from one two" ] || fail "the assembled tree printed: $out"
-ship package --tree hello --out-dir packages --maintainer "Jane Doe <jane@example.org>" --app-id org.example.hello -q >package.out 2>&1 \
+ship package --tree hello --out-dir packages --maintainer "Jane Doe <jane@example.org>" --app-id org.example.hello >package.out 2>&1 \
   || fail "corvane-ship package failed: $(tail -n 3 package.out | tr '\n' '|')"
 [ -f "packages/hello_${V}_amd64.deb" ] || fail "corvane-ship package made no .deb: $(tr '\n' '|' <package.out)"
+# The installed tools, below /opt themselves, still make the archive for the package's install path.
+dpkg-deb -c "packages/hello_${V}_amd64.deb" >contents.txt 2>&1
+grep -q '/opt/hello/lib/app-archive.jsa$' contents.txt \
+  || fail "the package carries no archive made at packaging: $(grep -i 'archive' package.out | tr '\n' '|')"
 
 # A tree assembled under another contract is refused, in one line naming both.
 sed -i "s/^contract=.*/contract=0/" hello/lib/corvane-tree.txt

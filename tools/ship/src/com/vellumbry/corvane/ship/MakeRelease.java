@@ -31,6 +31,7 @@ final class MakeRelease {
             "libm.so.6", "libdl.so.2", "libpthread.so.0", "librt.so.1");
     /** The checkout's files the subcommands read, below its root. */
     private static final List<String> TOOL_FILES = List.of("tools/ship/templates", "tools/lib/default-icon.svg",
+            "tools/lib/start-xvfb",
             "bridge", "api/contract.txt", "api/src", "maintainer-scripts");
     /** What the subcommands run, by format: assemble's JDK tools aside, package's needs are hard. */
     private static final Map<String, List<String>> DEPENDS = Map.of(

@@ -52,6 +52,8 @@ public final class ShippedArchive {
         }
         argv.addAll(List.of("--mount", "--propagation", "private", "--", java.toString(),
                 "-XX:TieredStopAtLevel=1", "-Djava.awt.headless=true",
+                // Its runtime's spawn helper may lie below /opt, which the namespace covers for a moment.
+                "-Djdk.lang.Process.launchMechanism=FORK",
                 "-Dcorvane.tools=" + Templates.toolsDir(), "-cp", System.getProperty("java.class.path"),
                 ShippedArchive.class.getName(), opt.toString(), target.toString(), p.name(), record.trainingList(),
                 record.launcherVersion(), Boolean.toString(runtimeFeature(record.runtimeVersion())
@@ -78,8 +80,8 @@ public final class ShippedArchive {
             return "this machine has no /opt to mount the tree at";
         }
         try {
-            Path tools = Path.of(System.getProperty("java.home")).toRealPath();
-            for (Path path : List.of(opt.toRealPath(), scratch.toRealPath(), tools)) {
+            // The tools' own files below /opt (an installed release's) are mounted again inside.
+            for (Path path : List.of(opt.toRealPath(), scratch.toRealPath())) {
                 if (path.startsWith("/opt")) {
                     return path + " lies below /opt, which the dump covers";
                 }
@@ -131,10 +133,42 @@ public final class ShippedArchive {
         System.exit(0);
     }
 
+    /**
+     * An installed release of the tools lives below /opt: its folder (this VM's runtime, the
+     * templates and the contract this process still reads) is mounted again from {@code before}.
+     */
+    private static void keepToolsBelowOpt(Path before, Path scratch) {
+        Set<Path> folders = new java.util.TreeSet<>();
+        for (Path path : List.of(Path.of(System.getProperty("java.home")), Templates.toolsDir())) {
+            Path real = path.toAbsolutePath().normalize();
+            if (real.startsWith("/opt") && real.getNameCount() > 1) {
+                folders.add(real.subpath(0, 2));
+            }
+        }
+        for (Path folder : folders) {
+            Path inside = Path.of("/").resolve(folder);
+            try {
+                Files.createDirectories(inside);
+            } catch (IOException e) {
+                throw Console.fail("cannot make " + inside + " in the namespace: " + e.getMessage());
+            }
+            Exec.output(List.of("mount", "--bind", before.resolve(folder.subpath(1, 2)).toString(), inside.toString()),
+                    scratch, "cannot mount the tools' " + inside + " again in the namespace");
+        }
+    }
+
     private static void inNamespace(Path opt, Path target, String name, String trainingList, String launcherVersion,
                                     boolean aotLinking, Path scratch) {
+        Path before = scratch.resolve("opt-before");
+        try {
+            Files.createDirectories(before);
+        } catch (IOException e) {
+            throw Console.fail("cannot make " + before + ": " + e.getMessage());
+        }
+        Exec.output(List.of("mount", "--bind", "/opt", before.toString()), scratch, "cannot keep /opt in a mount namespace");
         Exec.output(List.of("mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/opt"), scratch,
                 "cannot mount a tmpfs on /opt in a mount namespace");
+        keepToolsBelowOpt(before, scratch);
         // The packaging machine's own system options of the application are no default.
         Path systemOptions = Path.of("/etc", name);
         if (Files.isDirectory(systemOptions)) {
