@@ -1,7 +1,6 @@
 #include "jvm/JvmOptions.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "Contract.h"
 #include "jvm/BootstrapManifest.h"
@@ -103,8 +102,23 @@ std::vector<std::string> restatedDefaultsLeftOut(int runtimeFeature) {
     return options;
 }
 
+namespace {
+
+// The contract's decimal text as a number, at compile time.
+constexpr int decimalValue(const char* text) {
+    int value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 + (*text - '0');
+    }
+    return value;
+}
+
+constexpr int AGGRESSIVE_SINCE = decimalValue(CONTRACT_JDK_MINIMUM);
+
+}  // namespace
+
 bool takesAggressiveOptions(int runtimeFeature) {
-    return runtimeFeature == 0 || runtimeFeature >= std::atoi(CONTRACT_JDK_MINIMUM);
+    return runtimeFeature == 0 || runtimeFeature >= AGGRESSIVE_SINCE;
 }
 
 std::vector<OptionEntry> buildJvmOptionEntries(const OptionInputs& inputs) {
