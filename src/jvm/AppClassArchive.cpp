@@ -219,7 +219,7 @@ void useAppClassArchive(std::vector<OptionEntry>& entries, const std::string& in
         skip("the options manage class-data sharing themselves (" + managing + ")");
         return;
     }
-    if (useShippedArchive(entries, installDir, archiveKeyText(entries, installDir, classPath, classList, false))) {
+    if (useShippedArchive(entries, installDir, classPath, classList)) {
         return;
     }
     const std::string dir = appArchiveDir(name, std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));

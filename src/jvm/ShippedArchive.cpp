@@ -87,15 +87,16 @@ std::string recordDifference(const std::string& made, const std::string& now) {
 }
 
 bool useShippedArchive(std::vector<OptionEntry>& entries, const std::string& installDir,
-                       const std::string& keyText) {
+                       const std::string& classPath, const std::string& classList) {
     const std::string recordPath = installDir + "/" + CONTRACT_ARCHIVE_SHIPPED_RECORD;
     const OS::FileText record = OS::readRegularFile(recordPath);
     if (record.outcome == OS::FileText::ABSENT) {
         return false;  // no package made this tree: nothing to say
     }
     const std::string archive = installDir + "/" + CONTRACT_ARCHIVE_SHIPPED;
-    std::string why = record.outcome == OS::FileText::REFUSED ? "cannot read " + recordPath + ": " + record.problem
-                                                               : recordDifference(record.text, keyText);
+    std::string why = record.outcome == OS::FileText::REFUSED
+                          ? "cannot read " + recordPath + ": " + record.problem
+                          : recordDifference(record.text, archiveKeyText(entries, installDir, classPath, classList, false));
     struct stat info {};
     if (why.empty() && (::stat(archive.c_str(), &info) != 0 || !S_ISREG(info.st_mode))) {
         why = archive + " is missing";

@@ -24,10 +24,11 @@ std::string archiveKeyText(const std::vector<OptionEntry>& entries, const std::s
 // empty when they are the same.
 std::string recordDifference(const std::string& made, const std::string& now);
 
-// Adds the shipped archive to `entries` when the tree has one and `keyText`
-// (archiveKeyText without identities) is the record's; one log line says
-// whether and why. False when the start must do without it.
+// Adds the shipped archive to `entries` when the tree has one and this start's
+// key (archiveKeyText without identities, worked out only then: most trees have
+// no record) is the record's; one log line says whether and why. False when the
+// start must do without it.
 bool useShippedArchive(std::vector<OptionEntry>& entries, const std::string& installDir,
-                       const std::string& keyText);
+                       const std::string& classPath, const std::string& classList);
 
 }  // namespace corvane::jvm

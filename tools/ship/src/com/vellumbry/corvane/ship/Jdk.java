@@ -72,12 +72,7 @@ record Jdk(Path home, int major, String version, String arch, Path linkFrom) {
             if (!javaHome.isEmpty()) {
                 candidates.add(Path.of(javaHome));
             }
-            try (var listing = Files.list(Path.of("/usr/lib/jvm"))) {
-                listing.filter(h -> Files.isDirectory(h, java.nio.file.LinkOption.NOFOLLOW_LINKS)).sorted()
-                        .forEach(candidates::add);
-            } catch (IOException e) {
-                // No JDKs there.
-            }
+            candidates.addAll(installed());
         }
         for (Path home : candidates) {
             Jdk jdk = Files.isRegularFile(home.resolve("release")) ? at(home) : null;
@@ -110,16 +105,20 @@ record Jdk(Path home, int major, String version, String arch, Path linkFrom) {
         if (!javaHome.isEmpty() && Files.isExecutable(Path.of(javaHome, "bin", "javac"))) {
             return Optional.of(Path.of(javaHome));
         }
-        List<Path> homes;
-        try (var listing = Files.list(Path.of("/usr/lib/jvm"))) {
-            homes = listing.filter(h -> Files.isDirectory(h, java.nio.file.LinkOption.NOFOLLOW_LINKS)
-                    && Files.isExecutable(h.resolve("bin/javac")) && Files.isExecutable(h.resolve("bin/jlink"))).toList();
-        } catch (IOException e) {
-            return Optional.empty();
-        }
-        return homes.stream().map(Jdk::at).filter(j -> j.major() > 0 && !j.foreign())
+        return installed().stream()
+                .filter(h -> Files.isExecutable(h.resolve("bin/javac")) && Files.isExecutable(h.resolve("bin/jlink")))
+                .map(Jdk::at).filter(j -> j.major() > 0 && !j.foreign())
                 .max(java.util.Comparator.comparingInt(Jdk::major).thenComparing(j -> j.home().toString()))
                 .map(Jdk::home);
+    }
+
+    /** The real folders under /usr/lib/jvm, sorted (Debian's links there name the same JDKs again). */
+    private static List<Path> installed() {
+        try (var listing = Files.list(Path.of("/usr/lib/jvm"))) {
+            return listing.filter(h -> Files.isDirectory(h, java.nio.file.LinkOption.NOFOLLOW_LINKS)).sorted().toList();
+        } catch (IOException e) {
+            return List.of();  // no JDKs there
+        }
     }
 
     /** The runtime version a jlinked image names in its release file. */

@@ -70,7 +70,7 @@ final class MakeRelease {
         Path scratch = workspace.scratch();
         String version = launcherVersion(launcher, scratch);
         checkLauncher(launcher, scratch);
-        Package p = facts(version, line.has("--maintainer") ? line.value("--maintainer", "") : maintainer());
+        Package p = facts(version, PackageOptions.maintainer(line, "Corvane developers <corvane@vellumbry.com>"));
 
         Path root = stage.resolve("root");
         Path opt = root.resolve("opt").resolve(NAME);
@@ -234,9 +234,6 @@ final class MakeRelease {
     }
 
     private static Package facts(String version, String maintainer) {
-        if (!maintainer.matches("[^<>\\n]+ <[^<>@ \\n]+@[^<>@ \\n]+>")) {
-            throw Console.fail("maintainer '" + maintainer + "' is not 'Name <email>'");
-        }
         ZonedDateTime when = Instant.ofEpochSecond(PackageOptions.sourceDateEpoch()).atZone(ZoneOffset.UTC);
         return new Package(NAME, version, "Corvane tools", "Ship Java desktop applications with the corvane launcher",
                 List.of("corvane-ship assembles an install tree of a Java desktop application (its jars, a Java runtime"
@@ -245,12 +242,6 @@ final class MakeRelease {
                 "Development;", maintainer, "the Corvane developers", "", "", "Apache-2.0", "com.vellumbry.corvane.tools",
                 "", when.toLocalDate(), DateTimeFormatter.ofPattern("EEE, dd MMM yyyy HH:mm:ss Z", Locale.ROOT).format(when),
                 List.of(), Map.of(), List.of(), List.of(), null, Jdk.HOST_ARCH, RECOMMENDS);
-    }
-
-    private static String maintainer() {
-        String name = System.getenv().getOrDefault("DEBFULLNAME", "");
-        String email = System.getenv().getOrDefault("DEBEMAIL", "");
-        return name.isEmpty() || email.isEmpty() ? "Corvane developers <corvane@vellumbry.com>" : name + " <" + email + ">";
     }
 
     private static void delete(Path file) {

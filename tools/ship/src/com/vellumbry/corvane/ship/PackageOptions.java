@@ -107,10 +107,7 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
                 .map(p -> p.strip().replaceAll("\\s*\\n\\s*", " ")).filter(p -> !p.isEmpty()).toList();
         String categories = line.value("--categories", "Utility;");
         categories = categories.endsWith(";") ? categories : categories + ";";
-        String maintainer = line.has("--maintainer") ? line.value("--maintainer", "") : maintainerFromEnvironment();
-        if (!maintainer.matches("[^<>\\n]+ <[^<>@ \\n]+@[^<>@ \\n]+>")) {
-            throw Console.fail("maintainer '" + maintainer + "' is not 'Name <email>'");
-        }
+        String maintainer = maintainer(line, null);
         String homepage = line.value("--homepage", "");
         String appId = line.value("--app-id", DesktopFiles.appId(homepage, name));
         if (appId.isEmpty()) {
@@ -159,13 +156,22 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
         return text.strip();
     }
 
-    private static String maintainerFromEnvironment() {
+    /**
+     * --maintainer, else DEBFULLNAME and DEBEMAIL, else {@code fallback} (none: a failure); checked to be
+     * "Name <email>" as both package formats want it.
+     */
+    static String maintainer(CommandLine line, String fallback) {
         String name = System.getenv().getOrDefault("DEBFULLNAME", "");
         String email = System.getenv().getOrDefault("DEBEMAIL", "");
-        if (name.isEmpty() || email.isEmpty()) {
+        String maintainer = line.has("--maintainer") ? line.value("--maintainer", "")
+                : !name.isEmpty() && !email.isEmpty() ? name + " <" + email + ">" : fallback;
+        if (maintainer == null) {
             throw Console.fail("no maintainer: give --maintainer 'Name <email>' or set DEBFULLNAME and DEBEMAIL");
         }
-        return name + " <" + email + ">";
+        if (!maintainer.matches("[^<>\\n]+ <[^<>@ \\n]+@[^<>@ \\n]+>")) {
+            throw Console.fail("maintainer '" + maintainer + "' is not 'Name <email>'");
+        }
+        return maintainer;
     }
 
     /** SOURCE_DATE_EPOCH for reproducible dates, else now. */
