@@ -1,17 +1,34 @@
 #!/usr/bin/env bash
-# A tree for arm64 made on this x86-64 machine: the launcher cross-compiled with
-# Debian's aarch64 compiler is an AArch64 program needing only glibc; assemble links
-# the runtime from Debian's arm64 JDK 17 with this machine's JDK of the same version
-# and dumps nothing; under qemu's user-mode emulation the tree runs its application
-# with the lighter option set, its first start makes the per-user class archive and
-# the next start uses it. A launcher of the wrong CPU and --train are refused.
+# The demo for arm64 as a user there gets it, made on this x86-64 machine: the
+# launcher cross-compiled with Debian's aarch64 compiler is an AArch64 program
+# needing only glibc; assemble links the runtime from Debian's arm64 JDK 17 with
+# this machine's JDK of the same version and dumps nothing; package makes the
+# arm64 .deb, .rpm and .tar.gz. In an arm64 Debian root made by mmdebstrap and
+# run through qemu's user-mode emulation, apt installs the .deb with what it
+# Depends on, and a user's command there prints the version and the demo's
+# report with the lighter option set; the first start makes the per-user class
+# archive and the next start uses it. A launcher of the wrong CPU and --train
+# are refused.
 source "$(dirname "$0")/lib.sh"
 need_tool aarch64-linux-gnu-g++ g++-aarch64-linux-gnu
 need_tool qemu-aarch64-static qemu-user-static
 need_tool readelf binutils
-[ "$(id -u)" = 0 ] || skip "registering qemu for arm64 programs and installing a JDK need root (tests run as root in CI)"
+need_tool mmdebstrap mmdebstrap
+need_tool arch-test arch-test
+need_tool rpm rpm
+[ "$(id -u)" = 0 ] || skip "registering qemu for arm64 programs, installing a JDK and making a root need root (tests run as root in CI)"
 SOURCE=$CORVANE_TEST_SOURCE_DIR
 HOST_JDK=/usr/lib/jvm/java-17-openjdk-amd64
+N=$CORVANE_TEST_PACKAGE_NAME
+
+# arm64 programs run through qemu.
+if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+  mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || skip "binfmt_misc cannot be mounted here"
+fi
+if [ ! -e /proc/sys/fs/binfmt_misc/qemu-aarch64 ]; then
+  grep -v '^#' /usr/lib/binfmt.d/qemu-aarch64.conf >/proc/sys/fs/binfmt_misc/register \
+    || skip "qemu cannot be registered for arm64 programs here"
+fi
 
 # The launcher, cross-compiled.
 BUILD="$SCRATCH/build"
@@ -28,7 +45,7 @@ machine=$(readelf -h "$LAUNCHER" | sed -n 's/^ *Machine: *//p')
 needed=$(readelf -d "$LAUNCHER" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
 [ "$needed" = "ld-linux-aarch64.so.1 libc.so.6 libm.so.6 " ] || fail "the arm64 launcher needs: $needed"
 
-# Debian's arm64 JDK 17 and zlib, through a private apt state (the machine's is untouched).
+# Debian's arm64 JDK 17, through a private apt state (the machine's is untouched).
 APT="$SCRATCH/apt"
 mkdir -p "$APT/state/lists/partial" "$APT/cache/archives/partial" "$APT/debs" "$APT/root"
 : >"$APT/status"
@@ -36,7 +53,7 @@ arm64_apt() {
   apt-get -q -o APT::Architecture=arm64 -o APT::Architectures=arm64 -o Dir::State="$APT/state" \
     -o Dir::State::status="$APT/status" -o Dir::Cache="$APT/cache" "$@"
 }
-{ arm64_apt update && (cd "$APT/debs" && arm64_apt download openjdk-17-jdk-headless openjdk-17-jre-headless zlib1g); } >"$APT/log" 2>&1 \
+{ arm64_apt update && (cd "$APT/debs" && arm64_apt download openjdk-17-jdk-headless openjdk-17-jre-headless); } >"$APT/log" 2>&1 \
   || { fail "cannot fetch Debian's arm64 JDK: $(grep -m 2 '^E:' "$APT/log" | tr '\n' '|')"; finish; }
 for deb in "$APT"/debs/*.deb; do dpkg-deb -x "$deb" "$APT/root"; done
 TARGET_JDK="$APT/root/usr/lib/jvm/java-17-openjdk-arm64"
@@ -47,56 +64,104 @@ if [ "$(sed -n 's/^JAVA_VERSION="\(.*\)"/\1/p' "$HOST_JDK/release" 2>/dev/null)"
     || { fail "cannot install openjdk-17-jdk-headless: $(tail -n 2 "$SCRATCH/jdk17.log" | tr '\n' '|')"; finish; }
 fi
 
-# arm64 programs run through qemu, their libraries from a root of Debian's arm64 files.
-if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
-  mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || skip "binfmt_misc cannot be mounted here"
-fi
-if [ ! -e /proc/sys/fs/binfmt_misc/qemu-aarch64 ]; then
-  grep -v '^#' /usr/lib/binfmt.d/qemu-aarch64.conf >/proc/sys/fs/binfmt_misc/register \
-    || skip "qemu cannot be registered for arm64 programs here"
-fi
-SYSROOT="$SCRATCH/sysroot"
-mkdir -p "$SYSROOT/lib"
-cp -a /usr/aarch64-linux-gnu/lib/. "$APT"/root/lib/aarch64-linux-gnu/. "$SYSROOT/lib/" 2>/dev/null \
-  || cp -a /usr/aarch64-linux-gnu/lib/. "$APT"/root/usr/lib/aarch64-linux-gnu/. "$SYSROOT/lib/"
-export QEMU_LD_PREFIX="$SYSROOT"
-
-# A small application, assembled for arm64.
-APP="$SCRATCH/app"
-mkdir -p "$APP/src/p"
-printf '%s\n' 'package p; public class Hello { public static void main(String[] a) {' \
-  '  System.out.println("hello " + System.getProperty("os.arch") + " " + String.join(" ", a)); } }' \
-  >"$APP/src/p/Hello.java"
-if ! "$HOST_JDK/bin/javac" --release 17 -d "$APP/classes" "$APP/src/p/Hello.java" \
-  || ! "$HOST_JDK/bin/jar" --create --file "$APP/hello.jar" --main-class p.Hello -C "$APP/classes" .; then
-  fail "cannot build the sample jar"; finish
-fi
-ship() { "$SOURCE/tools/corvane-ship" assemble --jdk "$TARGET_JDK" --dest "$APP/tree" -q "$@" "$APP/hello.jar"; }
-
-ship --launcher "$CORVANE_TEST_LAUNCHER" >"$APP/wrong.out" 2>&1 && fail "an x86-64 launcher was taken for an arm64 tree"
-grep -q "is for x86_64, the JDK for aarch64" "$APP/wrong.out" || fail "the wrong launcher's refusal: $(cat "$APP/wrong.out")"
-ship --launcher "$LAUNCHER" --train >"$APP/train.out" 2>&1 && fail "--train was taken for an arm64 tree"
-grep -q -- "--train runs the application" "$APP/train.out" || fail "--train's refusal: $(cat "$APP/train.out")"
-ship --launcher "$LAUNCHER" >"$APP/assemble.out" 2>&1 \
-  || { fail "assembling for arm64 failed: $(tail -n 3 "$APP/assemble.out" | tr '\n' '|')"; finish; }
-readelf -h "$APP/tree/jre/lib/server/libjvm.so" | grep -q 'Machine: *AArch64' \
-  || fail "the tree's libjvm.so is not an AArch64 library"
-[ ! -e "$APP/tree/jre/lib/server/classes.jsa" ] || fail "an archive was dumped for arm64 on this machine"
-
-run_tree() {
-  env "${demo_env[@]}" CORVANE_NATIVE_LOG_DIR_OVERRIDE="$SCRATCH/logs-$1" timeout 300 "$APP/tree/corvane" "$1"
+# The demo, assembled for arm64 with the modules it uses: half the runtime to
+# link, pack three times and install under emulation.
+TREE="$SCRATCH/$N"
+ship() {
+  "$SOURCE/tools/corvane-ship" assemble --jdk "$TARGET_JDK" --modules minimal --dest "$TREE" -q "$@" "$CORVANE_TEST_DEMO_JAR"
 }
-out=$(run_tree first 2>&1)
-[ "$out" = "hello aarch64 first" ] || fail "the arm64 tree printed: $out"
-grep -q "is older than .*the lighter option set" "$SCRATCH"/logs-first/*.log || fail "the first start did not take the lighter set"
+ship --launcher "$CORVANE_TEST_LAUNCHER" >"$SCRATCH/wrong.out" 2>&1 && fail "an x86-64 launcher was taken for an arm64 tree"
+grep -q "is for x86_64, the JDK for aarch64" "$SCRATCH/wrong.out" || fail "the wrong launcher's refusal: $(cat "$SCRATCH/wrong.out")"
+ship --launcher "$LAUNCHER" --train >"$SCRATCH/train.out" 2>&1 && fail "--train was taken for an arm64 tree"
+grep -q -- "--train runs the application" "$SCRATCH/train.out" || fail "--train's refusal: $(cat "$SCRATCH/train.out")"
+ship --launcher "$LAUNCHER" >"$SCRATCH/assemble.out" 2>&1 \
+  || { fail "assembling for arm64 failed: $(tail -n 3 "$SCRATCH/assemble.out" | tr '\n' '|')"; finish; }
+readelf -h "$TREE/jre/lib/server/libjvm.so" | grep -q 'Machine: *AArch64' \
+  || fail "the tree's libjvm.so is not an AArch64 library"
+[ ! -e "$TREE/jre/lib/server/classes.jsa" ] || fail "an archive was dumped for arm64 on this machine"
+
+# Its packages, named for arm64.
+OUT="$SCRATCH/packages"
+"$SOURCE/tools/corvane-ship" package -q --tree "$TREE" --version 1.0 --app-id "$CORVANE_TEST_PACKAGE_ID" \
+  --maintainer "Corvane tests <tests@corvane.example.org>" --out-dir "$OUT" >"$SCRATCH/made" 2>"$SCRATCH/package.err" \
+  || { fail "packaging the arm64 tree failed: $(tr '\n' '|' <"$SCRATCH/package.err")"; finish; }
+DEB="$OUT/${N}_1.0_arm64.deb"
+RPM="$OUT/$N-1.0-1.aarch64.rpm"
+TAR="$OUT/$N-1.0-linux-aarch64.tar.gz"
+[ "$(cat "$SCRATCH/made")" = "$(printf '%s\n%s\n%s' "$DEB" "$RPM" "$TAR")" ] || fail "package named $(tr '\n' ' ' <"$SCRATCH/made")"
+[ "$(dpkg-deb -f "$DEB" Architecture)" = arm64 ] || fail "the .deb is for $(dpkg-deb -f "$DEB" Architecture)"
+[ "$(rpm -qp --qf '%{ARCH}' "$RPM")" = aarch64 ] || fail "the rpm is for $(rpm -qp --qf '%{ARCH}' "$RPM")"
+
+# An arm64 Debian root of this machine's release and sources, the smallest that
+# apt installs into: the essential set, apt working from outside, the .deb's
+# Depends from the archive and its maintainer scripts run through qemu. /usr is
+# merged by links, as debootstrap does, which spares emulating usrmerge and its
+# perl. In a mount namespace of its own, so that a failed run leaves nothing
+# mounted.
+SUITE=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+SOURCES=/etc/apt/sources.list.d/debian.sources
+[ -f "$SOURCES" ] || SOURCES=/etc/apt/sources.list
+ROOT="$SCRATCH/root"
+started=$SECONDS
+timeout 900 unshare --mount --propagation private mmdebstrap --variant=essential --architectures=arm64 \
+  --dpkgopt=force-unsafe-io --hook-dir=/usr/share/mmdebstrap/hooks/merged-usr \
+  --include="$DEB" --hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount \
+  "$SUITE" "$ROOT" "$SOURCES" >"$SCRATCH/mmdebstrap.log" 2>&1 \
+  || { fail "mmdebstrap with $DEB failed: $(grep -E '^E:' "$SCRATCH/mmdebstrap.log" | head -n 3 | tr '\n' '|')"; finish; }
+note "the arm64 root with the package installed took $((SECONDS - started)) s"
+[ "$(readlink "$ROOT/usr/bin/$N")" = "/opt/$N/current/corvane" ] || fail "the root has no /usr/bin/$N linking to the installed tree"
+
+# A user of the root; its commands run with the root's /proc, in a mount
+# namespace that ends with them.
+echo "user:x:1000:1000:Test user:/home/user:/bin/sh" >>"$ROOT/etc/passwd"
+echo "user:x:1000:" >>"$ROOT/etc/group"
+mkdir -p "$ROOT/home/user" && chown 1000:1000 "$ROOT/home/user"
+as_user() {
+  # shellcheck disable=SC2016 # the inner shell expands them
+  unshare --mount --propagation private sh -c 'mount -t proc proc "$0/proc" && exec chroot --userspec=1000:1000 "$0" "$@"' \
+    "$ROOT" env -i HOME=/home/user PATH=/usr/bin:/bin timeout 300 "$@"
+}
+version=$(as_user "/usr/bin/$N" --version 2>&1)
+[ "$version" = "Corvane $CORVANE_TEST_VERSION" ] || fail "$N --version printed '$version'"
+
+COPY=/opt/$N/versions/1.0
+STATE=$ROOT/home/user/.local/state/$N
+# report_run <what>: the demo's report without a display, status 0 and nothing on standard error.
+report_run() {
+  rm -rf "$STATE"
+  as_user "/usr/bin/$N" alpha "two words" >"$SCRATCH/report.out" 2>"$SCRATCH/report.err" </dev/null
+  local status=$?
+  [ "$status" = 0 ] || fail "$1: the report run ended with status $status: $(tail -n 3 "$SCRATCH/report.err" | tr '\n' '|')"
+  [ -s "$SCRATCH/report.err" ] && fail "$1: the start printed on standard error: $(head -n 3 "$SCRATCH/report.err" | tr '\n' '|')"
+  expect_exit_0_logged "$STATE/corvane-native.log"
+}
+report_run "the first start"
+out=$(cat "$SCRATCH/report.out")
+# line regex | what
+REPORT=(
+  "^Runtime: +$want|Debian's arm64 runtime $want"
+  "^Process executable: +$COPY/corvane\$|the installed launcher as the process executable"
+  "^Java home: +$COPY/jre\$|the installed runtime as java.home"
+  "^Code source: +file:$COPY/lib/$(basename "$CORVANE_TEST_DEMO_JAR")\$|the installed jar as the demo's code source"
+  '^Arguments \(3\):$|the argument count'
+  '^ +\[2\] two words$|argument 2 with its blank'
+  "^ +CORVANE_VERSION = $CORVANE_TEST_VERSION\$|the product version"
+  "^Native log folder: +/home/user/.local/state/$N\$|the user's state folder"
+)
+for row in "${REPORT[@]}"; do
+  grep -q -E "${row%|*}" <<<"$out" || fail "the report lacks ${row#*|} (wanted a line matching: ${row%|*})"
+done
+grep -q "is older than .*the lighter option set" "$STATE/corvane-native.log" || fail "the first start did not take the lighter set"
+
+CACHE=$ROOT/home/user/.cache/corvane/$N
 archive=""
-for _ in $(seq 1 120); do
-  archive=$(find "$SCRATCH/cache/corvane/tree" -name 'app-*.jsa' 2>/dev/null | head -n 1)
+for _ in $(seq 1 240); do
+  archive=$(find "$CACHE" -name 'app-*.jsa' 2>/dev/null | head -n 1)
   [ -n "$archive" ] && break
   sleep 1
 done
-[ -n "$archive" ] || fail "the first start made no per-user archive within 120 s: $(ls "$SCRATCH/cache/corvane/tree" 2>&1)"
-out=$(run_tree second 2>&1)
-[ "$out" = "hello aarch64 second" ] || fail "the arm64 tree's second start printed: $out"
-grep -q "Using the application class archive" "$SCRATCH"/logs-second/*.log || fail "the second start did not use $archive"
+[ -n "$archive" ] || { fail "the first start made no per-user archive within 240 s: $(ls "$CACHE" 2>&1)"; finish; }
+report_run "the second start"
+grep -q "Using the application class archive  *${archive#"$ROOT"}" "$STATE/corvane-native.log" \
+  || fail "the second start did not use ${archive#"$ROOT"}: $(grep -h 'class archive' "$STATE/corvane-native.log" | tr '\n' '|')"
 finish
