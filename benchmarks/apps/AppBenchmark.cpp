@@ -17,8 +17,11 @@
 // name by default) that the tree was made from, as dpkg knows it.
 //
 //   app_bench --name TEXT --tree DIR --moved DIR --java PATH --main-class CLASS
-//             --window NAME-PREFIX --display :N [--package NAME] [--installed DIR] [--rounds N] [--warmup N]
-//             [--scratch DIR] [--rows-only]
+//             --window NAME-PREFIX --display :N [--package NAME] [--installed DIR] [--app-arg ARG]...
+//             [--rounds N] [--warmup N] [--scratch DIR] [--rows-only]
+// --app-arg: an argument every side passes the application (e.g. jEdit's -nosettings:
+// the VM takes user.home from the password file, not HOME, so an application that
+// keeps its settings there would share them between the sides and rounds).
 
 #include <cmath>
 #include <cstdio>
@@ -34,7 +37,7 @@ namespace {
 
 const char USAGE[] =
     "app_bench --name TEXT --tree DIR --moved DIR --java PATH --main-class CLASS --window NAME-PREFIX --display :N "
-    "[--package NAME] [--installed DIR] [--rounds N] [--warmup N] [--scratch DIR] [--rows-only]";
+    "[--package NAME] [--installed DIR] [--app-arg ARG]... [--rounds N] [--warmup N] [--scratch DIR] [--rows-only]";
 const int WINDOW_LIMIT_MS = 60000;
 
 struct Side {
@@ -129,6 +132,7 @@ void printRows(const std::string& name, const std::string& package, const std::v
 
 int main(int argc, char** argv) {
     std::string name, package, tree, moved, installed, java, mainClass, windowPrefix, display;
+    std::vector<std::string> appArgs;
     std::string scratchParent = bench::defaultScratchParent();
     int rounds = 6;
     int warmup = 1;
@@ -137,6 +141,7 @@ int main(int argc, char** argv) {
         argc, argv,
         {bench::textOption("--name", name), bench::textOption("--package", package), bench::textOption("--tree", tree),
          bench::textOption("--moved", moved), bench::textOption("--installed", installed),
+         bench::listOption("--app-arg", appArgs),
          bench::textOption("--java", java),
          bench::textOption("--main-class", mainClass), bench::textOption("--window", windowPrefix),
          bench::textOption("--display", display), bench::countOption("--rounds", rounds),
@@ -177,6 +182,7 @@ int main(int argc, char** argv) {
     }
     for (Side* side : {&javaSide, &warm, &first, &later, &installedSide}) {
         ::mkdir(side->logs.c_str(), 0700);
+        side->command.insert(side->command.end(), appArgs.begin(), appArgs.end());
     }
     auto run = [&](Side& side, const std::string& cacheHome, bool count) {
         std::vector<std::string> sideEnv = env;
