@@ -14,7 +14,7 @@ require_demo_tree
 OUT=$CORVANE_TEST_PACKAGE_DIR
 rm -rf "$OUT"
 TOOL="$CORVANE_TEST_SOURCE_DIR/tools/package"
-ARGS=(--tree "$CORVANE_TEST_DEMO_TREE" --name "$CORVANE_TEST_PACKAGE_NAME" --version 1.0
+ARGS=(--no-flatpak --tree "$CORVANE_TEST_DEMO_TREE" --name "$CORVANE_TEST_PACKAGE_NAME" --version 1.0
   --display-name "Corvane demo" --summary "Shows what the corvane launcher set up"
   --icon "$CORVANE_TEST_SOURCE_DIR/demo/desktop/corvane-demo.svg" --categories "Development;"
   --maintainer "Corvane tests <tests@corvane.example.org>" --app-id "$CORVANE_TEST_PACKAGE_ID"
