@@ -1,6 +1,6 @@
 // The Flatpak repository of tools/publish: an OSTree archive repository in <repo>/flatpak/
-// into which the .flatpak bundles are imported, signed commits and a signed summary, the
-// newest --keep commits of each branch kept; beside it <name>.flatpakrepo (the remote) and
+// where each .flatpak bundle becomes a signed commit on top of its branch, with a signed
+// summary, the newest --keep commits of each branch kept; beside it <name>.flatpakrepo (the remote) and
 // <name>.flatpakref (the application and its remote), which a user opens or gives to
 // flatpak --user install.
 package com.vellumbry.corvane.ship;
@@ -43,11 +43,25 @@ final class FlatpakRepository {
                     "ostree cannot make the Flatpak repository");
         }
         for (Path bundle : options.flatpaks()) {
-            List<String> argv = new ArrayList<>(List.of("flatpak", "build-import-bundle", "--no-update-summary"));
+            // Imported beside, then committed on top of the branch: its commit's parent is the
+            // version before, so that the branch has a history for --keep to keep.
+            Path incoming = scratch.resolve("flatpak-incoming");
+            Workspace.removeTree(incoming);
+            Exec.output(List.of("ostree", "init", "--mode=archive", "--repo=" + incoming), scratch,
+                    "ostree cannot make a repository");
+            Exec.output(List.of("flatpak", "build-import-bundle", "--no-update-summary", incoming.toString(), bundle.toString()),
+                    scratch, "flatpak cannot import " + bundle.getFileName());
+            Matcher ref = APP_REF.matcher(Exec.output(List.of("ostree", "refs", "--repo=" + incoming), scratch,
+                    "ostree cannot list the refs of " + bundle.getFileName()));
+            if (!ref.find()) {
+                throw Console.fail(bundle.getFileName() + " holds no application");
+            }
+            List<String> argv = new ArrayList<>(List.of("flatpak", "build-commit-from", "--src-repo=" + incoming,
+                    "--untrusted", "--no-update-summary"));
             argv.addAll(signArguments(signing));
-            argv.addAll(List.of(dir.toString(), bundle.toString()));
-            Exec.output(argv, scratch, "flatpak cannot import " + bundle.getFileName());
-            console.say("imported " + bundle.getFileName() + " into " + FOLDER + "/");
+            argv.addAll(List.of(dir.toString(), ref.group()));
+            Exec.output(argv, scratch, "flatpak cannot commit " + bundle.getFileName() + " to the Flatpak repository");
+            console.say("committed " + bundle.getFileName() + " to " + FOLDER + "/ as " + ref.group());
         }
         List<String> update = new ArrayList<>(List.of("flatpak", "build-update-repo", "--title=" + options.label(),
                 "--default-branch=" + FlatpakFormat.BRANCH, "--prune", "--prune-depth=" + (options.keep() - 1)));
@@ -104,7 +118,7 @@ final class FlatpakRepository {
                 "ostree cannot read the metadata of " + ref));
         String runtimeRepo = runtime.find() ? FlatpakFormat.runtimeRepo(runtime.group(1)) : null;
         RepoFiles.write(work.resolve(options.name() + ".flatpakref"), ("[Flatpak Ref]\nTitle=" + options.label()
-                + "\nName=" + apps.first() + "\nBranch=" + FlatpakFormat.BRANCH + "\nUrl=" + remoteUrl
+                + "\nName=" + apps.first() + "\nSuggestRemoteName=" + options.name() + "\nBranch=" + FlatpakFormat.BRANCH + "\nUrl=" + remoteUrl
                 + "\nIsRuntime=false\nGPGKey=" + key + "\n" + (runtimeRepo != null ? "RuntimeRepo=" + runtimeRepo + "\n" : ""))
                 .getBytes(StandardCharsets.UTF_8));
     }

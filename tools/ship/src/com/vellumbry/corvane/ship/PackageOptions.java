@@ -28,11 +28,9 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
             "--flatpak-permission");
     /** The Freedesktop runtime's current branch. */
     static final String FLATPAK_RUNTIME = "org.freedesktop.Platform//24.08";
-    /**
-     * The sandbox's permissions: the X11 display and its shared memory; the home folder, since a
-     * JFileChooser shows the files themselves, not the file chooser portal's copies.
-     */
+    /** The sandbox's permissions: the X11 display and its shared memory. */
     private static final List<String> FLATPAK_PERMISSIONS = List.of("--socket=x11", "--share=ipc");
+    /** The home folder: a JFileChooser shows the files themselves, it does not ask the file chooser portal. */
     private static final String FLATPAK_FILESYSTEM = "home";
     /** What every format's staging runs; each format checks its own tools besides. */
     private static final List<String> TOOLS = List.of("readelf", "strip", "tar");
