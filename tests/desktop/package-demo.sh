@@ -30,6 +30,7 @@ BAD=(
   "maintainer without an address|not 'Name <email>'|--maintainer nobody"
   "icon not square|not square|--icon $SCRATCH/wide.png"
   "file type without extensions|--file-type needs|--file-type application/x-a;;A"
+  "a Flatpak option with --no-flatpak|contradict each other|--flatpak-permission --device=dri"
   # A test seam has the formats leave out a staged file: reading the package back finds it missing.
   "package without a staged file|lacks /usr/share/man/man1/$CORVANE_TEST_PACKAGE_NAME.1.gz, which was staged|-q|CORVANE_TEST_LEAVE_OUT=usr/share/man/man1/$CORVANE_TEST_PACKAGE_NAME.1.gz"
 )

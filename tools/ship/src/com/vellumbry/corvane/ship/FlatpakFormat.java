@@ -98,8 +98,9 @@ record FlatpakFormat(String runtime, List<String> finishArgs, Console console) i
         for (String file : List.of("verify-copies", ShippedArchive.ARCHIVE, ShippedArchive.RECORD)) {
             Workspace.removeTree(tree.resolve(file));
         }
-        link(files.resolve("bin").resolve(p.name()), "../lib/" + p.name() + "/corvane");
-        p.commands().forEach(command -> link(files.resolve("bin").resolve(command.name()), "../lib/" + p.name() + "/corvane"));
+        PackageTree.link(files.resolve("bin").resolve(p.name()), "../lib/" + p.name() + "/corvane");
+        p.commands().forEach(command -> PackageTree.link(files.resolve("bin").resolve(command.name()),
+                "../lib/" + p.name() + "/corvane"));
         exportedByAppId(p, files.resolve("share"));
         ShippedArchive.make(TreeRecord.read(tree), tree, Path.of("/app/lib", p.name()), DEPLOYED_TIME, scratch, console);
         // What build-init writes, without asking for the runtime to be installed here.
@@ -129,15 +130,6 @@ record FlatpakFormat(String runtime, List<String> finishArgs, Console console) i
             }
         } catch (IOException e) {
             throw Console.fail("cannot stage the menu entries of " + p.name() + ": " + e.getMessage());
-        }
-    }
-
-    private static void link(Path link, String target) {
-        try {
-            Files.createDirectories(link.getParent());
-            Files.createSymbolicLink(link, Path.of(target));
-        } catch (IOException e) {
-            throw Console.fail("cannot make the link " + link + ": " + e.getMessage());
         }
     }
 

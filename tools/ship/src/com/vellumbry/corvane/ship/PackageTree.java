@@ -248,7 +248,7 @@ final class PackageTree {
         }
     }
 
-    private static void link(Path link, String target) {
+    static void link(Path link, String target) {
         try {
             Files.createDirectories(link.getParent());
             Files.createSymbolicLink(link, Path.of(target));
