@@ -157,7 +157,7 @@ public final class ShippedArchive {
         return null;
     }
 
-    /** Every file's time as the package's tools install it: whole seconds, no later than {@code epoch}. */
+    /** Every file's time as the package tools install it: whole seconds, no later than {@code epoch}. */
     private static void settleTimes(Path tree, long epoch) {
         try (Stream<Path> paths = Files.walk(tree)) {
             for (Path path : paths.filter(Files::isRegularFile).toList()) {
