@@ -82,7 +82,7 @@ readelf -h "$TREE/jre/lib/server/libjvm.so" | grep -q 'Machine: *AArch64' \
 
 # Its packages, named for arm64.
 OUT="$SCRATCH/packages"
-"$SOURCE/tools/corvane-ship" package -q --tree "$TREE" --version 1.0 --app-id "$CORVANE_TEST_PACKAGE_ID" \
+"$SOURCE/tools/corvane-ship" package -q --no-flatpak --tree "$TREE" --version 1.0 --app-id "$CORVANE_TEST_PACKAGE_ID" \
   --maintainer "Corvane tests <tests@corvane.example.org>" --out-dir "$OUT" >"$SCRATCH/made" 2>"$SCRATCH/package.err" \
   || { fail "packaging the arm64 tree failed: $(tr '\n' '|' <"$SCRATCH/package.err")"; finish; }
 DEB="$OUT/${N}_1.0_arm64.deb"

@@ -194,7 +194,7 @@ build_tree() {
     return 1
   fi
   RECORD_CLASS=$(sed -n 's/^window-class=//p' "$DIR/tree/lib/corvane-tree.txt")
-  if ! env "${ROW_ENV[@]}" timeout 900 "$CORVANE_TEST_SOURCE_DIR/tools/package" -q --tree "$DIR/tree" \
+  if ! env "${ROW_ENV[@]}" timeout 900 "$CORVANE_TEST_SOURCE_DIR/tools/package" -q --no-flatpak --tree "$DIR/tree" \
       --app-id "org.example.corpus.${ROW[name]//-/_}" --maintainer "Corvane tests <tests@corvane.example.org>" \
       --out-dir "$DIR/packages" >"$DIR/package.out" 2>&1; then
     BUILD_WHY="tools/package failed: $(tail -n 1 "$DIR/package.out")"

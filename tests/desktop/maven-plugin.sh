@@ -29,7 +29,7 @@ mvn_package() {
   (cd "$SCRATCH/sample" && JAVA_HOME="$CORVANE_TEST_JDK_HOME" timeout 600 mvn -o -B -s "$SCRATCH/settings.xml" \
     -Dmaven.repo.local="$REPO" -Dcorvane.plugin.version="$CORVANE_TEST_VERSION" \
     -Dcorvane.shipCommand="$SOURCE/tools/corvane-ship" -Dcorvane.launcher="$CORVANE_TEST_LAUNCHER" \
-    -Dcorvane.jdk="$CORVANE_TEST_JDK_HOME" "$@" package) </dev/null
+    -Dcorvane.jdk="$CORVANE_TEST_JDK_HOME" -Dcorvane.flatpak=false "$@" package) </dev/null
 }
 
 # A refusal is the command's: the same line as corvane-ship gives for that name.

@@ -14,7 +14,7 @@ require_demo_tree
 OUT=$CORVANE_TEST_PACKAGE_DIR
 rm -rf "$OUT"
 TOOL="$CORVANE_TEST_SOURCE_DIR/tools/package"
-ARGS=(--tree "$CORVANE_TEST_DEMO_TREE" --name "$CORVANE_TEST_PACKAGE_NAME" --version 1.0
+ARGS=(--no-flatpak --tree "$CORVANE_TEST_DEMO_TREE" --name "$CORVANE_TEST_PACKAGE_NAME" --version 1.0
   --display-name "Corvane demo" --summary "Shows what the corvane launcher set up"
   --icon "$CORVANE_TEST_SOURCE_DIR/demo/desktop/corvane-demo.svg" --categories "Development;"
   --maintainer "Corvane tests <tests@corvane.example.org>" --app-id "$CORVANE_TEST_PACKAGE_ID"
@@ -30,6 +30,7 @@ BAD=(
   "maintainer without an address|not 'Name <email>'|--maintainer nobody"
   "icon not square|not square|--icon $SCRATCH/wide.png"
   "file type without extensions|--file-type needs|--file-type application/x-a;;A"
+  "a Flatpak option with --no-flatpak|contradict each other|--flatpak-permission --device=dri"
   # A test seam has the formats leave out a staged file: reading the package back finds it missing.
   "package without a staged file|lacks /usr/share/man/man1/$CORVANE_TEST_PACKAGE_NAME.1.gz, which was staged|-q|CORVANE_TEST_LEAVE_OUT=usr/share/man/man1/$CORVANE_TEST_PACKAGE_NAME.1.gz"
 )

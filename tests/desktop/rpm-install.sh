@@ -78,7 +78,7 @@ gpg --batch --export >"$SCRATCH/key.gpg"
 FINGERPRINT=$(gpg --batch --with-colons --list-keys 2>/dev/null | awk -F: '$1 == "fpr" { print $10; exit }')
 
 # Version 1:1.1-2 of the same package, with a repository.
-timeout 600 "$CORVANE_TEST_SOURCE_DIR/tools/package" -q --tree "$CORVANE_TEST_DEMO_TREE" --name "$N" \
+timeout 600 "$CORVANE_TEST_SOURCE_DIR/tools/package" -q --no-flatpak --tree "$CORVANE_TEST_DEMO_TREE" --name "$N" \
   --version 1:1.1-2 --display-name "Corvane demo" --app-id "$CORVANE_TEST_PACKAGE_ID" \
   --maintainer "Corvane tests <tests@corvane.example.org>" --repository-url "https://packages.example.org/$N" \
   --repository-key "$SCRATCH/key.gpg" --out-dir "$SCRATCH/next" >"$SCRATCH/made" 2>"$SCRATCH/package.err" \

@@ -22,7 +22,7 @@ trap package_test_cleanup EXIT
 env "${demo_env[@]}" timeout 600 "$CORVANE_TEST_SOURCE_DIR/tools/assemble-tree" -q --launcher "$CORVANE_TEST_LAUNCHER" \
   --jdk "$CORVANE_TEST_JDK_HOME" --dest "$SCRATCH/tree" --main-class "$MAIN" "$JAR" 2>"$SCRATCH/assemble.err" \
   || { fail "tools/assemble-tree failed: $(cat "$SCRATCH/assemble.err")"; finish; }
-timeout 600 "$CORVANE_TEST_SOURCE_DIR/tools/package" -q --tree "$SCRATCH/tree" --name "$N" --version 2.7.1 \
+timeout 600 "$CORVANE_TEST_SOURCE_DIR/tools/package" -q --no-flatpak --tree "$SCRATCH/tree" --name "$N" --version 2.7.1 \
   --display-name Logisim --summary "Digital logic designer and simulator" --homepage http://www.cburch.com/logisim/ \
   --license GPL-2.0-or-later --developer "Carl Burch" --copyright "2005-2011 Carl Burch" --maintainer "Corvane tests <tests@corvane.example.org>" --categories "Education;Electronics;" \
   --icon /usr/share/icons/hicolor/128x128/apps/logisim-icon-128.png --out-dir "$SCRATCH/packages" >/dev/null 2>"$SCRATCH/package.err" \

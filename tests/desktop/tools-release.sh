@@ -55,7 +55,7 @@ ship assemble --dest hello --train -q hello.jar >assemble.out 2>&1 \
 cmp -s hello/corvane "/opt/$N/corvane" || fail "the tree's launcher is not the release's"
 out=$(env "${demo_env[@]}" timeout 60 hello/corvane one two 2>&1)
 [ "$out" = "hello from one two" ] || fail "the assembled tree printed: $out"
-ship package --tree hello --out-dir packages --maintainer "Jane Doe <jane@example.org>" --app-id org.example.hello >package.out 2>&1 \
+ship package --no-flatpak --tree hello --out-dir packages --maintainer "Jane Doe <jane@example.org>" --app-id org.example.hello >package.out 2>&1 \
   || fail "corvane-ship package failed: $(tail -n 3 package.out | tr '\n' '|')"
 [ -f "packages/hello_${V}_amd64.deb" ] || fail "corvane-ship package made no .deb: $(tr '\n' '|' <package.out)"
 # The installed tools, below /opt themselves, still make the archive for the package's install path.

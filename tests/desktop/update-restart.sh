@@ -91,7 +91,7 @@ wait_new_window() {
 make_package() {  # make_package <launcher> <version>
   local tree="$SCRATCH/tree-$2"
   cp -a "$CORVANE_TEST_DEMO_TREE" "$tree" && cp "$1" "$tree/corvane" || return 1
-  "$CORVANE_TEST_SOURCE_DIR/tools/package" --tree "$tree" --name "$NAME" --version "$2" --out-dir "$SCRATCH" \
+  "$CORVANE_TEST_SOURCE_DIR/tools/package" --no-flatpak --tree "$tree" --name "$NAME" --version "$2" --out-dir "$SCRATCH" \
     --display-name "$TITLE" --app-id "org.example.${NAME//-/_}" --maintainer "Corvane tests <tests@example.org>" \
     --repository-url "$REPO_BASE/repo" --repository-key "$SCRATCH/key.asc" \
     >"$SCRATCH/package-$2.log" 2>&1 || { fail "tools/package failed: $(tail -n 3 "$SCRATCH/package-$2.log")"; return 1; }

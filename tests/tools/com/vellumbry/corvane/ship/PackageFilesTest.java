@@ -95,18 +95,21 @@ final class PackageFilesTest {
         }
         check(!metainfo.contains("developer_name") && !DesktopFiles.metainfo(sample("", "2.0")).contains("<url"),
                 "metainfo: no deprecated developer_name, no url without a homepage");
-        // name | upstream version, deb, tar folder, copy folder, changelog, rpm epoch ("-": none), rpm
+        // name | upstream version, deb, tar folder, copy folder, changelog, rpm epoch ("-": none), rpm, flatpak
         String[][] versions = {
             {"1:2.0-1", "2.0-1", "my-app_2.0-1_amd64.deb", "my-app-2.0-1", "1_2.0-1", "changelog.Debian.gz", "1",
-                "my-app-2.0-1.x86_64.rpm"},
-            {"2.0", "2.0", "my-app_2.0_amd64.deb", "my-app-2.0", "2.0", "changelog.gz", "-", "my-app-2.0-1.x86_64.rpm"},
+                "my-app-2.0-1.x86_64.rpm", "my-app-2.0-1-x86_64.flatpak"},
+            {"2.0", "2.0", "my-app_2.0_amd64.deb", "my-app-2.0", "2.0", "changelog.gz", "-", "my-app-2.0-1.x86_64.rpm",
+                "my-app-2.0-x86_64.flatpak"},
             {"1.0-rc-3", "1.0-rc-3", "my-app_1.0-rc-3_amd64.deb", "my-app-1.0-rc-3", "1.0-rc-3", "changelog.Debian.gz", "-",
-                "my-app-1.0_rc-3.x86_64.rpm"},
+                "my-app-1.0_rc-3.x86_64.rpm", "my-app-1.0-rc-3-x86_64.flatpak"},
         };
+        FlatpakFormat flatpak = new FlatpakFormat(PackageOptions.FLATPAK_RUNTIME, List.of(), null);
         for (String[] row : versions) {
             Package p = sample("", row[0]);
             same(String.join(" ", p.upstreamVersion(), new DebFormat().fileName(p), p.tarFolder(), p.copyFolder(),
-                    p.changelogFile(), p.rpmEpoch().isEmpty() ? "-" : p.rpmEpoch(), new RpmFormat().fileName(p)),
+                    p.changelogFile(), p.rpmEpoch().isEmpty() ? "-" : p.rpmEpoch(), new RpmFormat().fileName(p),
+                    flatpak.fileName(p)),
                     String.join(" ", List.of(row).subList(1, row.length)), "file names of version " + row[0]);
         }
         rpmFiles(full);
@@ -198,6 +201,16 @@ final class PackageFilesTest {
                 hrw-r--r-- root/root         0 2026-12-07 10:00 ./opt/c link to ./opt/a b\\\\\\303\\274.jar
                 lrwxrwxrwx root/root         0 2026-12-07 10:00 ./usr/bin/my-app -> /opt/my-app/current/corvane
                 """)), "/opt|/opt/a b\\ü.jar|/opt/c|/usr/bin/my-app", "dpkg-deb's listing, tar's escapes undone");
+        same(String.join("|", FlatpakFormat.listed("""
+                d00755 0 0      0 /
+                -00644 0 0    104 /metadata
+                d00755 0 0      0 /files
+                -00644 0 0   1200 /files/lib/my-app/a b.jar
+                l00777 0 0      0 /files/bin/my-app -> ../lib/my-app/corvane
+                """)), "/files|/files/bin/my-app|/files/lib/my-app/a b.jar|/metadata", "ostree ls -R's listing, the root left out");
+        same(String.join(" ", new FlatpakFormat(PackageOptions.FLATPAK_RUNTIME, List.of(), null).runtimeRef(sample("", "2.0")),
+                String.valueOf(FlatpakFormat.runtimeRepo("org.example.Platform"))),
+                "org.freedesktop.Platform/x86_64/24.08 null", "the Flatpak's runtime ref; no runtime source but Flathub's");
     }
 
     private static List<String> plus(List<String> list, String item) {

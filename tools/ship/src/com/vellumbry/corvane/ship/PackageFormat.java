@@ -9,8 +9,8 @@ import java.util.List;
 import java.util.Map;
 import java.util.Set;
 
-sealed interface PackageFormat permits DebFormat, RpmFormat {
-    /** The formats, in the order tools/package builds and names them. */
+sealed interface PackageFormat permits DebFormat, RpmFormat, FlatpakFormat {
+    /** The system's package formats, in the order tools/package builds and names them (a Flatpak comes after). */
     List<PackageFormat> ALL = List.of(new DebFormat(), new RpmFormat());
 
     /** What a package is and holds (absolute paths, sorted): as staged, or as its tools read it back. */

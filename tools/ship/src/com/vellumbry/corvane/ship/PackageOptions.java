@@ -14,18 +14,30 @@ import java.util.Locale;
 import java.util.Map;
 import java.util.Set;
 
-/** @param notes what the run says about the tree once every check has passed (a failure is its only line) */
-record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Path outDir, List<String> notes) {
+/**
+ * @param notes   what the run says about the tree once every check has passed (a failure is its only line)
+ * @param formats the packages to make, in their order
+ */
+record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Path outDir, List<String> notes,
+                      List<PackageFormat> formats) {
     private static final Set<String> WITH_VALUE = Set.of("--tree", "--name", "--version", "--display-name",
             "--summary", "--description", "--icon", "--categories", "--maintainer", "--developer", "--copyright",
             "--homepage", "--license", "--app-id", "--wm-class", "--menu-entry", "--file-type", "--url-scheme", "--out-dir",
-            "--repository-url", "--repository-key");
+            "--repository-url", "--repository-key", "--flatpak-runtime", "--flatpak-filesystem", "--flatpak-permission");
+    private static final List<String> FLATPAK_OPTIONS = List.of("--flatpak-runtime", "--flatpak-filesystem",
+            "--flatpak-permission");
+    /** The Freedesktop runtime's current branch. */
+    static final String FLATPAK_RUNTIME = "org.freedesktop.Platform//24.08";
+    /** The sandbox's permissions: the X11 display and its shared memory. */
+    private static final List<String> FLATPAK_PERMISSIONS = List.of("--socket=x11", "--share=ipc");
+    /** The home folder: a JFileChooser shows the files themselves, it does not ask the file chooser portal. */
+    private static final String FLATPAK_FILESYSTEM = "home";
     /** What every format's staging runs; each format checks its own tools besides. */
     private static final List<String> TOOLS = List.of("readelf", "strip", "tar");
 
     /** The options, or null when help was asked for (and printed). */
     static PackageOptions parse(String[] args, Console console) {
-        CommandLine line = CommandLine.parse(args, WITH_VALUE, Set.of("--quiet"), false);
+        CommandLine line = CommandLine.parse(args, WITH_VALUE, Set.of("--quiet", "--no-flatpak"), false);
         if (line.help()) {
             System.out.print(Usage.text("package", Usage.installed(console)));
             return null;
@@ -37,6 +49,12 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
             }
         }
         PackageFormat.ALL.forEach(PackageFormat::checkTools);
+        List<String> notes = new java.util.ArrayList<>();
+        List<PackageFormat> formats = new java.util.ArrayList<>(PackageFormat.ALL);
+        FlatpakFormat flatpak = flatpak(line, console, notes);
+        if (flatpak != null) {
+            formats.add(flatpak);
+        }
         String treeName = line.value("--tree", "");
         if (treeName.isEmpty()) {
             throw Console.fail("no tree given (--tree <dir>; see --help)");
@@ -53,7 +71,6 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
             throw Console.fail("cannot read the tree " + treeName + ": " + e.getMessage());
         }
         TreeRecord record = TreeRecord.read(tree);
-        List<String> notes = new java.util.ArrayList<>();
         if (!record.trained()) {
             notes.add("note: the tree is not trained; assemble it with --train for a first window well before java's");
         }
@@ -76,7 +93,52 @@ record PackageOptions(Path tree, TreeRecord record, Package facts, Path icon, Pa
         if (facts.repository() != null && !Exec.onPath("gpg")) {
             throw Console.fail("gpg is not installed (package gnupg): it makes the keyring of --repository-key");
         }
-        return new PackageOptions(tree, record, facts, Path.of(icon), outDir, notes);
+        return new PackageOptions(tree, record, facts, Path.of(icon), outDir, notes, List.copyOf(formats));
+    }
+
+    /**
+     * The Flatpak, or null: with --no-flatpak, or without flatpak here (a note then; with a Flatpak
+     * option, a failure). Its permissions: the defaults, the file access of --flatpak-filesystem
+     * (else the home folder; "none" for none) and each --flatpak-permission.
+     */
+    private static FlatpakFormat flatpak(CommandLine line, Console console, List<String> notes) {
+        List<String> given = FLATPAK_OPTIONS.stream().filter(line::has).toList();
+        if (line.has("--no-flatpak")) {
+            if (!given.isEmpty()) {
+                throw Console.fail("--no-flatpak and " + given.get(0) + " contradict each other");
+            }
+            return null;
+        }
+        String missing = FlatpakFormat.missingTools();
+        if (missing != null) {
+            if (!given.isEmpty()) {
+                throw Console.fail(given.get(0) + " asks for a Flatpak, but " + missing);
+            }
+            notes.add("note: no Flatpak made: " + missing);
+            return null;
+        }
+        String runtime = line.value("--flatpak-runtime", FLATPAK_RUNTIME);
+        if (!runtime.matches("[A-Za-z_][A-Za-z0-9_-]*(\\.[A-Za-z_][A-Za-z0-9_-]*)+//[A-Za-z0-9_.-]+")) {
+            throw Console.fail("--flatpak-runtime '" + runtime + "' is not <id>//<branch>, e.g. " + FLATPAK_RUNTIME);
+        }
+        List<String> permissions = new java.util.ArrayList<>(FLATPAK_PERMISSIONS);
+        for (String filesystem : line.all("--flatpak-filesystem").isEmpty() ? List.of(FLATPAK_FILESYSTEM)
+                : line.all("--flatpak-filesystem")) {
+            if (!filesystem.matches("[^\\s]+")) {
+                throw Console.fail("--flatpak-filesystem '" + filesystem + "' is no file access flatpak knows (see --help)");
+            }
+            if (!filesystem.equals("none")) {
+                permissions.add("--filesystem=" + filesystem);
+            }
+        }
+        for (String permission : line.all("--flatpak-permission")) {
+            if (!permission.matches("--[a-z-]+(=[^\\s]+)?")) {
+                throw Console.fail("--flatpak-permission '" + permission + "' is no option of flatpak build-finish,"
+                        + " e.g. --device=dri");
+            }
+            permissions.add(permission);
+        }
+        return new FlatpakFormat(runtime, List.copyOf(permissions), console);
     }
 
     private static Package facts(CommandLine line, TreeRecord record, Path tree) {

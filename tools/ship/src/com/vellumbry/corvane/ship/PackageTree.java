@@ -44,10 +44,12 @@ final class PackageTree {
         PackageRoot.setModes(root);
         PackageRoot.executable(opt.resolve("verify-copies"));
         PackageRoot.strip(opt, scratch);
-        ShippedArchive.make(p, options.record(), opt, scratch, console);
+        // dpkg and rpm install whole seconds, no later than SOURCE_DATE_EPOCH.
+        ShippedArchive.make(options.record().withName(p.name()), opt, Path.of("/opt", p.name(), "versions", p.copyFolder()),
+                PackageOptions.sourceDateEpoch(), scratch, console);
         List<Path> made = new ArrayList<>();
         String depends = "";
-        for (PackageFormat format : PackageFormat.ALL) {
+        for (PackageFormat format : options.formats()) {
             Built built = build(format, p, root, stage, scratch, scripts(p, format), List.of());
             made.add(built.file());
             // The report names them as Debian does.
@@ -246,7 +248,7 @@ final class PackageTree {
         }
     }
 
-    private static void link(Path link, String target) {
+    static void link(Path link, String target) {
         try {
             Files.createDirectories(link.getParent());
             Files.createSymbolicLink(link, Path.of(target));

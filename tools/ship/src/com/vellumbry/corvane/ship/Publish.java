@@ -1,4 +1,4 @@
-// tools/publish: adds package files to a signed apt and rpm repository folder that
+// tools/publish: adds package files to a signed apt, rpm and Flatpak repository folder that
 // any static web host can serve. The new state is built in a copy beside the folder
 // and renamed into place at the end: a failed or interrupted publish changes nothing.
 package com.vellumbry.corvane.ship;
@@ -36,6 +36,18 @@ final class Publish {
                 throw Console.fail(kind.names().tool() + " is not installed (package " + kind.names().toolPackage() + ")");
             }
         }
+        boolean flatpak = !options.flatpaks().isEmpty() || Files.isDirectory(repo.resolve(FlatpakRepository.FOLDER));
+        String url = flatpak ? FlatpakRepository.url(options, repo) : null;
+        if (flatpak) {
+            for (String tool : List.of("flatpak", "ostree")) {
+                if (!Exec.onPath(tool)) {
+                    throw Console.fail(tool + " is not installed (package " + tool + "): it keeps the Flatpak repository");
+                }
+            }
+            if (url == null) {
+                throw Console.fail("the Flatpak repository's files name its web address: give --url <address of " + repo + ">");
+            }
+        }
         // Held until the process ends: a second publish into the folder would start
         // from the same old state and drop what the first one added.
         FileLock lock = lockFor(parent.resolve("." + repo.getFileName() + ".publish-lock"), repo);
@@ -49,10 +61,14 @@ final class Publish {
         for (Repository<?> kind : kinds) {
             kind.publish(new Repository.Work(work.resolve(kind.names().folder()), options, signing, scratch, console));
         }
+        if (flatpak) {
+            FlatpakRepository.publish(work, url, options, signing, scratch, console);
+        }
         signing.exportPublic(false, work.resolve(options.name() + "-archive-keyring.gpg"), scratch);
         signing.exportPublic(true, work.resolve("key.asc"), scratch);
         workspace.moveInto(repo);
-        console.say("published " + (options.debs().size() + options.rpms().size()) + " package file(s), signed by "
+        console.say("published " + (options.debs().size() + options.rpms().size() + options.flatpaks().size())
+                + " package file(s), signed by "
                 + String.join(" ", options.keys()));
         System.out.println(repo);
         try {

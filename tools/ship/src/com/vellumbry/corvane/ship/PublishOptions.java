@@ -23,13 +23,16 @@ import java.util.regex.Pattern;
  * @param name     what the key files are named after
  * @param debs     the .deb files to add
  * @param rpms     the .rpm files to add
+ * @param flatpaks the .flatpak bundles to add
+ * @param url      the web address the repository folder is served at, or ""
  */
 record PublishOptions(Path repo, List<String> keys, Path home, int keep, String suite, String origin, String label,
-                      String name, List<Path> debs, List<Path> rpms) {
-    /** name_version_arch.deb, name-version-release.arch.rpm */
-    private static final Pattern PACKAGE_FILE = Pattern.compile("([a-z0-9][a-z0-9.+-]+)_[^_]+_[^_]+\\.deb|(.+)-[^-]+-[^-]+\\.[^.-]+\\.rpm");
+                      String name, List<Path> debs, List<Path> rpms, List<Path> flatpaks, String url) {
+    /** name_version_arch.deb, name-version-release.arch.rpm, name-version-cpu.flatpak (the version starts with a digit) */
+    private static final Pattern PACKAGE_FILE = Pattern.compile("([a-z0-9][a-z0-9.+-]+)_[^_]+_[^_]+\\.deb|(.+)-[^-]+-[^-]+\\.[^.-]+\\.rpm"
+            + "|([a-z0-9][a-z0-9.+-]*?)-[0-9][^/]*-[^-]+\\.flatpak");
     private static final Set<String> WITH_VALUE = Set.of("--repo", "--key", "--gnupg-home", "--keep", "--suite",
-            "--origin", "--label", "--name");
+            "--origin", "--label", "--name", "--url");
 
     /** The options, or null when help was asked for (and printed). */
     static PublishOptions parse(String[] args, Console console) {
@@ -51,6 +54,7 @@ record PublishOptions(Path repo, List<String> keys, Path home, int keep, String 
         }
         List<Path> debs = new ArrayList<>();
         List<Path> rpms = new ArrayList<>();
+        List<Path> flatpaks = new ArrayList<>();
         for (String file : line.arguments()) {
             Path path = Path.of(file).toAbsolutePath().normalize();
             if (!Files.isRegularFile(path) || !Files.isReadable(path)) {
@@ -60,8 +64,10 @@ record PublishOptions(Path repo, List<String> keys, Path home, int keep, String 
                 debs.add(path);
             } else if (file.endsWith(".rpm")) {
                 rpms.add(path);
+            } else if (file.endsWith(".flatpak")) {
+                flatpaks.add(path);
             } else {
-                throw Console.fail("not a .deb or .rpm file: " + file);
+                throw Console.fail("not a .deb, .rpm or .flatpak file: " + file);
             }
         }
         String keep = line.value("--keep", "3");
@@ -73,6 +79,10 @@ record PublishOptions(Path repo, List<String> keys, Path home, int keep, String 
             throw Console.fail("--suite " + suite + " is no suite name (letters, digits, . _ -)");
         }
         String home = line.value("--gnupg-home", "");
+        String url = line.value("--url", "");
+        if (!url.isEmpty() && !url.matches("(https?|file)://[^\\s]+")) {
+            throw Console.fail("--url " + url + " is no http(s):// or file:// address");
+        }
         String name = line.has("--name") ? line.value("--name", "") : nameOf(line.arguments());
         if (!TreeRecordFile.isApplicationName(name)) {
             throw Console.fail("name '" + name + "' is no package name (lower case letters, digits, + - .)");
@@ -80,7 +90,7 @@ record PublishOptions(Path repo, List<String> keys, Path home, int keep, String 
         return new PublishOptions(Path.of(repo).toAbsolutePath().normalize(), line.all("--key"),
                 home.isEmpty() ? null : Path.of(home).toAbsolutePath(), Integer.parseInt(keep), suite,
                 oneLine(line.value("--origin", name), "--origin"), oneLine(line.value("--label", name), "--label"),
-                name, debs, rpms);
+                name, debs, rpms, flatpaks, url);
     }
 
     /** The key files' name by default: the packages' one name, from their file names as dpkg and rpm give them. */
@@ -91,7 +101,7 @@ record PublishOptions(Path repo, List<String> keys, Path home, int keep, String 
             if (!m.matches()) {
                 throw Console.fail("cannot tell the package's name from the file name " + file + ": give --name");
             }
-            names.add(m.group(1) != null ? m.group(1) : m.group(2));
+            names.add(m.group(1) != null ? m.group(1) : m.group(2) != null ? m.group(2) : m.group(3));
         }
         if (names.size() != 1) {
             throw Console.fail("the packages have several names (" + String.join(" ", names)

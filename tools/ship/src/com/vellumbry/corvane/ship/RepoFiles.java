@@ -19,8 +19,9 @@ final class RepoFiles {
     }
 
     /**
-     * Copies {@code from} into the empty folder {@code to}: .deb and .rpm files as hard links
-     * (a publish never changes a package file), everything else as a copy of its own, so that
+     * Copies {@code from} into the empty folder {@code to}: .deb and .rpm files and the Flatpak
+     * repository's objects as hard links (a publish never changes a package file, and OSTree
+     * replaces a file, never writes into one), everything else as a copy of its own, so that
      * rewriting an index in the copy leaves the served repository as it is.
      */
     static void copy(Path from, Path to) {
@@ -31,7 +32,7 @@ final class RepoFiles {
                     Files.createSymbolicLink(target, Files.readSymbolicLink(path));
                 } else if (Files.isDirectory(path)) {
                     Files.createDirectories(target);
-                } else if (isPackage(path)) {
+                } else if (isPackage(path) || from.relativize(path).startsWith(FlatpakRepository.FOLDER + "/objects")) {
                     Files.createLink(target, path);
                 } else {
                     Files.copy(path, target, java.nio.file.StandardCopyOption.COPY_ATTRIBUTES);

@@ -1,6 +1,7 @@
 // The application class archive a package ships: dumped at packaging for the place the package
-// installs the tree to (/opt/<name>/versions/<copy>), in a private mount namespace where the staged
-// tree lies at that place, with the option list the tree's launcher gives there and the tree's
+// installs the tree to (/opt/<name>/versions/<copy>, or the Flatpak's /app/lib/<name>), in a private
+// mount namespace (or, for a place outside /opt, a bwrap sandbox) where the staged tree lies at that
+// place, with the option list the tree's launcher gives there and the tree's
 // trained class list; beside it the record of that start, which the launcher compares with its own
 // start before it takes the archive. Without the means (an untrained tree, no namespaces) the
 // package goes without it, with a note. Nothing of the host is mounted over outside the namespace.
@@ -31,44 +32,108 @@ public final class ShippedArchive {
     private ShippedArchive() {
     }
 
-    /** Makes the archive and its record in the staged tree {@code opt}, or says why the package goes without. */
-    static void make(Package p, TreeRecord record, Path opt, Path scratch, Console console) {
+    /**
+     * Makes the archive and its record in the staged tree {@code tree} for the place {@code target} the
+     * package installs it to, whose files will have times no later than {@code newestTime}; or says why
+     * the package goes without.
+     */
+    static void make(TreeRecord record, Path tree, Path target, long newestTime, Path scratch, Console console) {
         if (!record.trained() || record.trainingList().isEmpty()) {
             return;  // PackageOptions has noted it: no training list, no archive
         }
-        Path target = Path.of("/opt", p.name(), "versions", p.copyFolder());
-        String missing = missingMeans(opt, scratch);
+        boolean belowOpt = target.startsWith("/opt");
+        String missing = belowOpt ? missingMeans(tree, scratch) : missingSandbox(tree, target, scratch);
         if (missing != null) {
             console.say("note: the package carries no class archive made at packaging: " + missing);
             return;
         }
-        // dpkg and rpm install whole seconds, no later than SOURCE_DATE_EPOCH: the archive is made
-        // for the times the installed files will have.
-        settleTimes(opt, PackageOptions.sourceDateEpoch());
+        // The archive is made for the times the installed files will have.
+        settleTimes(tree, newestTime);
         Path java = Path.of(System.getProperty("java.home"), "bin", "java");
-        List<String> argv = new ArrayList<>(List.of("unshare"));
-        if (!runsAsRoot()) {
-            argv.addAll(List.of("--user", "--map-root-user"));
-        }
-        argv.addAll(List.of("--mount", "--propagation", "private", "--", java.toString(),
+        List<String> argv = new ArrayList<>(belowOpt ? namespace() : sandbox(tree, target, record.name()));
+        // In the sandbox the tree lies at its place already: the staged tree is the target then.
+        Path staged = belowOpt ? tree : target;
+        argv.addAll(List.of(java.toString(),
                 "-XX:TieredStopAtLevel=1", "-Djava.awt.headless=true",
                 // Its runtime's spawn helper may lie below /opt, which the namespace covers for a moment.
                 "-Djdk.lang.Process.launchMechanism=FORK",
                 "-Dcorvane.tools=" + Templates.toolsDir(), "-cp", System.getProperty("java.class.path"),
-                ShippedArchive.class.getName(), opt.toString(), target.toString(), p.name(), record.trainingList(),
+                ShippedArchive.class.getName(), staged.toString(), target.toString(), record.name(), record.trainingList(),
                 record.launcherVersion(), Boolean.toString(runtimeFeature(record.runtimeVersion())
                         >= ClassDataArchives.AOT_LINKING_SINCE), scratch.toString()));
         Path out = scratch.resolve("shipped-archive.out");
         int status = Exec.run(new Exec.Command(argv, Map.of(), Set.of(), DUMP_SECONDS), out);
         if (status != 0) {
-            Workspace.removeTree(opt.resolve(ARCHIVE));
-            Workspace.removeTree(opt.resolve(RECORD));
+            Workspace.removeTree(tree.resolve(ARCHIVE));
+            Workspace.removeTree(tree.resolve(RECORD));
             List<String> lines = Exec.read(out).lines().filter(l -> !l.isBlank()).toList();
             console.say("note: the package carries no class archive made at packaging: "
                     + (lines.isEmpty() ? "status " + status : lines.get(lines.size() - 1).strip()));
             return;
         }
         console.say("class archive made at packaging for " + target + ": " + ARCHIVE);
+    }
+
+    /** A private mount namespace, where main mounts the staged tree over its place below /opt. */
+    private static List<String> namespace() {
+        List<String> argv = new ArrayList<>(List.of("unshare"));
+        if (!runsAsRoot()) {
+            argv.addAll(List.of("--user", "--map-root-user"));
+        }
+        argv.addAll(List.of("--mount", "--propagation", "private", "--"));
+        return argv;
+    }
+
+    /**
+     * A sandbox (bwrap) whose root holds this machine's top folders but the target's, the staged tree at
+     * the target (/app/...: a folder this machine need not have, nor a user may make), and an empty
+     * /etc/<name>: the packaging machine's own system options of the application are no default.
+     */
+    private static List<String> sandbox(Path tree, Path target, String name) {
+        List<String> argv = new ArrayList<>(List.of("bwrap", "--die-with-parent"));
+        String covered = target.getName(0).toString();
+        try (Stream<Path> top = Files.list(Path.of("/"))) {
+            for (Path path : top.sorted().toList()) {
+                String entry = path.getFileName().toString();
+                if (entry.equals(covered)) {
+                    continue;
+                }
+                if (Files.isSymbolicLink(path)) {
+                    argv.addAll(List.of("--symlink", Files.readSymbolicLink(path).toString(), path.toString()));
+                } else if (entry.equals("proc")) {
+                    argv.addAll(List.of("--proc", "/proc"));
+                } else if (entry.equals("dev")) {
+                    argv.addAll(List.of("--dev-bind", "/dev", "/dev"));
+                } else if (Files.isDirectory(path)) {
+                    argv.addAll(List.of("--bind", path.toString(), path.toString()));
+                }
+            }
+        } catch (IOException e) {
+            throw Console.fail("cannot list / for the archive's sandbox: " + e.getMessage());
+        }
+        argv.addAll(List.of("--bind", tree.toString(), target.toString()));
+        if (Files.isDirectory(Path.of("/etc", name))) {
+            argv.addAll(List.of("--tmpfs", "/etc/" + name));
+        }
+        return argv;
+    }
+
+    /** Why this packaging cannot make the archive for {@code target} in a sandbox, or null when it can. */
+    private static String missingSandbox(Path tree, Path target, Path scratch) {
+        if (!Exec.onPath("bwrap")) {
+            return "bwrap (bubblewrap) is not installed";
+        }
+        try {
+            for (Path path : List.of(tree.toRealPath(), scratch.toRealPath(), Path.of(System.getProperty("java.home"))
+                    .toRealPath(), Templates.toolsDir().toRealPath())) {
+                if (path.startsWith(Path.of("/").resolve(target.getName(0)))) {
+                    return path + " lies below /" + target.getName(0) + ", which the dump covers";
+                }
+            }
+        } catch (IOException e) {
+            return "cannot resolve " + e.getMessage();
+        }
+        return null;
     }
 
     /** Why this packaging cannot make the archive, or null when it can. */
@@ -159,6 +224,14 @@ public final class ShippedArchive {
 
     private static void inNamespace(Path opt, Path target, String name, String trainingList, String launcherVersion,
                                     boolean aotLinking, Path scratch) {
+        if (!opt.equals(target)) {
+            mountTree(opt, target, name, scratch);
+        }
+        dump(target, trainingList, launcherVersion, aotLinking, scratch);
+    }
+
+    /** The staged tree {@code opt} at its place {@code target} below /opt, in the mount namespace. */
+    private static void mountTree(Path opt, Path target, String name, Path scratch) {
         Path before = scratch.resolve("opt-before");
         try {
             Files.createDirectories(before);
@@ -182,6 +255,9 @@ public final class ShippedArchive {
         }
         Exec.output(List.of("mount", "--bind", opt.toString(), target.toString()), scratch,
                 "cannot mount the tree at " + target);
+    }
+
+    private static void dump(Path target, String trainingList, String launcherVersion, boolean aotLinking, Path scratch) {
         List<String> options = launcherOptions(target, scratch);
         Path argFile = scratch.resolve("shipped-archive.argfile");
         StringBuilder quoted = new StringBuilder();

@@ -126,6 +126,10 @@ public final class PackageMojo extends ShipMojo {
     @Parameter
     List<File> repositoryKeys;
 
+    /** A Flatpak too (when flatpak is installed). */
+    @Parameter(property = "corvane.flatpak", defaultValue = "true")
+    boolean flatpak;
+
     @Override
     public void execute() throws MojoFailureException {
         if (skip) {
@@ -171,6 +175,7 @@ public final class PackageMojo extends ShipMojo {
         s.urlSchemes = listOf(urlSchemes);
         s.repositoryUrl = repositoryUrl;
         s.repositoryKeys = listOf(repositoryKeys);
+        s.flatpak = flatpak;
         ShipCommand ship = command();
         ship.run("assemble", ShipArguments.assemble(s));
         ship.run("package", ShipArguments.packageTree(s));

@@ -34,7 +34,7 @@ final class ShipArguments {
         return a.list;
     }
 
-    /** corvane-ship package: the .deb, .rpm and .tar.gz of treeDirectory in packageDirectory. */
+    /** corvane-ship package: the .deb, .rpm, .tar.gz (and .flatpak) of treeDirectory in packageDirectory. */
     static List<String> packageTree(ShipSettings s) {
         ShipArguments a = new ShipArguments();
         a.value("--tree", s.treeDirectory);
@@ -56,6 +56,7 @@ final class ShipArguments {
         a.each("--url-scheme", s.urlSchemes);
         a.value("--repository-url", s.repositoryUrl);
         a.each("--repository-key", s.repositoryKeys);
+        a.flag("--no-flatpak", !s.flatpak);
         return a.list;
     }
 

@@ -42,6 +42,7 @@ final class ShipSettings {
     List<String> urlSchemes = List.of();
     String repositoryUrl;
     List<File> repositoryKeys = List.of();
+    boolean flatpak = true;
 
     // publish
     File publishRepository;

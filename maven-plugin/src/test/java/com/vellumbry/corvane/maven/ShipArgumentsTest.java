@@ -69,6 +69,7 @@ public class ShipArgumentsTest {
                     s.urlSchemes = List.of("app", "app-web");
                     s.repositoryUrl = "https://example.org/repo";
                     s.repositoryKeys = List.of(new File("/p/key.asc"), new File("/p/next.asc"));
+                    s.flatpak = false;
                 }, List.of("--tree=/p/target/corvane/app", "--out-dir=/p/target", "--version=1:2.0-3",
                         "--display-name=The App", "--summary=Does things", "--description=One.\n\nTwo.",
                         "--icon=/p/icon.svg", "--categories=Office;", "--maintainer=Jane Doe <jane@example.org>",
@@ -76,7 +77,7 @@ public class ShipArgumentsTest {
                         "--license=Apache-2.0", "--app-id=org.example.app", "--menu-entry=app-cli=App Console",
                         "--file-type=text/x-app;app;App document", "--url-scheme=app", "--url-scheme=app-web",
                         "--repository-url=https://example.org/repo", "--repository-key=/p/key.asc",
-                        "--repository-key=/p/next.asc")),
+                        "--repository-key=/p/next.asc", "--no-flatpak")),
                 new Case("publish, everything set", PUBLISH, s -> {
                     s.publishRepository = new File("/srv/repo");
                     s.publishKeys = List.of("OLDKEY", "NEWKEY");

@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# The Flatpak, for a user of the test's own (HOME, XDG_DATA_HOME and
+# XDG_RUNTIME_DIR in the scratch folder: the machine's Flatpak state stays
+# untouched) on a throwaway runtime made of this machine's own libraries and
+# fonts. tools/package makes the demo tree's bundle (asked for the GPU too);
+# installed, it exports its menu entry and icon under the app id, and flatpak
+# run opens the window under Xvfb with the class archive made for /app at the
+# first start, the log in the sandbox's state folder; a second start hands its
+# arguments over; Quit ends it with status 0; the user's options file in
+# ~/.var/app/<id>/config is read at the next start. Then tools/publish imports
+# that bundle into a signed Flatpak repository served on 127.0.0.1, the user
+# installs it from the .flatpakref, version 2 (packaged meanwhile) is
+# published and flatpak update brings it while version 1 runs on; the next
+# start is version 2. A publish of a file that is no bundle changes nothing.
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/xvfb.sh"
+source "$(dirname "$0")/repo.sh"
+need_tool flatpak flatpak
+need_tool ostree ostree
+need_tool bwrap bubblewrap
+need_tool xdotool xdotool
+need_tool xprop x11-utils
+need_tool gpg gnupg
+need_tool python3 python3
+require_demo_tree
+
+N=$CORVANE_TEST_PACKAGE_NAME
+ID=$CORVANE_TEST_PACKAGE_ID
+TITLE="Corvane demo"
+RUNTIME=org.example.CorvaneTest.Platform
+BRANCH=corvane-test
+USER_HOME="$SCRATCH/home"
+user_env=(HOME="$USER_HOME" XDG_DATA_HOME="$USER_HOME/.local/share" XDG_CONFIG_HOME="$USER_HOME/.config"
+  XDG_CACHE_HOME="$USER_HOME/.cache" XDG_STATE_HOME="$USER_HOME/.local/state" XDG_RUNTIME_DIR="$SCRATCH/run"
+  DBUS_SESSION_BUS_ADDRESS=)
+as_user() { env -u CORVANE_NATIVE_LOG_DIR_OVERRIDE "${user_env[@]}" "$@"; }
+STATE="$USER_HOME/.var/app/$ID/.local/state/$N"
+LOG="$STATE/corvane-native.log"
+
+# shellcheck disable=SC2317 # run by the EXIT trap
+cleanup() {
+  # The packaging of version 2 runs in a subshell: its timeout hands the signal on to tools/package.
+  [ -n "$PACKAGE_PID" ] && pkill -P "$PACKAGE_PID"
+  repo_cleanup
+  window_test_cleanup
+}
+PACKAGE_PID=""
+trap cleanup EXIT
+{ mkdir -p "$USER_HOME" && mkdir -m 700 "$SCRATCH/run"; } || { fail "cannot make the user's folders"; finish; }
+
+# A runtime of the libraries the tree's programs load (and fontconfig, which
+# the runtime's font code opens by name), the loader, the fonts, and Xlib's
+# locale data (without it a window gets no WM_NAME).
+make_runtime() {
+  local rt="$SCRATCH/runtime" fontconfig libs
+  mkdir -p "$rt/files" "$rt/usr/lib/x86_64-linux-gnu" "$rt/usr/lib64" "$rt/usr/etc" "$rt/usr/share/fonts/truetype" || return 1
+  fontconfig=$(ldconfig -p | awk '/libfontconfig\.so\.1 .*x86-64/ { print $NF; exit }')
+  mapfile -t libs < <({ find "$CORVANE_TEST_DEMO_TREE" -type f \( -name '*.so' -o -perm -u+x \) -exec ldd {} + 2>/dev/null
+    ldd "$fontconfig"; echo "$fontconfig"; } | grep -o '/[^ :]*\.so[.0-9]*' | grep -v "^$CORVANE_TEST_DEMO_TREE" | sort -u)
+  cp -L "${libs[@]}" "$rt/usr/lib/x86_64-linux-gnu/" || return 1
+  ln -s ../lib/x86_64-linux-gnu/ld-linux-x86-64.so.2 "$rt/usr/lib64/ld-linux-x86-64.so.2"
+  cp -a /etc/fonts "$rt/usr/etc/" && cp -a /usr/share/fonts/truetype/dejavu "$rt/usr/share/fonts/truetype/" \
+    && cp -a /usr/share/X11 "$rt/usr/share/" || return 1
+  printf '[Runtime]\nname=%s\nruntime=%s/x86_64/%s\n' "$RUNTIME" "$RUNTIME" "$BRANCH" >"$rt/metadata"
+  flatpak build-export --runtime "$SCRATCH/runtime-repo" "$rt" "$BRANCH" >"$SCRATCH/runtime.log" 2>&1 \
+    && as_user flatpak --user remote-add --no-gpg-verify corvane-test-runtime "$SCRATCH/runtime-repo" \
+    && as_user flatpak --user install -y --noninteractive corvane-test-runtime "$RUNTIME//$BRANCH" >>"$SCRATCH/runtime.log" 2>&1
+}
+start=$SECONDS
+make_runtime || { fail "cannot make the test's runtime: $(tail -n 3 "$SCRATCH/runtime.log" | tr '\n' '|')"; finish; }
+note "runtime made and installed in $((SECONDS - start)) s ($(du -sh "$SCRATCH/runtime" | cut -f1))"
+
+# The demo tree asked for one instance (the last of a key wins).
+TREE="$SCRATCH/tree"
+{ cp -a "$CORVANE_TEST_DEMO_TREE" "$TREE" && echo "single-instance=yes" >>"$TREE/lib/corvane-tree.txt"; } \
+  || { fail "cannot copy the demo tree"; finish; }
+
+# package_version <version>: the bundle in $SCRATCH/out-<version>.
+package_version() {
+  timeout 900 "$CORVANE_TEST_SOURCE_DIR/tools/package" -q --tree "$TREE" --name "$N" --version "$1" \
+    --display-name "$TITLE" --icon "$CORVANE_TEST_SOURCE_DIR/demo/desktop/corvane-demo.svg" --app-id "$ID" \
+    --maintainer "Corvane tests <tests@corvane.example.org>" --flatpak-runtime "$RUNTIME//$BRANCH" \
+    --flatpak-permission --device=dri --out-dir "$SCRATCH/out-$1" >"$SCRATCH/made-$1" 2>"$SCRATCH/package-$1.err"
+}
+start=$SECONDS
+package_version 1.0 || { fail "tools/package failed: $(cat "$SCRATCH/package-1.0.err")"; finish; }
+note "tools/package with the Flatpak took $((SECONDS - start)) s"
+BUNDLE="$SCRATCH/out-1.0/$N-1.0-x86_64.flatpak"
+grep -q -x -F "$BUNDLE" "$SCRATCH/made-1.0" || { fail "tools/package named $(tr '\n' ' ' <"$SCRATCH/made-1.0"), not $BUNDLE"; finish; }
+# Version 2 meanwhile, for the update.
+package_version 2.0 &
+PACKAGE_PID=$!
+
+as_user flatpak --user install -y --noninteractive --bundle "$BUNDLE" >"$SCRATCH/install.log" 2>&1 \
+  || { fail "flatpak install --bundle failed: $(tail -n 3 "$SCRATCH/install.log" | tr '\n' '|')"; finish; }
+EXPORTS="$USER_HOME/.local/share/flatpak/exports/share"
+grep -q -x "Icon=$ID" "$EXPORTS/applications/$ID.desktop" 2>/dev/null \
+  || fail "the exported menu entry $ID.desktop does not name the icon $ID: $(grep Icon= "$EXPORTS/applications/$ID.desktop" 2>&1)"
+[ -f "$EXPORTS/icons/hicolor/scalable/apps/$ID.svg" ] || fail "no icon $ID.svg exported"
+[ -f "$EXPORTS/mime/packages/$ID.xml" ] && fail "a file type definition exported for a package without file types"
+as_user flatpak info --show-permissions "$ID" >"$SCRATCH/permissions" 2>&1
+for want in "sockets=x11;" "shared=ipc;" "devices=dri;" "filesystems=home;"; do
+  grep -q -x -F "$want" "$SCRATCH/permissions" || fail "the permissions lack $want: $(tr '\n' ' ' <"$SCRATCH/permissions")"
+done
+[ "$(as_user flatpak run --command="$N" "$ID" --version 2>&1)" = "Corvane $CORVANE_TEST_VERSION" ] \
+  || fail "/app/bin/$N --version says: $(as_user flatpak run --command="$N" "$ID" --version 2>&1 | head -n 2 | tr '\n' '|')"
+
+# Starts the application; sets APP_PID and WID.
+start_app() {
+  as_user flatpak run "$ID" >"$SCRATCH/run.out" 2>&1 </dev/null &
+  APP_PID=$!
+  WID=$(wait_window "^$TITLE\$" 90)
+  [ -n "$WID" ] || { fail "no window within 90 s; flatpak run: $(tail -n 5 "$SCRATCH/run.out" | tr '\n' '|')"; return 1; }
+}
+
+# Clicks Quit and expects flatpak run to end with status 0.
+quit_app() {
+  eval "$(xdotool getwindowgeometry --shell "$WID")"
+  xdotool mousemove --window "$WID" $((WIDTH / 2)) $((HEIGHT - 12)) click 1
+  wait_gone 300 "$APP_PID" || { fail "flatpak run did not end within 30 s of the click on Quit"; return 1; }
+  wait "$APP_PID"
+  local status=$?
+  APP_PID=""
+  [ "$status" = 0 ] || fail "flatpak run ended with status $status after Quit"
+}
+
+# The commit the running instance of the application runs (flatpak ps shows 12 digits).
+running_commit() { as_user flatpak ps --columns=application,commit | awk -v id="$ID" '$1 == id { print $2; exit }'; }
+
+start_xvfb
+start_app || finish
+grep -q -F "Using the application class archive made at packaging /app/lib/$N/lib/app-archive.jsa" "$LOG" \
+  || fail "the first start did not use the archive made for /app: $(grep -m 1 -F 'class archive made at packaging' "$LOG")"
+
+# A second start hands its arguments to the first and ends.
+as_user timeout 60 flatpak run "$ID" second-start >"$SCRATCH/second.out" 2>&1 </dev/null \
+  || fail "the second start ended with status $?: $(tail -n 3 "$SCRATCH/second.out" | tr '\n' '|')"
+grep -q "Handed this start over to the running instance" "$LOG" || fail "the second start was not handed over: $(grep -m 2 'One instance\|instance at' "$LOG" | tr '\n' '|')"
+[ "$(xdotool search --name "^$TITLE\$" 2>/dev/null | wc -l)" = 1 ] || fail "the second start opened a window of its own"
+
+quit_app || finish
+expect_exit_0_logged "$LOG"
+
+# The user's options file inside the sandbox.
+OPTIONS="$USER_HOME/.var/app/$ID/config/$N/jvm-options.txt"
+mkdir -p "$(dirname "$OPTIONS")" && echo "-Dcorvane.test.flatpak=yes" >"$OPTIONS"
+as_user timeout 60 flatpak run --command="$N" "$ID" --print-jvm-options >"$SCRATCH/options.out" 2>&1 </dev/null
+tr '\0' '\n' <"$SCRATCH/options.out" | grep -q -x -F -- "-Dcorvane.test.flatpak=yes" \
+  || fail "the start in the sandbox did not read $OPTIONS: $(tr '\0' ' ' <"$SCRATCH/options.out" | head -c 300)"
+rm "$OPTIONS"
+
+# ---- from a signed repository, and an update while version 1 runs ------------
+
+as_user flatpak --user uninstall -y --noninteractive "$ID" >/dev/null 2>&1 || fail "flatpak uninstall failed"
+repo_setup
+KEY=$(repo_key corvane-test) || { fail "cannot make the throwaway signing key"; finish; }
+# publish <file>: into $SCRATCH/www/repo, served at $REPO_BASE/repo.
+publish() {
+  "$CORVANE_TEST_SOURCE_DIR/tools/publish" --repo "$SCRATCH/www/repo" --key "$KEY" --url "$REPO_BASE/repo" "$1" \
+    >"$SCRATCH/publish.log" 2>&1 || { fail "tools/publish failed: $(tail -n 2 "$SCRATCH/publish.log" | tr '\n' '|')"; return 1; }
+}
+start=$SECONDS
+publish "$BUNDLE" || finish
+note "tools/publish imported the bundle in $((SECONDS - start)) s"
+# A publish that fails half-way (a file that is no bundle) leaves the folder as it was.
+before=$(find "$SCRATCH/www" -printf '%P %i %s\n' | sort)
+cp "$SCRATCH/www/repo/key.asc" "$SCRATCH/$N-9-x86_64.flatpak"
+"$CORVANE_TEST_SOURCE_DIR/tools/publish" --repo "$SCRATCH/www/repo" --key "$KEY" "$SCRATCH/$N-9-x86_64.flatpak" \
+  >/dev/null 2>"$SCRATCH/publish.err" && fail "tools/publish took a file that is no bundle"
+[ "$(wc -l <"$SCRATCH/publish.err")" = 1 ] || fail "tools/publish's failure is not one line: $(tr '\n' '|' <"$SCRATCH/publish.err")"
+[ "$(find "$SCRATCH/www" -printf '%P %i %s\n' | sort)" = "$before" ] || fail "a failed publish changed the repository folder"
+REF="$SCRATCH/www/repo/$N.flatpakref"
+{ grep -q -x "Name=$ID" "$REF" && grep -q -x "Url=$REPO_BASE/repo/flatpak/" "$REF" && ! grep -q RuntimeRepo "$REF"; } \
+  || fail "the .flatpakref is: $(tr '\n' '|' <"$REF" | cut -c 1-300)"
+as_user flatpak --user install -y --noninteractive --from "$REPO_BASE/repo/$N.flatpakref" >"$SCRATCH/install.log" 2>&1 \
+  || { fail "flatpak install --from the .flatpakref failed: $(tail -n 3 "$SCRATCH/install.log" | tr '\n' '|')"; finish; }
+V1_COMMIT=$(as_user flatpak info --show-commit "$ID" 2>/dev/null)
+
+start_app || finish
+OLD_PID=$APP_PID
+wait "$PACKAGE_PID" || { fail "tools/package of version 2 failed: $(cat "$SCRATCH/package-2.0.err")"; finish; }
+PACKAGE_PID=""
+publish "$SCRATCH/out-2.0/$N-2.0-x86_64.flatpak" || finish
+as_user flatpak --user update -y --noninteractive "$ID" >"$SCRATCH/update.log" 2>&1 \
+  || fail "flatpak update failed: $(tail -n 3 "$SCRATCH/update.log" | tr '\n' '|')"
+V2_COMMIT=$(as_user flatpak info --show-commit "$ID" 2>/dev/null)
+{ [ -n "$V2_COMMIT" ] && [ "$V2_COMMIT" != "$V1_COMMIT" ]; } || fail "flatpak update brought no new commit ($V1_COMMIT, then $V2_COMMIT)"
+kill -0 "$OLD_PID" 2>/dev/null || fail "the update ended the running version 1"
+[ "$(running_commit)" = "${V1_COMMIT:0:12}" ] || fail "the running instance runs commit $(running_commit), not version 1's $V1_COMMIT"
+quit_app || finish
+start_app || finish
+[ "$(running_commit)" = "${V2_COMMIT:0:12}" ] || fail "the start after the update runs commit $(running_commit), not version 2's $V2_COMMIT"
+quit_app
+finish
