@@ -10,8 +10,12 @@
 # ~/.var/app/<id>/config is read at the next start. Then tools/publish imports
 # that bundle into a signed Flatpak repository served on 127.0.0.1, the user
 # installs it from the .flatpakref, version 2 (packaged meanwhile) is
-# published and flatpak update brings it while version 1 runs on; the next
-# start is version 2. A publish of a file that is no bundle changes nothing.
+# published and flatpak update brings it while version 1 runs on. Version 1,
+# on a session bus of the test's own where the Flatpak portal is activated,
+# hears of the update from the portal's update monitor and offers the restart;
+# Ctrl+R ("Restart") has the portal start the latest version, version 2, and
+# version 1 ends with status 0. A publish of a file that is no bundle changes
+# nothing.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/xvfb.sh"
 source "$(dirname "$0")/repo.sh"
@@ -22,6 +26,8 @@ need_tool xdotool xdotool
 need_tool xprop x11-utils
 need_tool gpg gnupg
 need_tool python3 python3
+need_tool dbus-daemon dbus-daemon
+[ -x /usr/libexec/flatpak-portal ] || skip "no /usr/libexec/flatpak-portal (package flatpak)"
 require_demo_tree
 
 N=$CORVANE_TEST_PACKAGE_NAME
@@ -41,10 +47,12 @@ LOG="$STATE/corvane-native.log"
 cleanup() {
   # The packaging of version 2 runs in a subshell: its timeout hands the signal on to tools/package.
   [ -n "$PACKAGE_PID" ] && pkill -P "$PACKAGE_PID"
+  # An instance the portal started is no child of this shell; the portal ends with its bus.
+  [ -n "$BUS_PID" ] && { as_user flatpak kill "$ID" 2>/dev/null; kill "$BUS_PID" 2>/dev/null; }
   repo_cleanup
   window_test_cleanup
 }
-PACKAGE_PID=""
+PACKAGE_PID="" BUS_PID=""
 trap cleanup EXIT
 { mkdir -p "$USER_HOME" && mkdir -m 700 "$SCRATCH/run"; } || { fail "cannot make the user's folders"; finish; }
 
@@ -113,19 +121,60 @@ start_app() {
   [ -n "$WID" ] || { fail "no window within 90 s; flatpak run: $(tail -n 5 "$SCRATCH/run.out" | tr '\n' '|')"; return 1; }
 }
 
-# Clicks Quit and expects flatpak run to end with status 0.
+# Clicks Quit and expects flatpak run to end with status 0; an instance the
+# portal started (APP_PID empty) is to be gone from flatpak ps.
 quit_app() {
   eval "$(xdotool getwindowgeometry --shell "$WID")"
   xdotool mousemove --window "$WID" $((WIDTH / 2)) $((HEIGHT - 12)) click 1
-  wait_gone 300 "$APP_PID" || { fail "flatpak run did not end within 30 s of the click on Quit"; return 1; }
+  if [ -z "$APP_PID" ]; then
+    for _ in $(seq 300); do [ -z "$(running_commit)" ] && return 0; sleep 0.1; done
+    fail "the instance that the portal started still runs 30 s after the click on Quit"
+    return 1
+  fi
+  expect_end_0 "Quit"
+}
+
+# Expects flatpak run ($APP_PID) to end with status 0 within 30 s of $1.
+expect_end_0() {
+  wait_gone 300 "$APP_PID" || { fail "flatpak run did not end within 30 s of $1"; return 1; }
   wait "$APP_PID"
   local status=$?
   APP_PID=""
-  [ "$status" = 0 ] || fail "flatpak run ended with status $status after Quit"
+  [ "$status" = 0 ] || fail "flatpak run ended with status $status after $1"
 }
 
 # The commit the running instance of the application runs (flatpak ps shows 12 digits).
 running_commit() { as_user flatpak ps --columns=application,commit | awk -v id="$ID" '$1 == id { print $2; exit }'; }
+
+# The user's session bus from now on, its own dbus-daemon with one service:
+# the Flatpak portal, which looks for updates every 2 s (not every half hour).
+# The portal starts flatpak run with the bus's environment: the display too.
+start_session_bus() {
+  local services="$SCRATCH/bus-services" socket="$SCRATCH/run/bus" _
+  mkdir -p "$services" || return 1
+  printf '[D-BUS Service]\nName=org.freedesktop.portal.Flatpak\nExec=/usr/libexec/flatpak-portal --verbose --poll-timeout=2\n' \
+    >"$services/org.freedesktop.portal.Flatpak.service"
+  cat >"$SCRATCH/bus.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$socket</listen>
+  <servicedir>$services</servicedir>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+  user_env+=(DBUS_SESSION_BUS_ADDRESS="unix:path=$socket" DISPLAY="$DISPLAY")
+  as_user dbus-daemon --nofork --config-file="$SCRATCH/bus.conf" >"$SCRATCH/bus.log" 2>&1 &
+  BUS_PID=$!
+  for _ in $(seq 100); do [ -S "$socket" ] && return 0; sleep 0.1; done
+  fail "the session bus did not start: $(tail -n 3 "$SCRATCH/bus.log" | tr '\n' '|')"
+  return 1
+}
 
 start_xvfb
 start_app || finish
@@ -176,19 +225,35 @@ as_user flatpak --user install -y --noninteractive --from "$REPO_BASE/repo/$N.fl
   || { fail "flatpak install --from the .flatpakref failed: $(tail -n 3 "$SCRATCH/install.log" | tr '\n' '|')"; finish; }
 V1_COMMIT=$(as_user flatpak info --show-commit "$ID" 2>/dev/null)
 
+start_session_bus || finish
 start_app || finish
 OLD_PID=$APP_PID
 wait "$PACKAGE_PID" || { fail "tools/package of version 2 failed: $(cat "$SCRATCH/package-2.0.err")"; finish; }
 PACKAGE_PID=""
 publish "$SCRATCH/out-2.0/$N-2.0-x86_64.flatpak" || finish
+# Published but not installed: the portal reports it, and nothing is offered yet.
+PUBLISHED=$(ostree --repo="$SCRATCH/www/repo/flatpak" rev-parse "app/$ID/x86_64/stable" 2>&1)
+for _ in $(seq 300); do grep -q "Found update .*remote: $PUBLISHED" "$SCRATCH/bus.log" && break; sleep 0.1; done
+grep -q "Found update .*remote: $PUBLISHED" "$SCRATCH/bus.log" \
+  || fail "the portal did not see version 2 in the repository within 30 s: $(grep -i 'update' "$SCRATCH/bus.log" | tail -n 3 | tr '\n' '|')"
+sleep 1
+[ -z "$(xdotool search --name "^$TITLE: update installed\$" 2>/dev/null)" ] || fail "version 1 offered a restart before the update was installed"
 as_user flatpak --user update -y --noninteractive "$ID" >"$SCRATCH/update.log" 2>&1 \
   || fail "flatpak update failed: $(tail -n 3 "$SCRATCH/update.log" | tr '\n' '|')"
 V2_COMMIT=$(as_user flatpak info --show-commit "$ID" 2>/dev/null)
 { [ -n "$V2_COMMIT" ] && [ "$V2_COMMIT" != "$V1_COMMIT" ]; } || fail "flatpak update brought no new commit ($V1_COMMIT, then $V2_COMMIT)"
 kill -0 "$OLD_PID" 2>/dev/null || fail "the update ended the running version 1"
 [ "$(running_commit)" = "${V1_COMMIT:0:12}" ] || fail "the running instance runs commit $(running_commit), not version 1's $V1_COMMIT"
-quit_app || finish
-start_app || finish
-[ "$(running_commit)" = "${V2_COMMIT:0:12}" ] || fail "the start after the update runs commit $(running_commit), not version 2's $V2_COMMIT"
+
+# The portal's update monitor tells version 1, which offers the restart; the
+# portal starts the latest version and version 1 ends.
+[ -n "$(wait_window "^$TITLE: update installed\$" 60)" ] \
+  || { fail "version 1 did not offer a restart within 60 s of the update; the bus: $(grep -i 'update\|error' "$SCRATCH/bus.log" | tail -n 3 | tr '\n' '|')"; finish; }
+press_restart "$WID"
+expect_end_0 "Ctrl+R (Restart)" || finish
+WID=$(wait_window "^$TITLE\$" 90)
+[ -n "$WID" ] || { fail "no window of the restarted application within 90 s; the bus: $(tail -n 5 "$SCRATCH/bus.log" | tr '\n' '|')"; finish; }
+[ "$(running_commit)" = "${V2_COMMIT:0:12}" ] || fail "the restart runs commit $(running_commit), not version 2's $V2_COMMIT"
+[ "$(xdotool search --name "^$TITLE\$" 2>/dev/null | wc -l)" = 1 ] || fail "more than one window after the restart"
 quit_app
 finish

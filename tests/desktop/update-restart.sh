@@ -148,16 +148,6 @@ start_from_menu() {
   PID=$NEW_PID WID=$NEW_WID
 }
 
-# Presses Ctrl+R ("Restart") in window $1. Without a window manager the
-# keyboard focus can stay where a window that has gone left it: a click on
-# the window's header gives it the focus first.
-press_restart() {
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  xdotool mousemove --window "$1" $((WIDTH / 2)) 15 click 1
-  sleep 0.3
-  xdotool key ctrl+r
-}
-
 # The version directory the process runs from.
 version_dir() { dirname "$(readlink "/proc/$1/exe")"; }
 

@@ -58,6 +58,16 @@ wait_gone() {
   ! kill -0 "$2" 2>/dev/null
 }
 
+# Presses Ctrl+R ("Restart") in the demo's window $1. Without a window manager
+# the keyboard focus can stay where a window that has gone left it: a click on
+# the window's header gives it the focus first.
+press_restart() {
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  xdotool mousemove --window "$1" $((WIDTH / 2)) 15 click 1
+  sleep 0.3
+  xdotool key ctrl+r
+}
+
 # The value of window $1's property $2 as sed expression $3 takes it out of
 # xprop's line; the toolkit may set it after the title that found the window,
 # so this waits up to $4 tenths of a second for it.

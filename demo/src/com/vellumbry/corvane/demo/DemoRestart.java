@@ -1,5 +1,7 @@
 package com.vellumbry.corvane.demo;
 
+import com.vellumbry.corvane.api.SingleInstance;
+import com.vellumbry.corvane.api.TreeRecordFile;
 import java.awt.Graphics;
 import java.awt.Graphics2D;
 import java.awt.Toolkit;
@@ -8,6 +10,8 @@ import java.awt.image.BufferedImage;
 import java.awt.image.ColorConvertOp;
 import java.io.File;
 import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import javax.swing.JComponent;
@@ -16,13 +20,17 @@ import javax.swing.JRootPane;
 
 /**
  * Restart: hands the application over to the launcher of the install tree it
- * runs from, which waits for this process to end and then starts afresh.
+ * runs from, which waits for this process to end and then starts afresh. Inside
+ * a Flatpak the Flatpak portal starts the latest installed version instead.
  */
 public final class DemoRestart {
 
     /** Seconds the VM's end is held up by a shutdown hook (a slow application's end). */
     static final String SLOW_EXIT_PROPERTY = "corvane.demo.slowExitSeconds";
     static final String SLOW_EXIT_VARIABLE = "CORVANE_DEMO_SLOW_EXIT_SECONDS";
+
+    // Set once this process answers the second starts of its application.
+    private static volatile boolean answeringStarts;
 
     private DemoRestart() {
     }
@@ -44,14 +52,26 @@ public final class DemoRestart {
      */
     public static List<String> command(String launcher, long pid, String[] args) {
         List<String> command = new ArrayList<>(List.of(launcher, "--wait-for-pid", Long.toString(pid), "--install"));
+        command.addAll(ownArguments(args));
+        return command;
+    }
+
+    /** The original arguments without the program path and without the words of an earlier hand-over. */
+    private static List<String> ownArguments(String[] args) {
+        List<String> own = new ArrayList<>();
         for (int i = 1; i < args.length; i++) {
             if (args[i].equals("--wait-for-pid")) {
                 i++;
             } else if (!args[i].equals("--install")) {
-                command.add(args[i]);
+                own.add(args[i]);
             }
         }
-        return command;
+        return own;
+    }
+
+    /** Makes this process answer second starts (SingleInstance.listen), remembering whether it does. */
+    public static void answerStarts(SingleInstance.Listener listener) {
+        answeringStarts = SingleInstance.listen(listener);
     }
 
     /**
@@ -67,6 +87,12 @@ public final class DemoRestart {
         if (!launcher.canExecute()) {
             return "no launcher at " + launcher;
         }
+        if (DemoFlatpak.inside()) {
+            List<String> command = new ArrayList<>(List.of(launcher.getPath()));
+            command.addAll(ownArguments(args));
+            stopTakingStarts();
+            return DemoFlatpak.spawnLatest(command);
+        }
         List<String> command = new ArrayList<>();
         command.add(new File("/usr/bin/setsid").canExecute() ? "/usr/bin/setsid" : "setsid");
         command.addAll(command(launcher.getPath(), ProcessHandle.current().pid(), args));
@@ -79,6 +105,26 @@ public final class DemoRestart {
             return null;
         } catch (IOException | RuntimeException e) {
             return "cannot start " + launcher + ": " + e.getMessage();
+        }
+    }
+
+    /**
+     * Removes this instance's socket, so that the new version, which the portal
+     * starts while this one ends and without a pid of this process to wait for (its
+     * sandbox has a pid namespace of its own), cannot hand its start back to this
+     * one: it finds no socket and waits for the instance lock, which goes with this
+     * process. The lock stays; the socket's own end-of-process removal finds nothing.
+     */
+    private static void stopTakingStarts() {
+        String runtime = System.getenv("XDG_RUNTIME_DIR");
+        String name = TreeRecordFile.ofRunningTree().get("name");
+        if (!answeringStarts || runtime == null || name == null) {
+            return;
+        }
+        try {
+            Files.deleteIfExists(Path.of(runtime, "corvane", name + ".socket"));
+        } catch (IOException | RuntimeException e) {
+            System.err.println("corvane demo: cannot stop answering second starts: " + e);
         }
     }
 

@@ -21,8 +21,15 @@ final class DemoUpdates {
     private DemoUpdates() {
     }
 
-    /** Calls {@code onUpdate} once, on a thread of its own, when an update is installed; nothing outside a package. */
+    /**
+     * Calls {@code onUpdate} once, on a thread of its own, when an update is installed;
+     * nothing outside a package. Inside a Flatpak the portal tells (DemoFlatpak).
+     */
     static void watch(Runnable onUpdate) {
+        if (DemoFlatpak.inside()) {
+            DemoFlatpak.watch(onUpdate);
+            return;
+        }
         String jars = System.getProperty("corvane.jars.path");
         if (jars == null) {
             return;

@@ -7,7 +7,6 @@ import java.awt.Font;
 import java.awt.event.ActionEvent;
 import java.awt.event.InputEvent;
 import java.awt.event.KeyEvent;
-import com.vellumbry.corvane.api.SingleInstance;
 import java.lang.reflect.InvocationTargetException;
 import javax.swing.AbstractAction;
 import javax.swing.BorderFactory;
@@ -136,7 +135,7 @@ public final class DemoWindow {
         // A newer version installed under this one: offer the restart into it.
         DemoUpdates.watch(() -> SwingUtilities.invokeLater(() -> offerRestart(frame, restart)));
         // A second start of a tree assembled with --single-instance comes here instead of a second window.
-        SingleInstance.listen((directory, arguments) -> SwingUtilities.invokeLater(() -> {
+        DemoRestart.answerStarts((directory, arguments) -> SwingUtilities.invokeLater(() -> {
             text.append("\nA second start in " + directory + " handed over its arguments " + arguments + "\n");
             DemoFacts.openedFiles(directory, arguments).forEach(line -> text.append("    " + line + "\n"));
             frame.toFront();
