@@ -68,15 +68,17 @@ final class DemoFlatpak {
 
     /**
      * Starts the latest installed version of this application with the command
-     * and arguments given, outside this sandbox and independent of this process.
+     * and arguments given, in a sandbox of its own and independent of this process;
+     * {@code beforeSpawn} runs once the session bus is reached, right before.
      * Returns null when the portal started it, else why not.
      */
-    static String spawnLatest(List<String> command) {
+    static String spawnLatest(List<String> command, Runnable beforeSpawn) {
         List<byte[]> argv = new ArrayList<>();
         for (String word : command) {
             argv.add(bytestring(word));
         }
         try (DemoBus bus = DemoBus.openSession()) {
+            beforeSpawn.run();
             bus.call(PORTAL, PORTAL_PATH, PORTAL, "Spawn", "ayaaya{uh}a{ss}ua{sv}",
                 bytestring(System.getProperty("user.dir", "/")), argv, Map.of(), Map.of(), SPAWN_LATEST_VERSION, Map.of());
             return null;

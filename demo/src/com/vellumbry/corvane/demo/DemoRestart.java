@@ -90,8 +90,7 @@ public final class DemoRestart {
         if (DemoFlatpak.inside()) {
             List<String> command = new ArrayList<>(List.of(launcher.getPath()));
             command.addAll(ownArguments(args));
-            stopTakingStarts();
-            return DemoFlatpak.spawnLatest(command);
+            return DemoFlatpak.spawnLatest(command, DemoRestart::stopTakingStarts);
         }
         List<String> command = new ArrayList<>();
         command.add(new File("/usr/bin/setsid").canExecute() ? "/usr/bin/setsid" : "setsid");
