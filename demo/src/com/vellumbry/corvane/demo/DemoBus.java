@@ -50,12 +50,13 @@ final class DemoBus implements Closeable {
     private final SocketChannel channel;
     private final Deque<Message> signals = new ArrayDeque<>();
     private int serial;
+    private String name;
 
     private DemoBus(SocketChannel channel) {
         this.channel = channel;
     }
 
-    /** Connects to the session bus that DBUS_SESSION_BUS_ADDRESS names (a unix:path= address), authenticated and named. */
+    /** Connects to the session bus that DBUS_SESSION_BUS_ADDRESS names (unix:path=), authenticated and named. */
     static DemoBus openSession() throws IOException {
         String path = socketPath(System.getenv("DBUS_SESSION_BUS_ADDRESS"));
         if (path == null) {
@@ -67,12 +68,17 @@ final class DemoBus implements Closeable {
         try {
             channel.connect(UnixDomainSocketAddress.of(path));
             bus.authenticate();
-            bus.call(BUS, BUS_PATH, BUS, "Hello", "");
+            bus.name = (String) bus.call(BUS, BUS_PATH, BUS, "Hello", "").get(0);
             return bus;
         } catch (IOException | RuntimeException e) {
             bus.close();
             throw e;
         }
+    }
+
+    /** The connection's unique name on the bus. */
+    String name() {
+        return name;
     }
 
     /** The socket of the address's first unix:path= entry; null without one. */
@@ -167,8 +173,8 @@ final class DemoBus implements Closeable {
 
     private int send(String destination, String path, String iface, String member, String signature,
                      Object... arguments) throws IOException {
-        Writer body = new Writer();
-        List<String> types = types(signature);
+        DemoBusWire.Writer body = new DemoBusWire.Writer();
+        List<String> types = DemoBusWire.types(signature);
         for (int i = 0; i < types.size(); i++) {
             body.value(types.get(i), arguments[i]);
         }
@@ -181,7 +187,7 @@ final class DemoBus implements Closeable {
             fields.put(8, new Variant("g", signature));
         }
         serial++;
-        Writer header = new Writer();
+        DemoBusWire.Writer header = new DemoBusWire.Writer();
         header.bytes(new byte[] {'l', METHOD_CALL, 0, 1});
         header.u32(body.size);
         header.u32(serial);
@@ -212,7 +218,7 @@ final class DemoBus implements Closeable {
         ByteBuffer rest = read(headerEnd - 16 + bodyLength);
         ByteBuffer whole = ByteBuffer.allocate(16 + rest.capacity()).order(order);
         whole.put(fixed.rewind()).put(rest.rewind());
-        Reader header = new Reader(whole, 12);
+        DemoBusWire.Reader header = new DemoBusWire.Reader(whole, 12);
         Map<Integer, Object> fields = new HashMap<>();
         @SuppressWarnings("unchecked")
         List<Object> structs = (List<Object>) header.value("a(yv)");
@@ -221,8 +227,8 @@ final class DemoBus implements Closeable {
             fields.put(((Byte) field.get(0)) & 0xff, field.get(1));
         }
         List<Object> body = new ArrayList<>();
-        Reader values = new Reader(whole.slice(headerEnd, bodyLength).order(order), 0);
-        for (String t : types((String) fields.getOrDefault(8, ""))) {
+        DemoBusWire.Reader values = new DemoBusWire.Reader(whole.slice(headerEnd, bodyLength).order(order), 0);
+        for (String t : DemoBusWire.types((String) fields.getOrDefault(8, ""))) {
             body.add(values.value(t));
         }
         int replySerial = fields.get(5) instanceof Integer n ? n : 0;
@@ -244,209 +250,6 @@ final class DemoBus implements Closeable {
         ByteBuffer buffer = ByteBuffer.wrap(bytes);
         while (buffer.hasRemaining()) {
             channel.write(buffer);
-        }
-    }
-
-    // ---- types and marshalling ------------------------------------------------
-
-    /** The single complete types of a signature, in order. */
-    static List<String> types(String signature) {
-        List<String> types = new ArrayList<>();
-        for (int i = 0; i < signature.length(); ) {
-            int end = typeEnd(signature, i);
-            types.add(signature.substring(i, end));
-            i = end;
-        }
-        return types;
-    }
-
-    private static int typeEnd(String signature, int start) {
-        char c = signature.charAt(start);
-        if (c == 'a') {
-            return typeEnd(signature, start + 1);
-        }
-        if (c != '(' && c != '{') {
-            return start + 1;
-        }
-        int depth = 0;
-        for (int i = start; i < signature.length(); i++) {
-            char d = signature.charAt(i);
-            if (d == '(' || d == '{') {
-                depth++;
-            } else if ((d == ')' || d == '}') && --depth == 0) {
-                return i + 1;
-            }
-        }
-        throw new IllegalArgumentException("unbalanced signature " + signature);
-    }
-
-    private static int alignment(char type) {
-        return switch (type) {
-            case 'y', 'g', 'v' -> 1;
-            case 'n', 'q' -> 2;
-            case 'x', 't', 'd', '(', '{' -> 8;
-            default -> 4;
-        };
-    }
-
-    /** The members of a struct or dictionary entry type. */
-    private static List<String> members(String type) {
-        return types(type.substring(1, type.length() - 1));
-    }
-
-    /** Marshals values little-endian; alignment counts from the buffer's start, which is 8-aligned in the message. */
-    static final class Writer {
-        byte[] buffer = new byte[256];
-        int size;
-
-        void pad(int alignment) {
-            while (size % alignment != 0) {
-                bytes(new byte[] {0});
-            }
-        }
-
-        void bytes(byte[] bytes) {
-            if (size + bytes.length > buffer.length) {
-                buffer = Arrays.copyOf(buffer, Math.max(buffer.length * 2, size + bytes.length));
-            }
-            System.arraycopy(bytes, 0, buffer, size, bytes.length);
-            size += bytes.length;
-        }
-
-        void u32(int value) {
-            pad(4);
-            bytes(ByteBuffer.allocate(4).order(ByteOrder.LITTLE_ENDIAN).putInt(value).array());
-        }
-
-        private void text(String text, boolean signature) {
-            byte[] bytes = text.getBytes(StandardCharsets.UTF_8);
-            if (signature) {
-                bytes(new byte[] {(byte) bytes.length});
-            } else {
-                u32(bytes.length);
-            }
-            bytes(bytes);
-            bytes(new byte[] {0});
-        }
-
-        void value(String type, Object value) {
-            char c = type.charAt(0);
-            pad(alignment(c));
-            switch (c) {
-                case 'y' -> bytes(new byte[] {((Number) value).byteValue()});
-                case 'b' -> u32((Boolean) value ? 1 : 0);
-                case 'n', 'q' -> bytes(ByteBuffer.allocate(2).order(ByteOrder.LITTLE_ENDIAN)
-                    .putShort(((Number) value).shortValue()).array());
-                case 'i', 'u', 'h' -> u32(((Number) value).intValue());
-                case 'x', 't' -> bytes(ByteBuffer.allocate(8).order(ByteOrder.LITTLE_ENDIAN)
-                    .putLong(((Number) value).longValue()).array());
-                case 'd' -> bytes(ByteBuffer.allocate(8).order(ByteOrder.LITTLE_ENDIAN)
-                    .putDouble(((Number) value).doubleValue()).array());
-                case 's', 'o' -> text((String) value, false);
-                case 'g' -> text((String) value, true);
-                case 'v' -> {
-                    Variant variant = (Variant) value;
-                    text(variant.signature(), true);
-                    value(variant.signature(), variant.value());
-                }
-                case 'a' -> array(type.substring(1), value);
-                case '(' -> {
-                    List<String> members = members(type);
-                    List<?> items = (List<?>) value;
-                    for (int i = 0; i < members.size(); i++) {
-                        value(members.get(i), items.get(i));
-                    }
-                }
-                default -> throw new IllegalArgumentException("type " + type + " is not marshalled here");
-            }
-        }
-
-        private void array(String element, Object value) {
-            u32(0);
-            int lengthAt = size - 4;
-            pad(alignment(element.charAt(0)));
-            int start = size;
-            if (value instanceof byte[] bytes) {
-                bytes(bytes);
-            } else if (element.charAt(0) == '{') {
-                List<String> entry = members(element);
-                for (Map.Entry<?, ?> item : ((Map<?, ?>) value).entrySet()) {
-                    pad(8);
-                    value(entry.get(0), item.getKey());
-                    value(entry.get(1), item.getValue());
-                }
-            } else {
-                for (Object item : (List<?>) value) {
-                    value(element, item);
-                }
-            }
-            ByteBuffer.wrap(buffer, lengthAt, 4).order(ByteOrder.LITTLE_ENDIAN).putInt(size - start);
-        }
-    }
-
-    /** Unmarshals values from a buffer in the message's byte order, aligned from the buffer's start. */
-    static final class Reader {
-        private final ByteBuffer buffer;
-
-        Reader(ByteBuffer buffer, int position) {
-            this.buffer = buffer;
-            buffer.position(position);
-        }
-
-        private void align(int alignment) {
-            buffer.position((buffer.position() + alignment - 1) / alignment * alignment);
-        }
-
-        private String text(int length) {
-            byte[] bytes = new byte[length];
-            buffer.get(bytes);
-            buffer.get(); // the terminating NUL
-            return new String(bytes, StandardCharsets.UTF_8);
-        }
-
-        Object value(String type) {
-            char c = type.charAt(0);
-            align(alignment(c));
-            return switch (c) {
-                case 'y' -> buffer.get();
-                case 'b' -> buffer.getInt() != 0;
-                case 'n', 'q' -> buffer.getShort();
-                case 'i', 'u', 'h' -> buffer.getInt();
-                case 'x', 't' -> buffer.getLong();
-                case 'd' -> buffer.getDouble();
-                case 's', 'o' -> text(buffer.getInt());
-                case 'g' -> text(buffer.get() & 0xff);
-                case 'v' -> value(text(buffer.get() & 0xff));
-                case 'a' -> array(type.substring(1));
-                case '(' -> {
-                    List<Object> items = new ArrayList<>();
-                    for (String member : members(type)) {
-                        items.add(value(member));
-                    }
-                    yield items;
-                }
-                default -> throw new IllegalArgumentException("type " + type + " is not read here");
-            };
-        }
-
-        private Object array(String element) {
-            int length = buffer.getInt();
-            align(alignment(element.charAt(0)));
-            int end = buffer.position() + length;
-            if (element.charAt(0) == '{') {
-                List<String> entry = members(element);
-                Map<Object, Object> map = new LinkedHashMap<>();
-                while (buffer.position() < end) {
-                    align(8);
-                    map.put(value(entry.get(0)), value(entry.get(1)));
-                }
-                return map;
-            }
-            List<Object> items = new ArrayList<>();
-            while (buffer.position() < end) {
-                items.add(value(element));
-            }
-            return items;
         }
     }
 

@@ -41,7 +41,8 @@ final class DemoFlatpak {
             try (DemoBus bus = DemoBus.openSession()) {
                 String monitor = (String) bus.call(PORTAL, PORTAL_PATH, PORTAL, "CreateUpdateMonitor", "a{sv}",
                     Map.of()).get(0);
-                bus.addMatch("type='signal',interface='" + MONITOR + "',member='UpdateAvailable',path='" + monitor + "'");
+                bus.addMatch("type='signal',interface='" + MONITOR + "',member='UpdateAvailable',path='"
+                    + monitor + "'");
                 while (!installedAnother(bus, monitor)) {
                     // a newer version in the remote only: nothing to restart into yet
                 }
@@ -80,7 +81,8 @@ final class DemoFlatpak {
         try (DemoBus bus = DemoBus.openSession()) {
             beforeSpawn.run();
             bus.call(PORTAL, PORTAL_PATH, PORTAL, "Spawn", "ayaaya{uh}a{ss}ua{sv}",
-                bytestring(System.getProperty("user.dir", "/")), argv, Map.of(), Map.of(), SPAWN_LATEST_VERSION, Map.of());
+                bytestring(System.getProperty("user.dir", "/")), argv, Map.of(), Map.of(), SPAWN_LATEST_VERSION,
+                Map.of());
             return null;
         } catch (IOException | RuntimeException e) {
             return "the Flatpak portal did not start the new version: " + e.getMessage();
