@@ -29,6 +29,9 @@ record FlatpakFormat(String runtime, List<String> finishArgs, Console console) i
     static final long DEPLOYED_TIME = 0;
     /** A line of ostree ls -R: type and mode, uid, gid, size, path, " -> target" for a link. */
     private static final Pattern LISTED = Pattern.compile("(\\S)\\S* +\\d+ +\\d+ +\\d+ (/.*?)(?: -> .*)?");
+    private static final Pattern CONTENT_CHECKSUM = Pattern.compile("(?m)^ContentChecksum: +(\\S+)$");
+    /** The subject build-export gives a commit, "<name> <version>", indented in ostree show's output. */
+    private static final Pattern SUBJECT_VERSION = Pattern.compile("(?m)^ {4}\\S+ (\\S+)$");
     private static final Pattern IMPORTED = Pattern.compile("(?m)^(app)/([^/\\s]+)/([^/\\s]+)/([^/\\s]+)$");
 
     /** The tools a Flatpak needs; null when they are there, else what is missing. */
@@ -175,12 +178,28 @@ record FlatpakFormat(String runtime, List<String> finishArgs, Console console) i
             return new Contents("", "", "", List.of());
         }
         String refName = ref.group();
-        String subject = Exec.output(List.of("ostree", "log", "--repo=" + repo, refName), scratch,
-                "ostree cannot read the commit of " + file.getFileName());
-        Matcher version = Pattern.compile("(?m)^ {4}\\S+ (\\S+)$").matcher(subject);
+        Commit commit = commit(repo, refName, scratch);
         String listing = Exec.output(List.of("ostree", "ls", "-R", "--repo=" + repo, refName), scratch,
                 "ostree cannot list " + file.getFileName());
-        return new Contents(ref.group(2), version.find() ? version.group(1) : "", ref.group(3), listed(listing));
+        return new Contents(ref.group(2), commit.version(), ref.group(3), listed(listing));
+    }
+
+    /**
+     * A commit as build-export made it.
+     *
+     * @param contents the checksum of its files alone: two commits of the same files have the same
+     * @param version  the package's version, the second word of its subject ("" when it has none)
+     */
+    record Commit(String contents, String version) {
+    }
+
+    /** The commit that {@code ref} of the OSTree repository {@code repo} points to. */
+    static Commit commit(Path repo, String ref, Path scratch) {
+        String shown = Exec.output(List.of("ostree", "show", "--repo=" + repo, ref), scratch,
+                "ostree cannot read the commit of " + ref);
+        Matcher contents = CONTENT_CHECKSUM.matcher(shown);
+        Matcher version = SUBJECT_VERSION.matcher(shown);
+        return new Commit(contents.find() ? contents.group(1) : "", version.find() ? version.group(1) : "");
     }
 
     /** The paths of ostree ls -R's lines, the root left out, sorted. */

@@ -56,6 +56,9 @@ final class FlatpakRepository {
             if (!ref.find()) {
                 throw Console.fail(bundle.getFileName() + " holds no application");
             }
+            if (!follows(dir, incoming, ref.group(), bundle, scratch, console)) {
+                continue;
+            }
             List<String> argv = new ArrayList<>(List.of("flatpak", "build-commit-from", "--src-repo=" + incoming,
                     "--untrusted", "--no-update-summary"));
             argv.addAll(signArguments(signing));
@@ -69,6 +72,35 @@ final class FlatpakRepository {
         update.add(dir.toString());
         Exec.output(update, scratch, "flatpak cannot update the Flatpak repository's summary");
         writeRemoteFiles(work, dir, url, options, signing, scratch);
+    }
+
+    /**
+     * Whether the bundle's commit ({@code ref} of {@code incoming}) goes on top of the branch: false
+     * when the branch is at these files already. A user's flatpak update takes no older commit, so
+     * the branch never goes back to an older version, nor to other files of the same version.
+     */
+    private static boolean follows(Path dir, Path incoming, String ref, Path bundle, Path scratch, Console console) {
+        String published = Exec.output(List.of("ostree", "refs", "--repo=" + dir), scratch,
+                "ostree cannot list the Flatpak repository");
+        if (!published.lines().toList().contains(ref)) {
+            return true;
+        }
+        FlatpakFormat.Commit head = FlatpakFormat.commit(dir, ref, scratch);
+        FlatpakFormat.Commit added = FlatpakFormat.commit(incoming, ref, scratch);
+        if (head.contents().equals(added.contents())) {
+            console.say(bundle.getFileName() + " is in the Flatpak repository already");
+            return false;
+        }
+        int order = Versions.debian(added.version(), head.version());
+        if (order == 0) {
+            throw Console.fail("the Flatpak repository holds " + ref + " " + head.version()
+                    + " with other contents already: give the package a new version");
+        }
+        if (order < 0) {
+            throw Console.fail("the Flatpak repository's " + ref + " is at version " + head.version() + ", newer than "
+                    + bundle.getFileName() + "'s " + added.version() + ": flatpak update takes no older version");
+        }
+        return true;
     }
 
     /** Signed by every key: each commit and the summary. */
