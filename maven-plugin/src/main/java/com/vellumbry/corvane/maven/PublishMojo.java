@@ -39,7 +39,11 @@ public final class PublishMojo extends ShipMojo {
     @Parameter
     String label;
 
-    /** The package files (default: the name's .deb and .rpm files in target/). */
+    /** The address the repository folder is served at, which its Flatpak remote's files name. */
+    @Parameter(property = "corvane.publishUrl")
+    String publishUrl;
+
+    /** The package files (default: the name's .deb, .rpm and .flatpak files in target/). */
     @Parameter
     List<File> packages;
 
@@ -57,17 +61,21 @@ public final class PublishMojo extends ShipMojo {
         s.suite = suite;
         s.origin = origin;
         s.label = label;
+        s.publishUrl = publishUrl;
         s.packages = packages == null || packages.isEmpty() ? built() : packages;
         command().run("publish", ShipArguments.publish(s));
     }
 
-    /** name_<version>_<arch>.deb and name-<version>-<release>.<arch>.rpm: versions begin with a digit. */
+    /**
+     * name_<version>_<arch>.deb, name-<version>-<release>.<arch>.rpm and name-<version>-<cpu>.flatpak:
+     * versions begin with a digit.
+     */
     private List<File> built() throws MojoFailureException {
         Pattern deb = Pattern.compile(Pattern.quote(name) + "_[0-9].*\\.deb");
-        Pattern rpm = Pattern.compile(Pattern.quote(name) + "-[0-9].*\\.rpm");
-        File[] files = buildDirectory().listFiles((dir, file) -> deb.matcher(file).matches() || rpm.matcher(file).matches());
+        Pattern other = Pattern.compile(Pattern.quote(name) + "-[0-9].*\\.(rpm|flatpak)");
+        File[] files = buildDirectory().listFiles((dir, file) -> deb.matcher(file).matches() || other.matcher(file).matches());
         if (files == null || files.length == 0) {
-            throw new MojoFailureException("no .deb or .rpm of " + name + " in " + buildDirectory()
+            throw new MojoFailureException("no .deb, .rpm or .flatpak of " + name + " in " + buildDirectory()
                     + ": run the package goal first (mvn package corvane:publish)");
         }
         Arrays.sort(files);

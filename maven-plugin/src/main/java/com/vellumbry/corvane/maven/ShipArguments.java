@@ -70,6 +70,7 @@ final class ShipArguments {
         a.value("--suite", s.suite);
         a.value("--origin", s.origin);
         a.value("--label", s.label);
+        a.value("--url", s.publishUrl);
         a.rest(s.packages);
         return a.list;
     }

@@ -52,5 +52,6 @@ final class ShipSettings {
     String suite;
     String origin;
     String label;
+    String publishUrl;
     List<File> packages = List.of();
 }

@@ -86,10 +86,11 @@ public class ShipArgumentsTest {
                     s.suite = "stable";
                     s.origin = "Example";
                     s.label = "Example apps";
+                    s.publishUrl = "https://example.org/repo";
                     s.packages = List.of(new File("/p/target/app_1.0_amd64.deb"));
                 }, List.of("--repo=/srv/repo", "--key=OLDKEY", "--key=NEWKEY", "--gnupg-home=/p/gnupg", "--keep=2",
-                        "--suite=stable", "--origin=Example", "--label=Example apps", "--",
-                        "/p/target/app_1.0_amd64.deb")));
+                        "--suite=stable", "--origin=Example", "--label=Example apps", "--url=https://example.org/repo",
+                        "--", "/p/target/app_1.0_amd64.deb")));
         for (Case c : cases) {
             ShipSettings settings = new ShipSettings();
             settings.jars = List.of(new File("/p/app.jar"), new File("/p/-lib.jar"));
