@@ -91,6 +91,11 @@ public final class SingleInstance {
             "--kill-wait-for-pid-target-on-timeout", "--print-jvm-options");
 
     private static boolean answering;
+    // Set for good by stopAnswering: this process never answers again.
+    private static boolean stopped;
+    // The socket and its channel while this process answers.
+    private static Path socketFile;
+    private static ServerSocketChannel server;
     // The application's listener, once it has one; until then starts get NO_LISTENER,
     // or the window raised when the record asks for that.
     private static volatile Listener listening;
@@ -144,8 +149,36 @@ public final class SingleInstance {
         return true;
     }
 
+    /**
+     * Stops answering second starts, for an instance that ends after it started the next one
+     * itself (a restart into a new version): the socket goes, so that every start from now on,
+     * the next instance's own too, finds no instance to hand over to and waits for the instance
+     * lock, which this process keeps until it ends. Without this, a start could be handed to this
+     * ending process and be lost. {@link #listen} returns false after it. Does nothing in a
+     * process that does not answer.
+     */
+    public static synchronized void stopAnswering() {
+        stopped = true;
+        if (server == null) {
+            return;
+        }
+        try {
+            server.close();
+        } catch (IOException e) {
+            LOG.log(System.Logger.Level.WARNING, "cannot close the socket " + socketFile + ": " + e);
+        }
+        removeSocket(socketFile);
+        server = null;
+        listening = null;
+        raise = null;
+    }
+
     /** Takes the lock and the socket and answers starts from now on; false, with the reason logged, when not. */
     private static boolean answer() {
+        if (stopped) {
+            LOG.log(System.Logger.Level.DEBUG, "this process stopped answering second starts");
+            return false;
+        }
         String name = applicationName();
         if (name == null) {
             LOG.log(System.Logger.Level.DEBUG, "the tree does not ask for one instance");
@@ -161,9 +194,11 @@ public final class SingleInstance {
                 return false;
             }
             Path socket = folder.resolve(name + ".socket");
-            ServerSocketChannel server = bind(socket);
-            Runtime.getRuntime().addShutdownHook(new Thread(() -> removeSocket(socket), "corvane-single-instance-end"));
-            Thread acceptor = new Thread(() -> acceptStarts(server), "corvane-single-instance");
+            ServerSocketChannel channel = bind(socket);
+            socketFile = socket;
+            server = channel;
+            Runtime.getRuntime().addShutdownHook(new Thread(SingleInstance::stopAnswering, "corvane-single-instance-end"));
+            Thread acceptor = new Thread(() -> acceptStarts(channel), "corvane-single-instance");
             acceptor.setDaemon(true);
             acceptor.start();
             answering = true;
@@ -296,9 +331,9 @@ public final class SingleInstance {
             }
             Files.delete(socket);
         }
-        ServerSocketChannel server = ServerSocketChannel.open(StandardProtocolFamily.UNIX);
-        server.bind(UnixDomainSocketAddress.of(socket));
-        return server;
+        ServerSocketChannel channel = ServerSocketChannel.open(StandardProtocolFamily.UNIX);
+        channel.bind(UnixDomainSocketAddress.of(socket));
+        return channel;
     }
 
     private static void removeSocket(Path socket) {
@@ -309,14 +344,14 @@ public final class SingleInstance {
         }
     }
 
-    private static void acceptStarts(ServerSocketChannel server) {
+    private static void acceptStarts(ServerSocketChannel channel) {
         ExecutorService calls = Executors.newSingleThreadExecutor(task -> {
             Thread thread = new Thread(task, "corvane-single-instance-opened");
             thread.setDaemon(true);
             return thread;
         });
-        while (server.isOpen()) {
-            try (SocketChannel start = server.accept()) {
+        while (channel.isOpen()) {
+            try (SocketChannel start = channel.accept()) {
                 List<String> strings = readRequest(start);
                 if (strings == null) {
                     LOG.log(System.Logger.Level.WARNING, "a start sent no whole request; ignored");
@@ -324,7 +359,9 @@ public final class SingleInstance {
                 }
                 start.write(ByteBuffer.wrap(take(strings, calls) ? ANSWER : NO_LISTENER));
             } catch (IOException | RuntimeException e) {
-                LOG.log(System.Logger.Level.WARNING, "a second start failed: " + e);
+                if (channel.isOpen()) {
+                    LOG.log(System.Logger.Level.WARNING, "a second start failed: " + e);
+                }
             }
         }
     }

@@ -1,7 +1,6 @@
 package com.vellumbry.corvane.demo;
 
 import com.vellumbry.corvane.api.SingleInstance;
-import com.vellumbry.corvane.api.TreeRecordFile;
 import java.awt.Graphics;
 import java.awt.Graphics2D;
 import java.awt.Toolkit;
@@ -10,8 +9,6 @@ import java.awt.image.BufferedImage;
 import java.awt.image.ColorConvertOp;
 import java.io.File;
 import java.io.IOException;
-import java.nio.file.Files;
-import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import javax.swing.JComponent;
@@ -28,9 +25,6 @@ public final class DemoRestart {
     /** Seconds the VM's end is held up by a shutdown hook (a slow application's end). */
     static final String SLOW_EXIT_PROPERTY = "corvane.demo.slowExitSeconds";
     static final String SLOW_EXIT_VARIABLE = "CORVANE_DEMO_SLOW_EXIT_SECONDS";
-
-    // Set once this process answers the second starts of its application.
-    private static volatile boolean answeringStarts;
 
     private DemoRestart() {
     }
@@ -69,11 +63,6 @@ public final class DemoRestart {
         return own;
     }
 
-    /** Makes this process answer second starts (SingleInstance.listen), remembering whether it does. */
-    public static void answerStarts(SingleInstance.Listener listener) {
-        answeringStarts = SingleInstance.listen(listener);
-    }
-
     /**
      * Starts the new instance in a session of its own, its standard streams on
      * /dev/null, so that nothing of it depends on this process. Returns null when
@@ -90,7 +79,7 @@ public final class DemoRestart {
         if (DemoFlatpak.inside()) {
             List<String> command = new ArrayList<>(List.of(launcher.getPath()));
             command.addAll(ownArguments(args));
-            return DemoFlatpak.spawnLatest(command, DemoRestart::stopTakingStarts);
+            return DemoFlatpak.spawnLatest(command, SingleInstance::stopAnswering);
         }
         List<String> command = new ArrayList<>();
         command.add(new File("/usr/bin/setsid").canExecute() ? "/usr/bin/setsid" : "setsid");
@@ -104,26 +93,6 @@ public final class DemoRestart {
             return null;
         } catch (IOException | RuntimeException e) {
             return "cannot start " + launcher + ": " + e.getMessage();
-        }
-    }
-
-    /**
-     * Removes this instance's socket, so that the new version, which the portal
-     * starts while this one ends and without a pid of this process to wait for (its
-     * sandbox has a pid namespace of its own), cannot hand its start back to this
-     * one: it finds no socket and waits for the instance lock, which goes with this
-     * process. The lock stays; the socket's own end-of-process removal finds nothing.
-     */
-    private static void stopTakingStarts() {
-        String runtime = System.getenv("XDG_RUNTIME_DIR");
-        String name = TreeRecordFile.ofRunningTree().get("name");
-        if (!answeringStarts || runtime == null || name == null) {
-            return;
-        }
-        try {
-            Files.deleteIfExists(Path.of(runtime, "corvane", name + ".socket"));
-        } catch (IOException | RuntimeException e) {
-            System.err.println("corvane demo: cannot stop answering second starts: " + e);
         }
     }
 

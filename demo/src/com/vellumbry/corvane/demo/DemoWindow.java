@@ -1,5 +1,6 @@
 package com.vellumbry.corvane.demo;
 
+import com.vellumbry.corvane.api.SingleInstance;
 import java.awt.BorderLayout;
 import java.awt.Color;
 import java.awt.Dimension;
@@ -135,7 +136,7 @@ public final class DemoWindow {
         // A newer version installed under this one: offer the restart into it.
         DemoUpdates.watch(() -> SwingUtilities.invokeLater(() -> offerRestart(frame, restart)));
         // A second start of a tree assembled with --single-instance comes here instead of a second window.
-        DemoRestart.answerStarts((directory, arguments) -> SwingUtilities.invokeLater(() -> {
+        SingleInstance.listen((directory, arguments) -> SwingUtilities.invokeLater(() -> {
             text.append("\nA second start in " + directory + " handed over its arguments " + arguments + "\n");
             DemoFacts.openedFiles(directory, arguments).forEach(line -> text.append("    " + line + "\n"));
             frame.toFront();
