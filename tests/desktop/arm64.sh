@@ -3,23 +3,35 @@
 # launcher cross-compiled with Debian's aarch64 compiler is an AArch64 program
 # needing only glibc; assemble links the runtime from Debian's arm64 JDK 17 with
 # this machine's JDK of the same version and dumps nothing; package makes the
-# arm64 .deb, .rpm and .tar.gz. In an arm64 Debian root made by mmdebstrap and
-# run through qemu's user-mode emulation, apt installs the .deb with what it
-# Depends on, and a user's command there prints the version and the demo's
-# report with the lighter option set; the first start makes the per-user class
-# archive and the next start uses it. A launcher of the wrong CPU and --train
-# are refused.
+# arm64 .deb, .rpm, .tar.gz and Flatpak. In an arm64 Debian root made by
+# mmdebstrap and run through qemu's user-mode emulation, apt installs the .deb
+# with what it Depends on, and a user's command there prints the version and the
+# demo's report with the lighter option set; the first start makes the per-user
+# class archive and the next start uses it. Published with the .deb into a
+# signed repository, the Flatpak installed from it with flatpak --user, on a
+# runtime of that root's libraries, prints the same through qemu. A launcher of
+# the wrong CPU and --train are refused.
 source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/flatpak-user.sh"
+source "$(dirname "$0")/repo.sh"
 need_tool aarch64-linux-gnu-g++ g++-aarch64-linux-gnu
 need_tool qemu-aarch64-static qemu-user-static
 need_tool readelf binutils
 need_tool mmdebstrap mmdebstrap
 need_tool arch-test arch-test
 need_tool rpm rpm
+need_tool flatpak flatpak
+need_tool ostree ostree
+need_tool bwrap bubblewrap
+need_tool gpg gnupg
+need_tool python3 python3
 [ "$(id -u)" = 0 ] || skip "registering qemu for arm64 programs, installing a JDK and making a root need root (tests run as root in CI)"
 SOURCE=$CORVANE_TEST_SOURCE_DIR
 HOST_JDK=/usr/lib/jvm/java-17-openjdk-amd64
 N=$CORVANE_TEST_PACKAGE_NAME
+ID=$CORVANE_TEST_PACKAGE_ID
+FLATPAK_RUNTIME=org.example.CorvaneTest.Platform
+FLATPAK_BRANCH=corvane-arm64
 
 # arm64 programs run through qemu.
 if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
@@ -82,13 +94,16 @@ readelf -h "$TREE/jre/lib/server/libjvm.so" | grep -q 'Machine: *AArch64' \
 
 # Its packages, named for arm64.
 OUT="$SCRATCH/packages"
-"$SOURCE/tools/corvane-ship" package -q --no-flatpak --tree "$TREE" --version 1.0 --app-id "$CORVANE_TEST_PACKAGE_ID" \
-  --maintainer "Corvane tests <tests@corvane.example.org>" --out-dir "$OUT" >"$SCRATCH/made" 2>"$SCRATCH/package.err" \
+"$SOURCE/tools/corvane-ship" package -q --tree "$TREE" --version 1.0 --app-id "$ID" \
+  --flatpak-runtime "$FLATPAK_RUNTIME//$FLATPAK_BRANCH" --maintainer "Corvane tests <tests@corvane.example.org>" \
+  --out-dir "$OUT" >"$SCRATCH/made" 2>"$SCRATCH/package.err" \
   || { fail "packaging the arm64 tree failed: $(tr '\n' '|' <"$SCRATCH/package.err")"; finish; }
 DEB="$OUT/${N}_1.0_arm64.deb"
 RPM="$OUT/$N-1.0-1.aarch64.rpm"
+FLATPAK="$OUT/$N-1.0-aarch64.flatpak"
 TAR="$OUT/$N-1.0-linux-aarch64.tar.gz"
-[ "$(cat "$SCRATCH/made")" = "$(printf '%s\n%s\n%s' "$DEB" "$RPM" "$TAR")" ] || fail "package named $(tr '\n' ' ' <"$SCRATCH/made")"
+[ "$(sort "$SCRATCH/made")" = "$(printf '%s\n' "$DEB" "$RPM" "$FLATPAK" "$TAR" | sort)" ] \
+  || fail "package named $(tr '\n' ' ' <"$SCRATCH/made")"
 [ "$(dpkg-deb -f "$DEB" Architecture)" = arm64 ] || fail "the .deb is for $(dpkg-deb -f "$DEB" Architecture)"
 [ "$(rpm -qp --qf '%{ARCH}' "$RPM")" = aarch64 ] || fail "the rpm is for $(rpm -qp --qf '%{ARCH}' "$RPM")"
 
@@ -164,4 +179,38 @@ done
 report_run "the second start"
 grep -q "Using the application class archive  *${archive#"$ROOT"}" "$STATE/corvane-native.log" \
   || fail "the second start did not use ${archive#"$ROOT"}: $(grep -h 'class archive' "$STATE/corvane-native.log" | tr '\n' '|')"
+
+# The .deb and the Flatpak published into a signed repository served on
+# 127.0.0.1: the apt index for arm64 lists the package, and a user of the
+# test's own installs the Flatpak from the .flatpakref, on a runtime of the
+# root's libraries (the loader and what apt installed for the .deb).
+trap 'repo_cleanup; cleanup_scratch' EXIT
+repo_setup
+KEY=$(repo_key corvane-arm64) || { fail "cannot make the throwaway signing key"; finish; }
+"$SOURCE/tools/publish" --repo "$SCRATCH/www/repo" --key "$KEY" --url "$REPO_BASE/repo" "$DEB" "$FLATPAK" \
+  >"$SCRATCH/publish.log" 2>&1 || { fail "tools/publish failed: $(tail -n 2 "$SCRATCH/publish.log" | tr '\n' '|')"; finish; }
+grep -q -x "Package: $N" "$SCRATCH/www/repo/apt/dists/stable/main/binary-arm64/Packages" \
+  || fail "the repository's arm64 index does not list $N"
+rt="$SCRATCH/flatpak-runtime"
+{ mkdir -p "$rt/usr/lib" && cp -a "$ROOT/usr/lib/aarch64-linux-gnu" "$ROOT/usr/lib/ld-linux-aarch64.so.1" "$rt/usr/lib/" \
+  && flatpak_runtime "$rt" "$FLATPAK_RUNTIME" aarch64 "$FLATPAK_BRANCH"; } \
+  || { fail "cannot make the arm64 Flatpak runtime: $(tail -n 3 "$SCRATCH/runtime.log" | tr '\n' '|')"; finish; }
+as_flatpak_user flatpak --user install -y --noninteractive --arch=aarch64 --from "$REPO_BASE/repo/$N.flatpakref" \
+  >"$SCRATCH/flatpak-install.log" 2>&1 \
+  || { fail "flatpak install --from the .flatpakref failed: $(tail -n 3 "$SCRATCH/flatpak-install.log" | tr '\n' '|')"; finish; }
+version=$(as_flatpak_user timeout 300 flatpak run --arch=aarch64 --command="$N" "$ID" --version 2>&1)
+[ "$version" = "Corvane $CORVANE_TEST_VERSION" ] || fail "the Flatpak's $N --version printed '$version'"
+as_flatpak_user timeout 300 flatpak run --arch=aarch64 "$ID" alpha "two words" >"$SCRATCH/flatpak.out" 2>&1 </dev/null \
+  || fail "the Flatpak's report run ended with status $?: $(tail -n 3 "$SCRATCH/flatpak.out" | tr '\n' '|')"
+out=$(cat "$SCRATCH/flatpak.out")
+# line regex | what
+REPORT=(
+  "^Runtime: +$want|Debian's arm64 runtime $want"
+  "^Process executable: +/app/lib/$N/corvane\$|the launcher in /app as the process executable"
+  '^ +\[2\] two words$|argument 2 with its blank'
+  "^Native log folder: +$FLATPAK_HOME/.var/app/$ID/.local/state/$N\$|the sandbox's state folder"
+)
+for row in "${REPORT[@]}"; do
+  grep -q -E "${row%|*}" <<<"$out" || fail "the Flatpak's report lacks ${row#*|} (wanted a line matching: ${row%|*})"
+done
 finish
