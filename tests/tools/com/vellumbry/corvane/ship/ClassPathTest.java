@@ -8,6 +8,7 @@ import java.nio.file.Path;
 import java.util.List;
 import java.util.jar.Attributes;
 import java.util.jar.JarEntry;
+import java.util.jar.JarFile;
 import java.util.jar.JarOutputStream;
 import java.util.jar.Manifest;
 import java.util.stream.Collectors;
@@ -55,10 +56,38 @@ final class ClassPathTest {
             } catch (Failure f) {
                 check(f.getMessage().startsWith("jar not found: "), "missing jar: " + f.getMessage());
             }
+            packsGivenFolders(dir);
         } finally {
             Workspace.removeTree(dir);
         }
         copiesClassPath();
+    }
+
+    /** A folder given among the jars: a jar of its name in its place, its files (links followed) in name order. */
+    private static void packsGivenFolders(Path dir) throws IOException {
+        Path dist = dir.resolve("dist");
+        Files.createDirectories(dist.resolve("conf"));
+        Files.writeString(dist.resolve("conf/app.properties"), "k=v\n");
+        Files.writeString(dist.resolve("b.txt"), "b");
+        Files.createSymbolicLink(dist.resolve("a-link.txt"), dist.resolve("b.txt"));
+        Console quiet = new Console("test");
+        quiet.quiet(true);
+        List<Path> given = ClassPathFolders.packed(List.of(dir.resolve("lib/c.jar"), dist), quiet);
+        AppJars.Facts facts = AppJars.read(given, "", List.of());
+        same(facts.jars().stream().map(p -> p.getFileName().toString()).collect(Collectors.joining(" ")), "c.jar dist.jar",
+                "class path with the folder dist");
+        try (JarFile jar = new JarFile(given.get(1).toFile())) {
+            same(jar.stream().map(JarEntry::getName).collect(Collectors.joining(" ")), "a-link.txt b.txt conf/ conf/app.properties",
+                    "entries of dist.jar");
+            same(new String(jar.getInputStream(jar.getEntry("a-link.txt")).readAllBytes()), "b", "the link's file");
+        }
+        Files.createSymbolicLink(dist.resolve("conf/loop"), dist);
+        try {
+            ClassPathFolders.packed(List.of(dist), quiet);
+            check(false, "a folder with a link loop is packed");
+        } catch (Failure f) {
+            check(f.getMessage().startsWith("cannot pack the class path folder " + dist), "link loop: " + f.getMessage());
+        }
     }
 
     private record ManifestCase(String name, String manifest, String wanted) {

@@ -184,7 +184,7 @@ final class AppJars {
         Path target = Path.of(path).normalize();
         if (entry.endsWith("/") && !Files.isRegularFile(target)) {
             notes.add("Class-Path entry " + entry + " of " + jar.getFileName()
-                    + " is a folder: left out (give its contents with --resources)");
+                    + " is a folder: left out (name the folder among the jars to have it on the class path)");
             return;
         }
         add(target, jar);

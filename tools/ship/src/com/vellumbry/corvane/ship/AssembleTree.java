@@ -28,7 +28,8 @@ final class AssembleTree {
             return;
         }
         long start = System.nanoTime();
-        AppJars.Facts app = AppJars.read(options.jars(), options.mainClass(), List.copyOf(options.commands().values()));
+        AppJars.Facts app = AppJars.read(ClassPathFolders.packed(options.jars(), console), options.mainClass(),
+                List.copyOf(options.commands().values()));
         app.notes().forEach(console::say);
         if (app.mainClass().isEmpty() && !options.arguments().isEmpty()) {
             throw Console.fail("the jars provide the entry class " + AppJars.ENTRY_CLASS
