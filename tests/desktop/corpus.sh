@@ -68,7 +68,8 @@ main: org.omegat.Main
 title: ^OmegaT
 jvm: -Djava.library.path=/usr/lib/jni
 
-# SWT names its windows itself; the start script's class path ends in a folder.
+# SWT names its windows itself; the start script's class path ends in a folder
+# (packed into a jar in the tree), and plugins load through loaders of its own.
 name: tuxguitar
 kind: SWT
 packages: tuxguitar
@@ -76,6 +77,7 @@ classpath: /usr/share/java/org.eclipse.swt.jar /usr/share/java/itext5.jar /usr/s
 main: org.herac.tuxguitar.app.TGMainSingleton
 title: ^TuxGuitar -
 jvm: -Xmx512m -Dtuxguitar.home.path=/usr/share/tuxguitar -Dtuxguitar.share.path=/usr/share/tuxguitar -Djava.library.path=/usr/lib:/usr/lib/jni
+quick: yes
 
 # Debian's openjfx on the class path; JavaFX names its windows itself. Debian's
 # JDK also searches /usr/lib/x86_64-linux-gnu/jni for native libraries, where

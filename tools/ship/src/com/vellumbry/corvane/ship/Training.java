@@ -45,6 +45,11 @@ final class Training {
             throw Console.fail("the training run loaded no entry class (status " + first.status() + "): "
                     + first.lastOutputLine());
         }
+        int dropped = withoutOwnLoaders(list);
+        if (dropped > 0) {
+            console.say("training: " + dropped + " classes that class loaders of the application's own loaded"
+                    + " (plugins, say) stay out of the archives, which hold the class path's classes");
+        }
         recorded.accept(list);
         List<String> made = new ArrayList<>();
         for (boolean variant : archives.variants()) {
@@ -67,6 +72,24 @@ final class Training {
             throw Console.fail("cannot keep the training class list: " + e.getMessage());
         }
         return new Result(made, windowClass);
+    }
+
+    /**
+     * Leaves out the classes of the application's own class loaders (the lines with a source): a
+     * dump cannot always load them (a plugin's class whose super class another plugin's loader
+     * holds stops the whole dump), and they often come from outside the tree. Returns how many.
+     */
+    static int withoutOwnLoaders(Path list) {
+        List<String> lines = Exec.read(list).lines().toList();
+        List<String> kept = lines.stream().filter(line -> !line.contains(" source: ")).toList();
+        if (kept.size() < lines.size()) {
+            try {
+                Files.write(list, kept);
+            } catch (IOException e) {
+                throw Console.fail("cannot write the training class list: " + e.getMessage());
+            }
+        }
+        return lines.size() - kept.size();
     }
 
     private static TreeRuns.Run run(TreeRuns runs, String tag, boolean aggressive, List<String> jvmArgs, Plan plan,
