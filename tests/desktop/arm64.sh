@@ -150,22 +150,25 @@ report_run() {
   [ -s "$SCRATCH/report.err" ] && fail "$1: the start printed on standard error: $(head -n 3 "$SCRATCH/report.err" | tr '\n' '|')"
   expect_exit_0_logged "$STATE/corvane-native.log"
 }
+# expect_lines <whose> <file> <regex|what>...: each regex matches a line of the file.
+expect_lines() {
+  local whose=$1 file=$2 row
+  shift 2
+  for row in "$@"; do
+    grep -q -E "${row%|*}" "$file" || fail "$whose lacks ${row#*|} (wanted a line matching: ${row%|*})"
+  done
+}
 report_run "the first start"
-out=$(cat "$SCRATCH/report.out")
 # line regex | what
-REPORT=(
-  "^Runtime: +$want|Debian's arm64 runtime $want"
-  "^Process executable: +$COPY/corvane\$|the installed launcher as the process executable"
-  "^Java home: +$COPY/jre\$|the installed runtime as java.home"
-  "^Code source: +file:$COPY/lib/$(basename "$CORVANE_TEST_DEMO_JAR")\$|the installed jar as the demo's code source"
-  '^Arguments \(3\):$|the argument count'
-  '^ +\[2\] two words$|argument 2 with its blank'
-  "^ +CORVANE_VERSION = $CORVANE_TEST_VERSION\$|the product version"
+expect_lines "the report" "$SCRATCH/report.out" \
+  "^Runtime: +$want|Debian's arm64 runtime $want" \
+  "^Process executable: +$COPY/corvane\$|the installed launcher as the process executable" \
+  "^Java home: +$COPY/jre\$|the installed runtime as java.home" \
+  "^Code source: +file:$COPY/lib/$(basename "$CORVANE_TEST_DEMO_JAR")\$|the installed jar as the demo's code source" \
+  '^Arguments \(3\):$|the argument count' \
+  '^ +\[2\] two words$|argument 2 with its blank' \
+  "^ +CORVANE_VERSION = $CORVANE_TEST_VERSION\$|the product version" \
   "^Native log folder: +/home/user/.local/state/$N\$|the user's state folder"
-)
-for row in "${REPORT[@]}"; do
-  grep -q -E "${row%|*}" <<<"$out" || fail "the report lacks ${row#*|} (wanted a line matching: ${row%|*})"
-done
 grep -q "is older than .*the lighter option set" "$STATE/corvane-native.log" || fail "the first start did not take the lighter set"
 
 CACHE=$ROOT/home/user/.cache/corvane/$N
@@ -202,15 +205,9 @@ version=$(as_flatpak_user timeout 300 flatpak run --arch=aarch64 --command="$N" 
 [ "$version" = "Corvane $CORVANE_TEST_VERSION" ] || fail "the Flatpak's $N --version printed '$version'"
 as_flatpak_user timeout 300 flatpak run --arch=aarch64 "$ID" alpha "two words" >"$SCRATCH/flatpak.out" 2>&1 </dev/null \
   || fail "the Flatpak's report run ended with status $?: $(tail -n 3 "$SCRATCH/flatpak.out" | tr '\n' '|')"
-out=$(cat "$SCRATCH/flatpak.out")
-# line regex | what
-REPORT=(
-  "^Runtime: +$want|Debian's arm64 runtime $want"
-  "^Process executable: +/app/lib/$N/corvane\$|the launcher in /app as the process executable"
-  '^ +\[2\] two words$|argument 2 with its blank'
+expect_lines "the Flatpak's report" "$SCRATCH/flatpak.out" \
+  "^Runtime: +$want|Debian's arm64 runtime $want" \
+  "^Process executable: +/app/lib/$N/corvane\$|the launcher in /app as the process executable" \
+  '^ +\[2\] two words$|argument 2 with its blank' \
   "^Native log folder: +$FLATPAK_HOME/.var/app/$ID/.local/state/$N\$|the sandbox's state folder"
-)
-for row in "${REPORT[@]}"; do
-  grep -q -E "${row%|*}" <<<"$out" || fail "the Flatpak's report lacks ${row#*|} (wanted a line matching: ${row%|*})"
-done
 finish
