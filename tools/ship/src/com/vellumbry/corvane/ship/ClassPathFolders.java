@@ -46,7 +46,7 @@ final class ClassPathFolders {
     }
 
     /** Its files and folders in name order, with their times; links are followed, as the class loader follows them. */
-    static void pack(Path dir, Path jar) {
+    private static void pack(Path dir, Path jar) {
         try {
             Files.createDirectories(jar.getParent());
             try (Stream<Path> walk = Files.walk(dir, FileVisitOption.FOLLOW_LINKS);

@@ -79,7 +79,7 @@ final class Training {
      * dump cannot always load them (a plugin's class whose super class another plugin's loader
      * holds stops the whole dump), and they often come from outside the tree. Returns how many.
      */
-    static int withoutOwnLoaders(Path list) {
+    private static int withoutOwnLoaders(Path list) {
         List<String> lines = Exec.read(list).lines().toList();
         List<String> kept = lines.stream().filter(line -> !line.contains(" source: ")).toList();
         if (kept.size() < lines.size()) {
