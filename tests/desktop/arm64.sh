@@ -10,7 +10,8 @@
 # class archive and the next start uses it. Published with the .deb into a
 # signed repository, the Flatpak installed from it with flatpak --user, on a
 # runtime of that root's libraries, prints the same through qemu. A launcher of
-# the wrong CPU and --train are refused.
+# the wrong CPU and --train are refused. An ordinary Swing jar's arm64 tree
+# (through the entry bridge) runs there too.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/flatpak-user.sh"
 source "$(dirname "$0")/repo.sh"
@@ -182,6 +183,20 @@ done
 report_run "the second start"
 grep -q "Using the application class archive  *${archive#"$ROOT"}" "$STATE/corvane-native.log" \
   || fail "the second start did not use ${archive#"$ROOT"}: $(grep -h 'class archive' "$STATE/corvane-native.log" | tr '\n' '|')"
+
+# An ordinary jar, not written for the launcher: its main class through the
+# entry bridge, which this machine's JDK compiles for the arm64 tree.
+mkdir -p "$SCRATCH/plain/app"
+printf '%s\n' 'package app;' 'public class Hello {' '  public static void main(String[] args) {' \
+  '    System.out.println("hello on " + System.getProperty("os.arch") + ", " + javax.swing.UIManager.getLookAndFeel().getName());' \
+  '  }' '}' >"$SCRATCH/plain/app/Hello.java"
+{ "$HOST_JDK/bin/javac" -d "$SCRATCH/plain/classes" "$SCRATCH/plain/app/Hello.java" \
+  && "$HOST_JDK/bin/jar" --create --file "$SCRATCH/plain/hello.jar" --main-class app.Hello -C "$SCRATCH/plain/classes" . \
+  && "$SOURCE/tools/corvane-ship" assemble --jdk "$TARGET_JDK" --launcher "$LAUNCHER" --modules minimal -q \
+    --dest "$ROOT/opt/hello" "$SCRATCH/plain/hello.jar"; } >"$SCRATCH/hello-assemble.out" 2>&1 \
+  || fail "an arm64 tree of an ordinary jar: $(tail -n 2 "$SCRATCH/hello-assemble.out" | tr '\n' '|')"
+hello=$(as_user /opt/hello/corvane 2>&1)
+[ "$hello" = "hello on aarch64, Metal" ] || fail "the ordinary jar's arm64 tree printed: $(head -c 300 <<<"$hello")"
 
 # The .deb and the Flatpak published into a signed repository served on
 # 127.0.0.1: the apt index for arm64 lists the package, and a user of the

@@ -129,7 +129,11 @@ quit_app() {
 
 # Expects flatpak run ($APP_PID) to end with status 0 within 30 s of $1.
 expect_end_0() {
-  wait_gone 300 "$APP_PID" || { fail "flatpak run did not end within 30 s of $1"; return 1; }
+  wait_gone 300 "$APP_PID" || {
+    fail "flatpak run did not end within 30 s of $1; the windows: $(xdotool search --name "." getwindowname %@ 2>/dev/null \
+      | tr '\n' '|'); its log: $(tail -n 3 "$LOG" | tr '\n' '|'); the bus: $(tail -n 3 "$SCRATCH/bus.log" | tr '\n' '|')"
+    return 1
+  }
   wait "$APP_PID"
   local status=$?
   APP_PID=""
