@@ -18,6 +18,7 @@ import javax.swing.JFrame;
 import javax.swing.JLabel;
 import javax.swing.JOptionPane;
 import javax.swing.JPanel;
+import javax.swing.JRootPane;
 import javax.swing.JScrollPane;
 import javax.swing.JTextArea;
 import javax.swing.KeyStroke;
@@ -62,9 +63,18 @@ public final class DemoWindow {
         text.setBorder(BorderFactory.createEmptyBorder(12, 12, 6, 12));
         note.getContentPane().add(text, BorderLayout.CENTER);
         note.getContentPane().add(buttons, BorderLayout.SOUTH);
+        // The note may hold the keyboard focus when it appears: Ctrl+R restarts from it too.
+        restartOnKey(note.getRootPane(), restart);
         note.pack();
         note.setLocationRelativeTo(frame);
         note.setVisible(true);
+    }
+
+    /** Ctrl+R anywhere in the window runs {@code restart}. */
+    private static void restartOnKey(JRootPane root, AbstractAction restart) {
+        KeyStroke ctrlR = KeyStroke.getKeyStroke(KeyEvent.VK_R, InputEvent.CTRL_DOWN_MASK);
+        root.getInputMap(JComponent.WHEN_IN_FOCUSED_WINDOW).put(ctrlR, "restart");
+        root.getActionMap().put("restart", restart);
     }
 
     private static void build(DemoFacts facts, String[] args) {
@@ -112,9 +122,7 @@ public final class DemoWindow {
                 JOptionPane.showMessageDialog(frame, failure, "Restart failed", JOptionPane.ERROR_MESSAGE);
             }
         };
-        KeyStroke ctrlR = KeyStroke.getKeyStroke(KeyEvent.VK_R, InputEvent.CTRL_DOWN_MASK);
-        frame.getRootPane().getInputMap(JComponent.WHEN_IN_FOCUSED_WINDOW).put(ctrlR, "restart");
-        frame.getRootPane().getActionMap().put("restart", restart);
+        restartOnKey(frame.getRootPane(), restart);
 
         JPanel heapRow = new JPanel(new BorderLayout());
         heapRow.add(heap, BorderLayout.CENTER);
