@@ -90,10 +90,9 @@ public final class SingleInstance {
     private static final Set<String> FLAGS = Set.of("--version", "--log-native-to-stdout", "--install",
             "--kill-wait-for-pid-target-on-timeout", "--print-jvm-options");
 
-    private static boolean answering;
     // Set for good by stopAnswering: this process never answers again.
     private static boolean stopped;
-    // The socket and its channel while this process answers.
+    // The socket and its channel while this process answers (null otherwise).
     private static Path socketFile;
     private static ServerSocketChannel server;
     // The application's listener, once it has one; until then starts get NO_LISTENER,
@@ -121,7 +120,7 @@ public final class SingleInstance {
         if (listening != null) {
             return true;
         }
-        if (!answering && !answer()) {
+        if (server == null && !answer()) {
             return false;
         }
         listening = listener;
@@ -140,7 +139,7 @@ public final class SingleInstance {
      */
     public static synchronized boolean answerWithoutListener(BooleanSupplier raiseWindow) {
         Objects.requireNonNull(raiseWindow, "raiseWindow");
-        if (!answering && !answer()) {
+        if (server == null && !answer()) {
             return false;
         }
         if ("raise".equals(TreeRecordFile.ofRunningTree().get("single-instance"))) {
@@ -201,7 +200,6 @@ public final class SingleInstance {
             Thread acceptor = new Thread(() -> acceptStarts(channel), "corvane-single-instance");
             acceptor.setDaemon(true);
             acceptor.start();
-            answering = true;
             return true;
         } catch (IOException | RuntimeException e) {
             LOG.log(System.Logger.Level.WARNING, "cannot answer the second starts of " + name + ": " + e);

@@ -81,13 +81,6 @@ final class ClassPathTest {
                     "entries of dist.jar");
             same(new String(jar.getInputStream(jar.getEntry("a-link.txt")).readAllBytes()), "b", "the link's file");
         }
-        Files.createSymbolicLink(dist.resolve("conf/loop"), dist);
-        try {
-            ClassPathFolders.packed(List.of(dist), quiet);
-            check(false, "a folder with a link loop is packed");
-        } catch (Failure f) {
-            check(f.getMessage().startsWith("cannot pack the class path folder " + dist), "link loop: " + f.getMessage());
-        }
     }
 
     private record ManifestCase(String name, String manifest, String wanted) {
